@@ -1,0 +1,27 @@
+# Applies the sanitizer chosen by LUMET_SANITIZE to everything built below.
+if(LUMET_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(LUMET_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT LUMET_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "LUMET_SANITIZE must be address, thread or empty")
+endif()
+
+if(LUMET_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "LUMET_FUZZ needs clang")
+  endif()
+  # Instrument everything for coverage; only the fuzz executables link the driver.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# lumet_fuzz_target(name sources... LIBS libs...)
+function(lumet_fuzz_target name)
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${F_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  lumet_warnings(${name})
+endfunction()
