@@ -1,0 +1,155 @@
+// Recursive critical sections with owner and count, and the
+// upnp_client_*_mutex helpers on top of them.
+#include "base/upnp_critsec.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "base/upnp_base_log.h"
+#include "base/upnp_critsec_platform.h"
+#include "base/upnp_log.h"
+#include "base/upnp_mem.h"
+#include "base/upnp_server_state.h"
+#include "base/upnp_thread.h"
+
+namespace {
+
+// A thread's identity: the address of a thread-local byte (unique among the
+// threads alive at a time, and 0 never).
+thread_local char t_identity;
+
+uintptr_t self_id() { return reinterpret_cast<uintptr_t>(&t_identity); }
+
+uintptr_t owner_of(const CRITICAL_SECTION *cs) { return __atomic_load_n(&cs->owner, __ATOMIC_ACQUIRE); }
+
+void set_owner(CRITICAL_SECTION *cs, uintptr_t owner) { __atomic_store_n(&cs->owner, owner, __ATOMIC_RELEASE); }
+
+// Called by the owner: count up and say so.
+void reenter(CRITICAL_SECTION *cs) {
+  cs->count++;
+  upnp_base_log(LOG_LEVEL_WARNING, "EnterCriticalSection", "Thread entered critical section for the %d. time",
+                static_cast<int>(cs->count + 1));
+}
+
+void take(CRITICAL_SECTION *cs) {
+  set_owner(cs, self_id());
+  cs->count = 0;
+}
+
+// How long one wait for a contended section lasts before the server state is
+// looked at again.
+constexpr unsigned int kLockPollMs = 50;
+
+CRITICAL_SECTION *load_ref(CRITICAL_SECTION **ref) { return __atomic_load_n(ref, __ATOMIC_ACQUIRE); }
+
+}  // namespace
+
+extern "C" void InitializeCriticalSection(CRITICAL_SECTION *cs) {
+  if (cs == nullptr) return;
+  if (pthread_mutex_init(&cs->mutex, nullptr) != 0) std::fputs("can't init mutex\n", stderr);
+  set_owner(cs, 0);
+  cs->count = 0;
+}
+
+extern "C" void DeleteCriticalSection(CRITICAL_SECTION *cs) {
+  if (cs == nullptr) return;
+  pthread_mutex_destroy(&cs->mutex);
+  set_owner(cs, 0);
+  cs->count = 0;
+}
+
+extern "C" void EnterCriticalSection(CRITICAL_SECTION *cs) {
+  if (cs == nullptr) return;
+  if (owner_of(cs) == self_id()) {
+    reenter(cs);
+    return;
+  }
+  pthread_mutex_lock(&cs->mutex);
+  take(cs);
+}
+
+extern "C" int upnp_critical_section_try_enter(CRITICAL_SECTION *cs) {
+  if (cs == nullptr) return 0;
+  if (owner_of(cs) == self_id()) {
+    reenter(cs);
+    return 1;
+  }
+  if (pthread_mutex_trylock(&cs->mutex) != 0) return 0;
+  take(cs);
+  return 1;
+}
+
+extern "C" void LeaveCriticalSection(CRITICAL_SECTION *cs) {
+  if (cs == nullptr) return;
+  if (owner_of(cs) != self_id()) {
+    // Unlocking a mutex that another thread holds (or nobody holds) would
+    // break that thread's exclusion; report the caller's mistake and leave
+    // the section as it is.
+    upnp_base_log(LOG_LEVEL_WARNING, "LeaveCriticalSection", "Thread leaves critical section not owning");
+    return;
+  }
+  if (cs->count > 0) {
+    cs->count--;
+    return;
+  }
+  set_owner(cs, 0);
+  pthread_mutex_unlock(&cs->mutex);
+}
+
+extern "C" int upnp_critical_section_is_owned(const CRITICAL_SECTION *cs) {
+  return cs != nullptr && owner_of(cs) == self_id();
+}
+
+extern "C" CRITICAL_SECTION *upnp_client_create_mutex(int locked) {
+  auto *cs = static_cast<CRITICAL_SECTION *>(upnp_malloc_impl(sizeof(CRITICAL_SECTION)));
+  if (cs == nullptr) return nullptr;
+  InitializeCriticalSection(cs);
+  if (locked) EnterCriticalSection(cs);
+  return cs;
+}
+
+extern "C" int upnp_client_lock_mutex(CRITICAL_SECTION **mutex, int force) {
+  if (mutex == nullptr) return 0;
+  CRITICAL_SECTION *cs = load_ref(mutex);
+  if (cs == nullptr) return 0;
+  if (!force && !upnp_server_is_active()) return 0;
+  if (owner_of(cs) == self_id()) {
+    reenter(cs);
+  } else {
+    for (;;) {
+      int rc = upnp_platform_mutex_timedlock(&cs->mutex, kLockPollMs);
+      if (rc == 0) break;
+      if (rc != ETIMEDOUT) return 0;
+      // Give up rather than wait for good once the server has stopped or the
+      // section has been taken away.
+      if ((!force && !upnp_server_is_active()) || load_ref(mutex) != cs) return 0;
+    }
+    take(cs);
+  }
+  if (load_ref(mutex) != cs || (!force && !upnp_server_is_active())) {
+    LeaveCriticalSection(cs);
+    return 0;
+  }
+  return 1;
+}
+
+extern "C" int upnp_client_unlock_mutex(CRITICAL_SECTION **mutex) {
+  if (mutex == nullptr) return 0;
+  CRITICAL_SECTION *cs = load_ref(mutex);
+  if (cs == nullptr) return 0;
+  LeaveCriticalSection(cs);
+  return 1;
+}
+
+extern "C" void upnp_client_delete_mutex(CRITICAL_SECTION **mutex, int already_held) {
+  if (mutex == nullptr) return;
+  CRITICAL_SECTION *cs = load_ref(mutex);
+  if (cs == nullptr) return;
+  if (!already_held || owner_of(cs) != self_id()) EnterCriticalSection(cs);
+  __atomic_store_n(mutex, static_cast<CRITICAL_SECTION *>(nullptr), __ATOMIC_RELEASE);
+  cs->count = 0;
+  LeaveCriticalSection(cs);
+  Sleep(20);
+  DeleteCriticalSection(cs);
+  upnp_free_impl(cs);
+}
