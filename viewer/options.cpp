@@ -1,0 +1,9 @@
+#include "options.h"
+
+namespace zel {
+
+Options::~Options() {
+  if (input_file != nullptr) std::fclose(input_file);
+}
+
+}  // namespace zel

@@ -1,0 +1,252 @@
+#include "proc_source.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "../../text.h"
+#include "proc_parse.h"
+
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
+#ifndef SYS_pidfd_send_signal
+#define SYS_pidfd_send_signal 424
+#endif
+
+namespace zel {
+
+namespace {
+
+// Reads a whole (small or large) /proc file; false when it cannot be opened.
+bool ReadFile(const std::string& path, std::string& text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  text.clear();
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+int FdOf(ProcessHandle handle) { return static_cast<int>(handle - 1); }
+ProcessHandle HandleOf(int fd) { return static_cast<ProcessHandle>(fd) + 1; }
+
+}  // namespace
+
+ProcSource::ProcSource(std::string proc_root) : root_(std::move(proc_root)) {}
+
+ProcSource::~ProcSource() {
+  for (const auto& [handle, pid] : open_) ::close(FdOf(handle));
+}
+
+std::string ProcSource::PidPath(uint32_t process_id, const char* file) const {
+  std::string path = root_;
+  path += '/';
+  path += std::to_string(process_id);
+  path += '/';
+  path += file;
+  return path;
+}
+
+bool ProcSource::Bind() {
+  DIR* dir = ::opendir(root_.c_str());
+  if (dir == nullptr) return false;
+  bool any = false;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9') {
+      any = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return any;
+}
+
+void ProcSource::EnablePrivilege(const char*, uint32_t) {
+  // Nothing to enable: what the user may see and do is decided per process.
+}
+
+bool ProcSource::ReadRecord(uint32_t process_id, ProcessRecord& record) {
+  record = ProcessRecord();
+  record.process_id = process_id;
+  std::string text;
+  std::optional<linux_proc::StatFields> stat;
+  if (ReadFile(PidPath(process_id, "stat"), text)) stat = linux_proc::ParseStat(text);
+  if (!stat) {
+    record.flags = kDetailsUnavailable;
+    CopyBounded(record.name, kAccessDeniedName);
+    return true;
+  }
+  record.parent_id = stat->parent_id;
+  record.priority_class = linux_proc::PriorityClassOf(stat->policy, stat->nice);
+  char target[4096];
+  const ssize_t n = ::readlink(PidPath(process_id, "exe").c_str(), target, sizeof target - 1);
+  if (n > 0) {
+    target[n] = '\0';
+    CopyBounded(record.path, target);
+    CopyBounded(record.name, linux_proc::BaseName(std::string_view(target, n)).c_str());
+  }
+  if (record.name[0] == '\0') CopyBounded(record.name, stat->comm.c_str());
+  return true;
+}
+
+void ProcSource::EnumerateProcesses(const ProcessCallback& step) {
+  DIR* dir = ::opendir(root_.c_str());
+  if (dir == nullptr) return;
+  std::vector<uint32_t> ids;
+  while (const dirent* entry = ::readdir(dir)) {
+    uint32_t id = 0;
+    if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9' &&
+        ParseUnsigned32(entry->d_name, &id)) {
+      ids.push_back(id);
+    }
+  }
+  ::closedir(dir);
+  ProcessRecord record;
+  for (const uint32_t id : ids) {
+    if (ReadRecord(id, record)) step(record);
+  }
+}
+
+void ProcSource::EnumerateModules(uint32_t process_id, const ModuleCallback& callback) {
+  std::string text;
+  if (!ReadFile(PidPath(process_id, "maps"), text)) return;
+  ModuleEntry entry;
+  for (const linux_proc::MappedFile& file : linux_proc::ParseMaps(text)) {
+    entry = ModuleEntry();
+    CopyBounded(entry.name, linux_proc::BaseName(file.path).c_str());
+    CopyBounded(entry.path, file.path.c_str());
+    entry.base = file.low;
+    entry.size = file.high - file.low;
+    callback(entry);
+  }
+}
+
+std::optional<std::string> ProcSource::ReadCommandLine(const ProcessRecord& record) {
+  std::string raw;
+  if (!ReadFile(PidPath(record.process_id, "cmdline"), raw)) return std::nullopt;
+  return linux_proc::JoinCommandLine(raw);
+}
+
+void ProcSource::ReadEnvironment(const ProcessRecord& record, const TextCallback& print) {
+  std::string raw;
+  if (!ReadFile(PidPath(record.process_id, "environ"), raw)) return;
+  for (const std::string& variable : linux_proc::SplitEnvironment(raw)) print(variable.c_str());
+}
+
+std::vector<KeptWindow> ProcSource::CollectWindows(const ProcessRecord&, const char*, bool) {
+  return {};  // no window system is consulted on Linux
+}
+
+WindowId ProcSource::FindMainWindow(uint32_t) { return 0; }
+
+void ProcSource::ReadVersionStrings(const char*, char* out) { out[0] = '\0'; }
+
+uint32_t ProcSource::WindowStyle(WindowId) { return 0; }
+void ProcSource::SendWindowMessage(WindowId, uint32_t, uintptr_t) {}
+void ProcSource::SetForegroundWindow(WindowId) {}
+
+ProcessHandle ProcSource::OpenProcess(uint32_t access, uint32_t process_id) {
+  const pid_t pid = static_cast<pid_t>(process_id);
+  // Termination is refused up front when the signal would be, as the
+  // platform's open with terminate access would be.
+  if ((access & kTerminateAccess) != 0 && ::kill(pid, 0) != 0 && errno == EPERM) return 0;
+  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+  if (fd < 0) return 0;
+  const ProcessHandle handle = HandleOf(static_cast<int>(fd));
+  open_[handle] = process_id;
+  return handle;
+}
+
+void ProcSource::CloseProcess(ProcessHandle handle) {
+  if (open_.erase(handle) != 0) ::close(FdOf(handle));
+}
+
+bool ProcSource::TerminateProcess(ProcessHandle handle, uint32_t) {
+  if (open_.count(handle) == 0) return false;
+  return ::syscall(SYS_pidfd_send_signal, FdOf(handle), SIGKILL, nullptr, 0) == 0;
+}
+
+bool ProcSource::SetPriorityClass(ProcessHandle handle, uint32_t priority_class) {
+  const auto it = open_.find(handle);
+  const std::optional<int> nice = linux_proc::NiceOfPriorityClass(priority_class);
+  if (it == open_.end() || !nice) return false;
+  return ::setpriority(PRIO_PROCESS, static_cast<id_t>(it->second), *nice) == 0;
+}
+
+WaitResult ProcSource::WaitForProcess(ProcessHandle handle, uint32_t timeout_ms) {
+  return WaitForProcesses({handle}, false, timeout_ms);
+}
+
+WaitResult ProcSource::WaitForProcesses(const std::vector<ProcessHandle>& handles, bool all,
+                                        uint32_t timeout_ms) {
+  WaitResult result;
+  if (handles.empty()) return result;
+  std::vector<pollfd> fds;
+  std::vector<size_t> index;
+  for (size_t i = 0; i < handles.size(); ++i) {
+    // An empty or unknown handle fails the whole wait, as on the platform.
+    if (open_.count(handles[i]) == 0) return result;
+    fds.push_back({FdOf(handles[i]), POLLIN, 0});
+    index.push_back(i);
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int wait_ms = -1;
+    if (timeout_ms != kWaitInfinite) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait_ms = left > 0 ? static_cast<int>(left) : 0;
+    }
+    const int ready = ::poll(fds.data(), fds.size(), wait_ms);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return result;
+    }
+    if (ready == 0) {
+      result.outcome = WaitOutcome::kTimeout;
+      return result;
+    }
+    for (size_t i = 0; i < fds.size();) {
+      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+        ++i;
+        continue;
+      }
+      if (!all) {
+        result.outcome = WaitOutcome::kSignaled;
+        result.index = index[i];
+        return result;
+      }
+      result.index = index[i];
+      fds.erase(fds.begin() + static_cast<long>(i));
+      index.erase(index.begin() + static_cast<long>(i));
+    }
+    if (fds.empty()) {
+      result.outcome = WaitOutcome::kSignaled;
+      return result;
+    }
+  }
+}
+
+uint32_t ProcSource::CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+}  // namespace zel
