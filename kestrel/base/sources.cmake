@@ -24,3 +24,12 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/platform/${kestrel_base_platform}/upnp_socket_${kestrel_base_platform}.cpp
   ${CMAKE_CURRENT_LIST_DIR}/platform/${kestrel_base_platform}/upnp_thread_${kestrel_base_platform}.cpp
 )
+
+# XML tree: parser, tree functions, escaping, writer, DIDL-Lite compliance.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_compliant.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_escape.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_tree.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_write.cpp
+)

@@ -1,0 +1,350 @@
+// The XML parser: one element (with its subtree) at a time, straight from the
+// caller's text, copying only names, values and attribute texts.
+
+#include <stdint.h>
+#include <string.h>
+
+#include "base/upnp_log.h"
+#include "base/upnp_mem.h"
+#include "base/upnp_xml.h"
+#include "base/upnp_xml_escape.h"
+#include "base/upnp_xml_scan.h"
+
+namespace {
+
+// A byte class table: 1 for bytes of the stop set, 2 for the quote bytes that
+// open a skipped span.
+struct StopSet {
+  unsigned char cls[256] = {};
+  constexpr explicit StopSet(const char *set) {
+    cls[static_cast<unsigned char>('"')] = 2;
+    cls[static_cast<unsigned char>('\'')] = 2;
+    for (; *set; ++set) cls[static_cast<unsigned char>(*set)] = 1;
+  }
+};
+
+constexpr StopSet kNameEnd(" />");
+constexpr StopSet kAttrNameEnd("=/");
+constexpr StopSet kAttrValueEnd(" />\t\r\n");
+constexpr StopSet kTagOpen("<");
+constexpr StopSet kTagClose(">");
+
+// First byte of [p, end) in the set, skipping quoted spans; `end` if none.
+inline const char *scan(const char *p, const char *end, const StopSet &set) {
+  while (p < end) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    unsigned char k = set.cls[c];
+    if (k == 0) {
+      ++p;
+    } else if (k == 1) {
+      return p;
+    } else {
+      const void *q = memchr(p + 1, c, static_cast<size_t>(end - p - 1));
+      if (q == nullptr) return end;
+      p = static_cast<const char *>(q) + 1;
+    }
+  }
+  return end;
+}
+
+inline bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+inline const char *skip_space(const char *p, const char *end) {
+  while (p < end && is_space(*p)) ++p;
+  return p;
+}
+
+inline bool starts_with(const char *p, const char *end, const char *lit, size_t n) {
+  return static_cast<size_t>(end - p) >= n && memcmp(p, lit, n) == 0;
+}
+
+// Start of `needle` in [p, end), or none.
+const char *find_seq(const char *p, const char *end, const char *needle, size_t n) {
+  while (static_cast<size_t>(end - p) >= n) {
+    const char *q = static_cast<const char *>(memchr(p, needle[0], static_cast<size_t>(end - p) - n + 1));
+    if (q == nullptr) return nullptr;
+    if (memcmp(q, needle, n) == 0) return q;
+    p = q + 1;
+  }
+  return nullptr;
+}
+
+char *dup_bytes(const char *p, size_t n) {
+  char *s = static_cast<char *>(upnp_malloc_impl(n + 1));
+  if (s == nullptr) return nullptr;
+  memcpy(s, p, n);
+  s[n] = '\0';
+  return s;
+}
+
+// A copy of the bytes with entities replaced.
+char *dup_unescaped(const char *p, size_t n) {
+  char *s = dup_bytes(p, n);
+  if (s != nullptr && memchr(s, '&', n) != nullptr) upnp_xml_unescape(s);
+  return s;
+}
+
+upnp_xml_node *new_node() {
+  upnp_xml_node *node = static_cast<upnp_xml_node *>(upnp_malloc_impl(sizeof(upnp_xml_node)));
+  if (node == nullptr) return nullptr;
+  node->name = nullptr;
+  node->value = nullptr;
+  node->attributes = nullptr;
+  node->next = nullptr;
+  node->children = nullptr;
+  node->consumed = 0;
+  return node;
+}
+
+// Logs an end tag that does not match the element it closes.
+void log_bad_end_tag(const char *tag, const char *end) {
+  char shown[96];
+  size_t n = static_cast<size_t>(end - tag);
+  if (n > sizeof(shown) - 1) n = sizeof(shown) - 1;
+  memcpy(shown, tag, n);
+  shown[n] = '\0';
+  upnp_log_impl(LOG_LEVEL_INFO, LOG_XML, __func__, "bad end tag!\n%s", shown);
+}
+
+class Parser {
+ public:
+  Parser(const char *text, const char *end, int *error) : text_(text), end_(end), error_(error) {}
+
+  upnp_xml_node *element(int depth);
+
+ private:
+  // The text ended inside a construct: the element so far, all of it used.
+  upnp_xml_node *partial(upnp_xml_node *node) {
+    node->consumed = static_cast<uint32_t>(end_ - text_);
+    return node;
+  }
+  upnp_xml_node *finish(upnp_xml_node *node, const char *after) {
+    node->consumed = static_cast<uint32_t>(after - text_);
+    return node;
+  }
+  upnp_xml_node *fail(upnp_xml_node *node) {
+    upnp_xml_release(node);
+    return nullptr;
+  }
+
+  const char *text_;  // where this element's parse started
+  const char *end_;
+  int *error_;
+};
+
+upnp_xml_node *Parser::element(int depth) {
+  if (depth + 1 > UPNP_XML_MAX_DEPTH) {
+    *error_ = 1;
+    upnp_log_impl(LOG_LEVEL_WARNING, LOG_XML, __func__, "XML node maximum depth reached");
+    return nullptr;
+  }
+  const char *end = end_;
+  long start = upnp_xml_find_tagstart(text_, static_cast<size_t>(end - text_));
+  if (start < 0) return nullptr;
+  const char *p = text_ + start;
+  const char *name_end = scan(p, end, kNameEnd);
+  if (name_end >= end) return nullptr;
+  size_t name_len = static_cast<size_t>(name_end - p);
+  while (name_len > 0 && p[name_len - 1] >= 1 && p[name_len - 1] <= 31) --name_len;
+
+  upnp_xml_node *node = new_node();
+  if (node == nullptr) return nullptr;
+  node->name = dup_bytes(p, name_len);
+  if (node->name == nullptr) return fail(node);
+
+  p = skip_space(name_end, end);
+  if (p >= end) return partial(node);
+  if (*p == '/') return finish(node, p + 1);
+  if (*p == '>') {
+    ++p;
+  } else {
+    // Attributes, each put at the head of the list.
+    bool open = false;
+    for (int count = 0; count < UPNP_XML_MAX_ATTRIBUTES; ++count) {
+      p = skip_space(p, end);
+      const char *name_stop = scan(p, end, kAttrNameEnd);
+      if (name_stop >= end) return partial(node);
+      if (*name_stop == '/') return finish(node, name_stop + 1);
+      size_t attr_name_len = static_cast<size_t>(name_stop - p);
+      while (attr_name_len > 0 && (is_space(p[attr_name_len - 1]) || p[attr_name_len - 1] == '=')) --attr_name_len;
+      const char *attr_name = p;
+
+      const char *v = skip_space(name_stop + 1, end);
+      const char *v_end = scan(v, end, kAttrValueEnd);
+      // The text within the first pair of quotes, else the whole token.
+      const char *val = v;
+      size_t val_len = static_cast<size_t>(v_end - v);
+      for (const char *q = v; q < v_end; ++q) {
+        if (*q == '"' || *q == '\'') {
+          const void *close = memchr(q + 1, *q, static_cast<size_t>(v_end - q - 1));
+          if (close != nullptr) {
+            val = q + 1;
+            val_len = static_cast<size_t>(static_cast<const char *>(close) - val);
+          }
+          break;
+        }
+      }
+      upnp_xml_attribute *attr =
+          static_cast<upnp_xml_attribute *>(upnp_malloc_impl(sizeof(upnp_xml_attribute)));
+      if (attr == nullptr) return fail(node);
+      attr->name = dup_bytes(attr_name, attr_name_len);
+      attr->value = dup_unescaped(val, val_len);
+      attr->next = node->attributes;
+      node->attributes = attr;
+      if (attr->name == nullptr || attr->value == nullptr) return fail(node);
+
+      p = v_end;
+      if (p >= end) return partial(node);
+      if (*p == '>') {
+        ++p;
+        open = true;
+        break;
+      }
+      if (*p == '/') return finish(node, p + 1);
+      ++p;
+      if (p >= end) return partial(node);
+      if (*p == '>') {
+        ++p;
+        open = true;
+        break;
+      }
+    }
+    if (!open) {
+      // Attribute limit reached: the rest of the start tag is passed over.
+      const char *gt = scan(p, end, kTagClose);
+      if (gt >= end) return partial(node);
+      if (gt > p && gt[-1] == '/') return finish(node, gt);
+      p = gt + 1;
+    }
+  }
+
+  // Content: text only, or child elements.
+  const char *lt = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)));
+  if (lt == nullptr || lt + 1 >= end) return partial(node);
+  if (lt[1] == '/') {
+    if (lt > p) {
+      node->value = dup_unescaped(p, static_cast<size_t>(lt - p));
+      if (node->value == nullptr) return fail(node);
+    }
+  } else {
+    upnp_xml_node *tail = nullptr;
+    for (;;) {
+      // lt is at a "<" with at least one byte after it.
+      if (lt[1] == '/') break;
+      const char *next;
+      if (lt[1] == '!' || lt[1] == '?') {
+        // Comment, CDATA section, processing instruction or other markup.
+        const char *close;
+        if (starts_with(lt, end, "<!--", 4)) {
+          close = find_seq(lt + 4, end, "-->", 3);
+          next = close ? close + 3 : nullptr;
+        } else if (starts_with(lt, end, "<![CDATA[", 9)) {
+          close = find_seq(lt + 9, end, "]]>", 3);
+          next = close ? close + 3 : nullptr;
+        } else if (lt[1] == '?') {
+          close = find_seq(lt + 2, end, "?>", 2);
+          next = close ? close + 2 : nullptr;
+        } else {
+          next = lt + 2;
+        }
+        if (next == nullptr) return partial(node);
+      } else {
+        Parser sub(lt, end, error_);
+        upnp_xml_node *child = sub.element(depth + 1);
+        if (child == nullptr) {
+          if (*error_) return fail(node);
+          return partial(node);
+        }
+        if (tail == nullptr) {
+          node->children = child;
+        } else {
+          tail->next = child;
+        }
+        tail = child;
+        next = lt + child->consumed;
+      }
+      lt = scan(next, end, kTagOpen);
+      if (lt >= end || lt + 1 >= end) return partial(node);
+    }
+  }
+
+  // End tag at lt.
+  const char *tag_name = lt + 2;
+  const char *gt = static_cast<const char *>(memchr(tag_name, '>', static_cast<size_t>(end - tag_name)));
+  const char *tag_name_end = gt ? gt : end;
+  const char *te = tag_name_end;
+  while (te > tag_name && is_space(te[-1])) --te;
+  size_t tag_len = static_cast<size_t>(te - tag_name);
+  if (tag_len != name_len || memcmp(tag_name, node->name, tag_len) != 0) {
+    log_bad_end_tag(lt, gt ? gt + 1 : end);
+  }
+  if (gt == nullptr) return partial(node);
+  return finish(node, gt + 1);
+}
+
+}  // namespace
+
+extern "C" long upnp_xml_find_tagstart(const char *text, size_t length) {
+  const char *p = text;
+  const char *end = text + length;
+  while (p < end) {
+    char c = *p;
+    if (c == '"' || c == '\'') {
+      const void *q = memchr(p + 1, c, static_cast<size_t>(end - p - 1));
+      if (q == nullptr) return -1;
+      p = static_cast<const char *>(q) + 1;
+    } else if (c == '<') {
+      if (p + 1 >= end) return -1;
+      char n = p[1];
+      if (n == '?') {
+        p += 2;
+      } else if (n == '!') {
+        if (starts_with(p, end, "<!--", 4)) {
+          const char *close = find_seq(p + 4, end, "-->", 3);
+          if (close == nullptr) return -1;
+          p = close + 3;
+        } else if (starts_with(p, end, "<![CDATA[", 9)) {
+          const char *close = find_seq(p + 9, end, "]]>", 3);
+          if (close == nullptr) return -1;
+          p = close + 3;
+        } else {
+          p += 2;
+        }
+      } else {
+        return static_cast<long>(p + 1 - text);
+      }
+    } else {
+      const char *q = p + 1;
+      // Plain text: jump to the next byte that matters.
+      while (q < end && *q != '<' && *q != '"' && *q != '\'') ++q;
+      p = q;
+    }
+  }
+  return -1;
+}
+
+extern "C" size_t upnp_xml_find(const char *text, size_t length, const char *set) {
+  StopSet stops(set);
+  return static_cast<size_t>(scan(text, text + length, stops) - text);
+}
+
+extern "C" upnp_xml_node *upnp_xml_parse_with_depth(const char *text, size_t length, int depth,
+                                                    int *error) {
+  int local_error = 0;
+  if (error == nullptr) error = &local_error;
+  if (text == nullptr) return nullptr;
+  // Consumed lengths are 32-bit: longer texts are read up to that size.
+  if (length > UINT32_MAX) length = UINT32_MAX;
+  Parser parser(text, text + length, error);
+  return parser.element(depth);
+}
+
+extern "C" upnp_xml_node *upnp_xml_parse_len(const char *text, size_t length) {
+  int error = 0;
+  return upnp_xml_parse_with_depth(text, length, 0, &error);
+}
+
+extern "C" upnp_xml_node *upnp_xml_parse(const char *text) {
+  if (text == nullptr) return nullptr;
+  return upnp_xml_parse_len(text, strlen(text));
+}

@@ -1,0 +1,183 @@
+// Writing XML trees back to text, plain, escaped or DIDL-Lite compliant.
+
+#include <string.h>
+
+#include "base/upnp_log.h"
+#include "base/upnp_mem.h"
+#include "base/upnp_xml_compliant.h"
+#include "base/upnp_xml_escape.h"
+#include "base/upnp_xml_write.h"
+
+namespace {
+
+struct Mode {
+  bool pretty;
+  bool compliant;
+  bool escape;
+};
+
+upnp_string *put_text(upnp_string *out, const char *text, bool escape) {
+  if (text == nullptr) return out;
+  size_t n = strlen(text);
+  if (escape) return upnp_xml_escape_append(out, text, n, 0, 0, 0);
+  return upnp_string_add(out, text, static_cast<uint32_t>(n));
+}
+
+upnp_string *put_indent(upnp_string *out, int indent) {
+  static const char kSpaces[] = "                                                                ";
+  while (out != nullptr && indent > 0) {
+    int n = indent < 64 ? indent : 64;
+    out = upnp_string_add(out, kSpaces, static_cast<uint32_t>(n));
+    indent -= n;
+  }
+  return out;
+}
+
+bool is_blank(const char *s) {
+  for (; *s != '\0'; ++s) {
+    if (*s != ' ' && *s != '\t' && *s != '\r' && *s != '\n') return false;
+  }
+  return true;
+}
+
+// A "desc" element that names two different namespaces is not written.
+bool conflicting_desc(const upnp_xml_node *node) {
+  if (strcmp(node->name, "desc") != 0) return false;
+  const char *ns = nullptr;
+  const char *xmlns = nullptr;
+  for (const upnp_xml_attribute *a = node->attributes; a != nullptr; a = a->next) {
+    if (a->name == nullptr) continue;
+    if (ns == nullptr && strcmp(a->name, "nameSpace") == 0) ns = a->value ? a->value : "";
+    if (xmlns == nullptr && strcmp(a->name, "xmlns") == 0) xmlns = a->value ? a->value : "";
+  }
+  return ns != nullptr && xmlns != nullptr && strcmp(ns, xmlns) != 0;
+}
+
+upnp_string *dump(upnp_string *out, const upnp_xml_node *node, int indent, bool single, const Mode &m);
+
+// Writes one element. `*written` tells whether anything of it remains.
+upnp_string *element(upnp_string *out, const upnp_xml_node *node, int indent, const Mode &m, bool *written) {
+  uint32_t start = out->length;
+  *written = false;
+  if (m.pretty) out = put_indent(out, indent);
+  if (out) out = upnp_string_append(out, '<');
+  if (out) out = put_text(out, node->name, false);
+
+  bool attribute_written = false;
+  for (const upnp_xml_attribute *a = node->attributes; out != nullptr && a != nullptr; a = a->next) {
+    if (m.compliant && (a->name == nullptr || a->name[0] == '\0' || a->value == nullptr || a->value[0] == '\0')) {
+      continue;
+    }
+    uint32_t attr_start = out->length;
+    out = upnp_string_append(out, ' ');
+    if (out) out = put_text(out, a->name, false);
+    if (out) out = upnp_string_add(out, "=\"", 2);
+    if (out == nullptr) break;
+    uint32_t value_start = out->length;
+    if (m.compliant) {
+      out = addCompliantString(out, a->name, a->value, m.escape);
+      if (out != nullptr && out->length == value_start) {
+        upnp_string_cut(out, out->length - attr_start);  // reduced to nothing
+        continue;
+      }
+    } else {
+      out = put_text(out, a->value, m.escape);
+    }
+    if (out) out = upnp_string_append(out, '"');
+    attribute_written = true;
+  }
+  if (out) out = upnp_string_append(out, '>');
+  if (out == nullptr) return nullptr;
+  uint32_t after_open = out->length;
+
+  if (node->value != nullptr) {
+    if (!m.compliant) {
+      out = put_text(out, node->value, m.escape);
+    } else if (node->value[0] != '\0' && !is_blank(node->value)) {
+      out = addCompliantString(out, node->name, node->value, m.escape);
+    }
+    if (out == nullptr) return nullptr;
+  }
+
+  if (node->children != nullptr) {
+    uint32_t children_start = out->length;
+    if (m.pretty) out = upnp_string_append(out, '\n');
+    if (out) out = dump(out, node->children, indent + 4, false, m);
+    if (out == nullptr) return nullptr;
+    if (out->length == children_start + (m.pretty ? 1u : 0u)) {
+      upnp_string_cut(out, out->length - children_start);  // every child left out
+    } else if (m.pretty) {
+      out = upnp_string_append(out, '\n');
+      if (out) out = put_indent(out, indent);
+      if (out == nullptr) return nullptr;
+    }
+  }
+
+  if (m.compliant && out->length == after_open) {
+    if (!attribute_written) {
+      upnp_string_cut(out, out->length - start);
+      return out;
+    }
+    upnp_string_cut(out, 1);
+    out = upnp_string_add(out, "/>", 2);
+  } else {
+    out = upnp_string_add(out, "</", 2);
+    if (out) out = put_text(out, node->name, false);
+    if (out) out = upnp_string_append(out, '>');
+  }
+  *written = out != nullptr;
+  return out;
+}
+
+upnp_string *dump(upnp_string *out, const upnp_xml_node *node, int indent, bool single, const Mode &m) {
+  bool first = true;
+  for (; node != nullptr && out != nullptr; node = single ? nullptr : node->next) {
+    if (m.compliant && (node->name == nullptr || node->name[0] == '\0' || conflicting_desc(node))) continue;
+    if (!m.compliant && node->name == nullptr) continue;
+    uint32_t mark = out->length;
+    if (m.pretty && !first) out = upnp_string_append(out, '\n');
+    if (out == nullptr) break;
+    bool written = false;
+    out = element(out, node, indent, m, &written);
+    if (out == nullptr) break;
+    if (written) {
+      first = false;
+    } else {
+      upnp_string_cut(out, out->length - mark);
+    }
+  }
+  return out;
+}
+
+upnp_string *write_tree(const upnp_xml_node *tree, int pretty, int single, int compliant, int escape) {
+  if (tree == nullptr) return nullptr;
+  upnp_string *out = upnp_string_create("", 1024);
+  if (out != nullptr) out = dumpXml(out, tree, 0, pretty, single, compliant, escape);
+  if (out == nullptr) upnp_log_impl(LOG_LEVEL_ERROR, LOG_XML, __func__, "Out of memory dumping XML");
+  return out;
+}
+
+}  // namespace
+
+extern "C" upnp_string *dumpXml(upnp_string *out, const upnp_xml_node *node, int indent, int pretty, int single,
+                                int compliant, int escape) {
+  if (out == nullptr) return nullptr;
+  Mode m{pretty != 0, compliant != 0, escape != 0};
+  return dump(out, node, indent, single != 0, m);
+}
+
+extern "C" upnp_string *upnp_xml_tree_to_string(const upnp_xml_node *tree, int pretty, int single) {
+  return write_tree(tree, pretty, single, 0, 0);
+}
+
+extern "C" upnp_string *upnp_xml_tree_to_string_valid(const upnp_xml_node *tree, int pretty, int single) {
+  return write_tree(tree, pretty, single, 0, 1);
+}
+
+extern "C" upnp_string *upnp_xml_tree_to_compliant_string(const upnp_xml_node *tree, int pretty, int single) {
+  return write_tree(tree, pretty, single, 1, 1);
+}
+
+extern "C" upnp_string *upnp_xml_node_to_string(const upnp_xml_node *tree, int pretty) {
+  return upnp_xml_tree_to_string(tree, pretty, 0);
+}
