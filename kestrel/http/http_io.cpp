@@ -1,0 +1,66 @@
+// Socket reads shared by the header and body readers.
+#include "http/http_io.h"
+
+#include "base/upnp_log.h"
+#include "base/upnp_socket.h"
+
+namespace {
+
+constexpr size_t kKeptSizeLine = 20;      // bytes of a size line that are parsed
+constexpr size_t kMaxSizeLine = 4096;     // chunk extensions included
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+int http_read_byte(int socket, char *c) {
+  ssize_t r = upnp_recv(socket, c, 1, 0);
+  if (r == 1) return HTTP_READ_OK;
+  if (r == 0) return HTTP_READ_CLOSED;
+  upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "socket error %s", getLastSocketError());
+  return HTTP_READ_ERROR;
+}
+
+int http_read_chunk_size(int socket, uint64_t max_size, uint64_t *size) {
+  *size = 0;
+  char line[kKeptSizeLine + 1];
+  size_t kept = 0, total = 0;
+  for (;;) {
+    char c;
+    int r = http_read_byte(socket, &c);
+    if (r != HTTP_READ_OK) return r;
+    if (c == '\n') break;
+    if (++total > kMaxSizeLine) return HTTP_READ_INVALID;
+    if (kept < kKeptSizeLine) line[kept++] = c;
+  }
+  line[kept] = '\0';
+  size_t i = 0;
+  while (line[i] == ' ' || line[i] == '\t') ++i;
+  uint64_t value = 0;
+  size_t digits = 0;
+  for (int d; (d = hex_digit(line[i])) >= 0; ++i, ++digits) {
+    value = value * 16 + static_cast<uint64_t>(d);
+    if (value > max_size) return HTTP_READ_INVALID;  // also keeps value from overflowing
+  }
+  if (digits == 0) return HTTP_READ_INVALID;
+  *size = value;
+  return HTTP_READ_OK;
+}
+
+int http_read_chunk_end(int socket) {
+  char tail[2];
+  ssize_t r = upnp_recv(socket, tail, 2, 0);
+  if (r == 1) {
+    r = upnp_recv(socket, tail + 1, 1, 0);
+    if (r == 1) r = 2;
+  }
+  if (r == 2) return HTTP_READ_OK;
+  if (r == 0) return HTTP_READ_CLOSED;
+  upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "socket error %s", getLastSocketError());
+  return HTTP_READ_ERROR;
+}

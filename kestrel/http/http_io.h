@@ -1,0 +1,34 @@
+#ifndef KESTREL_HTTP_HTTP_IO_H
+#define KESTREL_HTTP_HTTP_IO_H
+
+/* Internal: socket reads shared by the header and body readers. */
+
+#include <stddef.h>
+#include <stdint.h>
+
+enum http_read_result {
+  HTTP_READ_OK = 1,
+  HTTP_READ_CLOSED = 0,   /* the peer closed the connection */
+  HTTP_READ_ERROR = -1,   /* socket error (logged as "socket error %s") */
+  HTTP_READ_INVALID = -2  /* the peer sent something that cannot be framed */
+};
+
+/* One byte. */
+int http_read_byte(int socket, char *c);
+
+/* Reads a chunk-size line ("hex[;extensions]" up to LF) one byte at a time,
+ * so that nothing of the chunk data is consumed. A size line of more than
+ * 4096 bytes, one without hex digits, or a size above max_size is
+ * HTTP_READ_INVALID. */
+int http_read_chunk_size(int socket, uint64_t max_size, uint64_t *size);
+
+/* Reads the two bytes that end a chunk's data (reading one more when only
+ * one arrives). */
+int http_read_chunk_end(int socket);
+
+/* Reads the body framed by header (see HTTP_receive_body). close_required
+ * refuses to read until close a message that neither says "Connection:
+ * close" nor is HTTP/1.0. */
+char *http_read_body(int socket, const char *header, bool close_required, uint64_t *length_out);
+
+#endif

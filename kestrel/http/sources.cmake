@@ -1,0 +1,16 @@
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/http_settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_methods.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_url.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_open.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_request.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_io.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_header_reader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_body.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_receive_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_talk.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_mime.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_mime_clientdb.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_socket_watchdog.cpp
+)
