@@ -1,6 +1,21 @@
+# Logging (filter, format, write; rotation and clean-up; process exit) and the
+# configuration store (table, properties, command line, ini file I/O), with
+# the per-user data folder of each platform.
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_log.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_log_rotate.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_exit.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_ini_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_ini_file_table.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_ini_file_props.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_ini_file_cmdline.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_ini_file_io.cpp
 )
+if(APPLE)
+  target_sources(kestrel_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform/macos/upnp_appdata_dir.cpp)
+else()
+  target_sources(kestrel_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform/linux/upnp_appdata_dir.cpp)
+endif()
 
 # Portability layer: critical sections, accounted memory, threads and clocks,
 # sockets, upnp_string, locked lists; per-platform pieces under platform/.
