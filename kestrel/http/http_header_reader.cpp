@@ -1,5 +1,6 @@
-// HTTP_get_header: reads one request or response header byte by byte, so
-// that nothing of the body is consumed with it.
+// HTTP_get_header: reads one request or response header byte by byte (from
+// peeked windows, see http_byte_reader), so that nothing of the body is
+// consumed with it.
 #include <cstring>
 
 #include "base/upnp_log.h"
@@ -28,17 +29,18 @@ bool starts_like_header(const char *text) {
 // A GET request's chunked body is not wanted: read until at least two LF
 // bytes and a '0' have gone by.
 bool discard_chunked_request_body(int socket) {
+  http_byte_reader in(socket);
   int line_feeds = 0;
   bool zero_seen = false;
   for (size_t n = 0; n < kMaxDiscard; ++n) {
     char c;
-    if (http_read_byte(socket, &c) != HTTP_READ_OK) return false;
+    if (in.next(&c) != HTTP_READ_OK) return false;
     if (c == '\n') {
       ++line_feeds;
     } else if (c == '0') {
       zero_seen = true;
     }
-    if (line_feeds >= 2 && zero_seen) return true;
+    if (line_feeds >= 2 && zero_seen) return in.commit() == HTTP_READ_OK;
   }
   return false;
 }
@@ -51,9 +53,10 @@ extern "C" int HTTP_get_header(int socket, char *buffer, int size) {
   const int limit = size - 1;
   int kept = 0;
   int state = 0;
+  http_byte_reader in(socket);
   for (;;) {
     char c;
-    int r = http_read_byte(socket, &c);
+    int r = in.next(&c);
     if (r != HTTP_READ_OK) {
       buffer[kept] = '\0';
       return 0;
@@ -75,13 +78,15 @@ extern "C" int HTTP_get_header(int socket, char *buffer, int size) {
       std::memcpy(buffer + limit - 4, "\r\n\r\n", 4);
       size_t discarded = 0;
       while (state != 4) {
-        if (http_read_byte(socket, &c) != HTTP_READ_OK) break;
+        if (in.next(&c) != HTTP_READ_OK) break;
         state = advance_end_state(state, c);
         if (++discarded > kMaxDiscard) return 0;
       }
+      in.commit();
       return limit;
     }
   }
+  if (in.commit() != HTTP_READ_OK) return 0;
   buffer[kept] = '\0';
   if (kept < 10 && !starts_like_header(buffer)) {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "Invalid header");

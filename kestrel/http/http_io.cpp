@@ -4,6 +4,8 @@
 #include "base/upnp_log.h"
 #include "base/upnp_socket.h"
 
+#include <sys/socket.h>
+
 namespace {
 
 constexpr size_t kKeptSizeLine = 20;      // bytes of a size line that are parsed
@@ -18,25 +20,52 @@ int hex_digit(char c) {
 
 }  // namespace
 
-int http_read_byte(int socket, char *c) {
-  ssize_t r = upnp_recv(socket, c, 1, 0);
-  if (r == 1) return HTTP_READ_OK;
-  if (r == 0) return HTTP_READ_CLOSED;
-  upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "socket error %s", getLastSocketError());
-  return HTTP_READ_ERROR;
+int http_byte_reader::next(char *c) {
+  if (used_ == have_) {
+    if (commit() != HTTP_READ_OK) return HTTP_READ_ERROR;
+    ssize_t r = upnp_recv(socket_, window_, sizeof window_, MSG_PEEK);
+    if (r == 0) return HTTP_READ_CLOSED;
+    if (r < 0) {
+      upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, "http_read", "socket error %s", getLastSocketError());
+      return HTTP_READ_ERROR;
+    }
+    have_ = static_cast<size_t>(r);
+  }
+  *c = window_[used_++];
+  return HTTP_READ_OK;
+}
+
+int http_byte_reader::commit() {
+  // The bytes were seen by the peek, so they are there to be taken.
+  size_t left = used_;
+  char sink[sizeof window_];
+  while (left > 0) {
+    ssize_t r = upnp_recv(socket_, sink, left, 0);
+    if (r <= 0) {
+      used_ = have_ = 0;
+      return HTTP_READ_ERROR;
+    }
+    left -= static_cast<size_t>(r);
+  }
+  used_ = have_ = 0;
+  return HTTP_READ_OK;
 }
 
 int http_read_chunk_size(int socket, uint64_t max_size, uint64_t *size) {
   *size = 0;
   char line[kKeptSizeLine + 1];
   size_t kept = 0, total = 0;
-  for (;;) {
-    char c;
-    int r = http_read_byte(socket, &c);
-    if (r != HTTP_READ_OK) return r;
-    if (c == '\n') break;
-    if (++total > kMaxSizeLine) return HTTP_READ_INVALID;
-    if (kept < kKeptSizeLine) line[kept++] = c;
+  {
+    http_byte_reader in(socket);
+    for (;;) {
+      char c;
+      int r = in.next(&c);
+      if (r != HTTP_READ_OK) return r;
+      if (c == '\n') break;
+      if (++total > kMaxSizeLine) return HTTP_READ_INVALID;
+      if (kept < kKeptSizeLine) line[kept++] = c;
+    }
+    if (in.commit() != HTTP_READ_OK) return HTTP_READ_ERROR;
   }
   line[kept] = '\0';
   size_t i = 0;

@@ -13,8 +13,29 @@ enum http_read_result {
   HTTP_READ_INVALID = -2  /* the peer sent something that cannot be framed */
 };
 
-/* One byte. */
-int http_read_byte(int socket, char *c);
+/* Hands out the bytes of a socket one at a time while asking the socket for
+ * them in windows: it peeks at what has arrived and takes off the socket only
+ * the bytes handed out so far (commit, also done on destruction). So a header
+ * or a size line is read without consuming anything of what follows it, at a
+ * few calls per header instead of one per byte. */
+class http_byte_reader {
+ public:
+  explicit http_byte_reader(int socket) : socket_(socket) {}
+  ~http_byte_reader() { commit(); }
+  http_byte_reader(const http_byte_reader &) = delete;
+  http_byte_reader &operator=(const http_byte_reader &) = delete;
+
+  /* The next byte: HTTP_READ_OK, HTTP_READ_CLOSED or HTTP_READ_ERROR. */
+  int next(char *c);
+  /* Takes the bytes handed out so far off the socket. */
+  int commit();
+
+ private:
+  int socket_;
+  char window_[1024];
+  size_t used_ = 0;
+  size_t have_ = 0;
+};
 
 /* Reads a chunk-size line ("hex[;extensions]" up to LF) one byte at a time,
  * so that nothing of the chunk data is consumed. A size line of more than
