@@ -42,6 +42,7 @@ target_sources(kestrel_core PRIVATE
 
 # XML tree: parser, tree functions, escaping, writer, DIDL-Lite compliance.
 target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_arena.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_compliant.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_escape.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_parse.cpp

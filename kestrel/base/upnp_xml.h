@@ -6,11 +6,14 @@
  * such trees. Escaping lives in upnp_xml_escape.h, writing in
  * upnp_xml_write.h.
  *
- * Every text in a tree (names, values, attribute texts) and every node and
- * attribute record is accounted memory (upnp_malloc_impl), owned by the
- * tree. To replace a name or value, free the old text with upnp_free_impl
- * and store a new upnp_strdup_impl copy. Trees are not shared between
- * threads. */
+ * Every node, attribute and text of a tree is accounted memory owned by the
+ * tree. A parse takes them from a shared block store of its own (see
+ * `arena`), so texts of a parsed tree must never be freed or reallocated on
+ * their own: change names and values only with upnp_xml_set_name,
+ * upnp_xml_set_value and upnp_xml_set_attribute_value, and release records
+ * only with upnp_xml_release / upnp_xml_release_attributes. Any part of a
+ * tree may be released, kept or moved into another tree on its own. Trees are
+ * not shared between threads. */
 
 #include <stddef.h>
 #include <stdint.h>
@@ -19,10 +22,18 @@
 extern "C" {
 #endif
 
+struct upnp_xml_arena;
+
+/* Bits of `arena_texts`: which texts live in the record's block store. */
+#define UPNP_XML_ARENA_NAME 1u
+#define UPNP_XML_ARENA_VALUE 2u
+
 typedef struct upnp_xml_attribute {
   char *name;
   char *value; /* unescaped */
   struct upnp_xml_attribute *next;
+  struct upnp_xml_arena *arena; /* block store of a parsed record, or none */
+  unsigned arena_texts;
 } upnp_xml_attribute;
 
 typedef struct upnp_xml_node {
@@ -36,6 +47,8 @@ typedef struct upnp_xml_node {
   /* How many bytes of the source text the parse of this element used,
    * counted from the text that parse started at. */
   uint32_t consumed;
+  unsigned arena_texts;
+  struct upnp_xml_arena *arena; /* block store of a parsed record, or none */
 } upnp_xml_node;
 
 /* Deepest nesting the parser accepts; one level more fails the whole parse. */
@@ -68,6 +81,14 @@ upnp_xml_attribute *upnp_xml_new_attribute(const char *name, const char *value);
 /* Appends `node` (with any siblings it has) at the end of the parent's
  * children. Returns 0, or -1 when either is none. */
 int upnp_xml_add_as_subnode(upnp_xml_node *parent, upnp_xml_node *node);
+
+/* Replace a text with a copy of `text` (none allowed for values). Returns 0,
+ * or -1 when memory ran out (the old text is then kept). */
+int upnp_xml_set_name(upnp_xml_node *node, const char *text);
+int upnp_xml_set_value(upnp_xml_node *node, const char *text);
+int upnp_xml_set_attribute_value(upnp_xml_attribute *attribute, const char *text);
+/* Puts a new attribute at the head of the node's list. Returns it, or none. */
+upnp_xml_attribute *upnp_xml_add_attribute(upnp_xml_node *node, const char *name, const char *value);
 
 /* Depth-first search in document order starting at `node`: the node, its
  * subtree, then its following siblings and their subtrees. */

@@ -7,6 +7,7 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_xml.h"
+#include "base/upnp_xml_arena.h"
 #include "base/upnp_xml_escape.h"
 #include "base/upnp_xml_scan.h"
 
@@ -69,33 +70,6 @@ const char *find_seq(const char *p, const char *end, const char *needle, size_t 
   return nullptr;
 }
 
-char *dup_bytes(const char *p, size_t n) {
-  char *s = static_cast<char *>(upnp_malloc_impl(n + 1));
-  if (s == nullptr) return nullptr;
-  memcpy(s, p, n);
-  s[n] = '\0';
-  return s;
-}
-
-// A copy of the bytes with entities replaced.
-char *dup_unescaped(const char *p, size_t n) {
-  char *s = dup_bytes(p, n);
-  if (s != nullptr && memchr(s, '&', n) != nullptr) upnp_xml_unescape(s);
-  return s;
-}
-
-upnp_xml_node *new_node() {
-  upnp_xml_node *node = static_cast<upnp_xml_node *>(upnp_malloc_impl(sizeof(upnp_xml_node)));
-  if (node == nullptr) return nullptr;
-  node->name = nullptr;
-  node->value = nullptr;
-  node->attributes = nullptr;
-  node->next = nullptr;
-  node->children = nullptr;
-  node->consumed = 0;
-  return node;
-}
-
 // Logs an end tag that does not match the element it closes.
 void log_bad_end_tag(const char *tag, const char *end) {
   char shown[96];
@@ -106,9 +80,58 @@ void log_bad_end_tag(const char *tag, const char *end) {
   upnp_log_impl(LOG_LEVEL_INFO, LOG_XML, __func__, "bad end tag!\n%s", shown);
 }
 
+// What all levels of one parse share: the block store, the end of the text,
+// the error flag and the number of records taken from the store.
+struct ParseState {
+  upnp_xml_arena *arena;
+  const char *end;
+  int *error;
+  uint64_t records;
+
+  char *text(const char *p, size_t n) {
+    char *s = static_cast<char *>(upnp_xml_arena_alloc(arena, n + 1));
+    if (s == nullptr) return nullptr;
+    memcpy(s, p, n);
+    s[n] = '\0';
+    return s;
+  }
+  // A copy of the bytes with entities replaced.
+  char *unescaped(const char *p, size_t n) {
+    char *s = text(p, n);
+    if (s != nullptr && memchr(s, '&', n) != nullptr) upnp_xml_unescape(s);
+    return s;
+  }
+  upnp_xml_node *node() {
+    upnp_xml_node *node = static_cast<upnp_xml_node *>(upnp_xml_arena_alloc(arena, sizeof(upnp_xml_node)));
+    if (node == nullptr) return nullptr;
+    ++records;
+    node->name = nullptr;
+    node->value = nullptr;
+    node->attributes = nullptr;
+    node->next = nullptr;
+    node->children = nullptr;
+    node->consumed = 0;
+    node->arena_texts = UPNP_XML_ARENA_NAME | UPNP_XML_ARENA_VALUE;
+    node->arena = arena;
+    return node;
+  }
+  upnp_xml_attribute *attribute() {
+    upnp_xml_attribute *a =
+        static_cast<upnp_xml_attribute *>(upnp_xml_arena_alloc(arena, sizeof(upnp_xml_attribute)));
+    if (a == nullptr) return nullptr;
+    ++records;
+    a->name = nullptr;
+    a->value = nullptr;
+    a->next = nullptr;
+    a->arena = arena;
+    a->arena_texts = UPNP_XML_ARENA_NAME | UPNP_XML_ARENA_VALUE;
+    return a;
+  }
+};
+
 class Parser {
  public:
-  Parser(const char *text, const char *end, int *error) : text_(text), end_(end), error_(error) {}
+  Parser(const char *text, ParseState *state) : text_(text), end_(state->end), error_(state->error), st_(state) {}
 
   upnp_xml_node *element(int depth);
 
@@ -130,6 +153,7 @@ class Parser {
   const char *text_;  // where this element's parse started
   const char *end_;
   int *error_;
+  ParseState *st_;
 };
 
 upnp_xml_node *Parser::element(int depth) {
@@ -147,9 +171,9 @@ upnp_xml_node *Parser::element(int depth) {
   size_t name_len = static_cast<size_t>(name_end - p);
   while (name_len > 0 && p[name_len - 1] >= 1 && p[name_len - 1] <= 31) --name_len;
 
-  upnp_xml_node *node = new_node();
+  upnp_xml_node *node = st_->node();
   if (node == nullptr) return nullptr;
-  node->name = dup_bytes(p, name_len);
+  node->name = st_->text(p, name_len);
   if (node->name == nullptr) return fail(node);
 
   p = skip_space(name_end, end);
@@ -184,11 +208,10 @@ upnp_xml_node *Parser::element(int depth) {
           break;
         }
       }
-      upnp_xml_attribute *attr =
-          static_cast<upnp_xml_attribute *>(upnp_malloc_impl(sizeof(upnp_xml_attribute)));
+      upnp_xml_attribute *attr = st_->attribute();
       if (attr == nullptr) return fail(node);
-      attr->name = dup_bytes(attr_name, attr_name_len);
-      attr->value = dup_unescaped(val, val_len);
+      attr->name = st_->text(attr_name, attr_name_len);
+      attr->value = st_->unescaped(val, val_len);
       attr->next = node->attributes;
       node->attributes = attr;
       if (attr->name == nullptr || attr->value == nullptr) return fail(node);
@@ -223,7 +246,7 @@ upnp_xml_node *Parser::element(int depth) {
   if (lt == nullptr || lt + 1 >= end) return partial(node);
   if (lt[1] == '/') {
     if (lt > p) {
-      node->value = dup_unescaped(p, static_cast<size_t>(lt - p));
+      node->value = st_->unescaped(p, static_cast<size_t>(lt - p));
       if (node->value == nullptr) return fail(node);
     }
   } else {
@@ -249,7 +272,7 @@ upnp_xml_node *Parser::element(int depth) {
         }
         if (next == nullptr) return partial(node);
       } else {
-        Parser sub(lt, end, error_);
+        Parser sub(lt, st_);
         upnp_xml_node *child = sub.element(depth + 1);
         if (child == nullptr) {
           if (*error_) return fail(node);
@@ -335,8 +358,17 @@ extern "C" upnp_xml_node *upnp_xml_parse_with_depth(const char *text, size_t len
   if (text == nullptr) return nullptr;
   // Consumed lengths are 32-bit: longer texts are read up to that size.
   if (length > UINT32_MAX) length = UINT32_MAX;
-  Parser parser(text, text + length, error);
-  return parser.element(depth);
+  // The store counts one hold per possible record during the parse, so that
+  // records released on the way (a failed child) never empty it early; the
+  // hold becomes the number of records created at the end.
+  const uint64_t kParseHold = UINT64_C(1) << 62;
+  upnp_xml_arena *arena = upnp_xml_arena_create(length + length / 2 + 1024, kParseHold);
+  if (arena == nullptr) return nullptr;
+  ParseState state{arena, text + length, error, 0};
+  Parser parser(text, &state);
+  upnp_xml_node *root = parser.element(depth);
+  upnp_xml_arena_drop(arena, kParseHold - state.records);
+  return root;
 }
 
 extern "C" upnp_xml_node *upnp_xml_parse_len(const char *text, size_t length) {

@@ -6,6 +6,7 @@
 
 #include "base/upnp_mem.h"
 #include "base/upnp_xml.h"
+#include "base/upnp_xml_arena.h"
 
 namespace {
 
@@ -62,6 +63,8 @@ upnp_xml_attribute *copy_attribute(const upnp_xml_attribute *a) {
   upnp_xml_attribute *c = static_cast<upnp_xml_attribute *>(upnp_malloc_impl(sizeof(upnp_xml_attribute)));
   if (c == nullptr) return nullptr;
   c->next = nullptr;
+  c->arena = nullptr;
+  c->arena_texts = 0;
   c->name = upnp_strdup_impl(a->name);
   c->value = upnp_strdup_impl(a->value);
   if ((a->name != nullptr && c->name == nullptr) || (a->value != nullptr && c->value == nullptr)) {
@@ -80,6 +83,8 @@ upnp_xml_node *copy_one(const upnp_xml_node *node) {
   c->next = nullptr;
   c->children = nullptr;
   c->consumed = node->consumed;
+  c->arena = nullptr;
+  c->arena_texts = 0;
   bool ok = (node->name == nullptr || c->name != nullptr) && (node->value == nullptr || c->value != nullptr);
   if (ok && node->attributes != nullptr) {
     c->attributes = upnp_xml_copy_attributes(node->attributes);
@@ -108,26 +113,104 @@ uint64_t parse_decimal(const char *s, uint64_t max) {
 
 }  // namespace
 
-extern "C" void upnp_xml_release_attributes(upnp_xml_attribute *list) {
-  while (list != nullptr) {
-    upnp_xml_attribute *next = list->next;
-    upnp_free_impl(list->name);
-    upnp_free_impl(list->value);
-    upnp_free_impl(list);
-    list = next;
+namespace {
+
+// Counts released records per block store and hands the count over when the
+// walk moves to another store or ends. A store can only empty once all its
+// records were counted, and a record is counted after it was last read.
+class Releaser {
+ public:
+  ~Releaser() { flush(); }
+  void record(upnp_xml_arena *arena, void *record) {
+    if (arena == nullptr) {
+      upnp_free_impl(record);
+      return;
+    }
+    if (arena != arena_) {
+      flush();
+      arena_ = arena;
+    }
+    ++count_;
   }
+  void text(char *text, unsigned arena_texts, unsigned bit) {
+    if ((arena_texts & bit) == 0) upnp_free_impl(text);
+  }
+  void attributes(upnp_xml_attribute *list) {
+    while (list != nullptr) {
+      upnp_xml_attribute *next = list->next;
+      text(list->name, list->arena_texts, UPNP_XML_ARENA_NAME);
+      text(list->value, list->arena_texts, UPNP_XML_ARENA_VALUE);
+      record(list->arena, list);
+      list = next;
+    }
+  }
+  void nodes(upnp_xml_node *node) {
+    while (node != nullptr) {
+      upnp_xml_node *next = node->next;
+      nodes(node->children);
+      attributes(node->attributes);
+      text(node->name, node->arena_texts, UPNP_XML_ARENA_NAME);
+      text(node->value, node->arena_texts, UPNP_XML_ARENA_VALUE);
+      record(node->arena, node);
+      node = next;
+    }
+  }
+
+ private:
+  void flush() {
+    if (arena_ != nullptr) upnp_xml_arena_drop(arena_, count_);
+    arena_ = nullptr;
+    count_ = 0;
+  }
+  upnp_xml_arena *arena_ = nullptr;
+  uint64_t count_ = 0;
+};
+
+// Replaces *slot with a copy of text; `bit` of *arena_texts marks a text in
+// the block store, which is left alone.
+int replace_text(char **slot, unsigned *arena_texts, unsigned bit, const char *text) {
+  char *copy = upnp_strdup_impl(text);
+  if (text != nullptr && copy == nullptr) return -1;
+  if ((*arena_texts & bit) == 0) upnp_free_impl(*slot);
+  *slot = copy;
+  *arena_texts &= ~bit;
+  return 0;
+}
+
+}  // namespace
+
+extern "C" void upnp_xml_release_attributes(upnp_xml_attribute *list) {
+  Releaser r;
+  r.attributes(list);
 }
 
 extern "C" void upnp_xml_release(upnp_xml_node *node) {
-  while (node != nullptr) {
-    upnp_xml_node *next = node->next;
-    upnp_xml_release(node->children);
-    upnp_xml_release_attributes(node->attributes);
-    upnp_free_impl(node->name);
-    upnp_free_impl(node->value);
-    upnp_free_impl(node);
-    node = next;
-  }
+  Releaser r;
+  r.nodes(node);
+}
+
+extern "C" int upnp_xml_set_name(upnp_xml_node *node, const char *text) {
+  if (node == nullptr) return -1;
+  return replace_text(&node->name, &node->arena_texts, UPNP_XML_ARENA_NAME, text);
+}
+
+extern "C" int upnp_xml_set_value(upnp_xml_node *node, const char *text) {
+  if (node == nullptr) return -1;
+  return replace_text(&node->value, &node->arena_texts, UPNP_XML_ARENA_VALUE, text);
+}
+
+extern "C" int upnp_xml_set_attribute_value(upnp_xml_attribute *attribute, const char *text) {
+  if (attribute == nullptr) return -1;
+  return replace_text(&attribute->value, &attribute->arena_texts, UPNP_XML_ARENA_VALUE, text);
+}
+
+extern "C" upnp_xml_attribute *upnp_xml_add_attribute(upnp_xml_node *node, const char *name, const char *value) {
+  if (node == nullptr) return nullptr;
+  upnp_xml_attribute *a = upnp_xml_new_attribute(name, value);
+  if (a == nullptr) return nullptr;
+  a->next = node->attributes;
+  node->attributes = a;
+  return a;
 }
 
 extern "C" upnp_xml_node *upnp_xml_new_node(const char *name, const char *value) {
@@ -139,6 +222,8 @@ extern "C" upnp_xml_node *upnp_xml_new_node(const char *name, const char *value)
   node->next = nullptr;
   node->children = nullptr;
   node->consumed = 0;
+  node->arena = nullptr;
+  node->arena_texts = 0;
   if ((name != nullptr && node->name == nullptr) || (value != nullptr && node->value == nullptr)) {
     upnp_xml_release(node);
     return nullptr;

@@ -350,4 +350,44 @@ TEST_F(XmlParse, CopyOfAParsedDocumentIsIndependent) {
   upnp_xml_release(c);
 }
 
+TEST_F(XmlParse, PartsOfAParsedTreeLiveOnTheirOwn) {
+  upnp_xml_node *root = upnp_xml_parse(kDescription);
+  ASSERT_NE(root, nullptr);
+  // Detach <device>, release the rest, then use and release the part.
+  upnp_xml_node *spec = root->children;
+  upnp_xml_node *device = spec->next;
+  spec->next = nullptr;
+  upnp_xml_release(root);
+  EXPECT_STREQ(upnp_xml_find_tag_value(device, "friendlyName"), "Den & Hall");
+  // Moved into a tree of individually allocated nodes.
+  upnp_xml_node *holder = upnp_xml_new_node("holder", nullptr);
+  upnp_xml_add_as_subnode(holder, device);
+  EXPECT_EQ(upnp_xml_find_tag_value_uint(holder, "maxAge", 0), 1800u);
+  upnp_xml_release(holder);
+}
+
+TEST_F(XmlParse, SettersReplaceTextsOfParsedAndBuiltNodes) {
+  XmlTree t(upnp_xml_parse("<a k='v'><b>old</b></a>"));
+  ASSERT_NE(t.get(), nullptr);
+  upnp_xml_node *b = t->children;
+  EXPECT_EQ(upnp_xml_set_value(b, "new value"), 0);
+  EXPECT_EQ(upnp_xml_set_value(b, "newer"), 0);  // replaces a text of its own
+  EXPECT_EQ(upnp_xml_set_name(b, "c"), 0);
+  EXPECT_EQ(upnp_xml_set_attribute_value(t->attributes, "w"), 0);
+  ASSERT_NE(upnp_xml_add_attribute(t.get(), "z", "1"), nullptr);
+  EXPECT_STREQ(upnp_xml_find_tag_value(t.get(), "c"), "newer");
+  EXPECT_EQ(attribute_list(t.get()), "z=1;k=w;");
+  EXPECT_EQ(upnp_xml_set_value(t.get(), nullptr), 0);
+  EXPECT_EQ(t->value, nullptr);
+  EXPECT_EQ(upnp_xml_set_value(nullptr, "x"), -1);
+}
+
+TEST_F(XmlParse, FailedParsesGiveTheirMemoryBack) {
+  // Depth failure deep inside a large document releases what was built.
+  std::string doc = "<r>";
+  for (int i = 0; i < 200; ++i) doc += "<i a='1'>v</i>";
+  doc += nested(120) + "</r>";
+  EXPECT_EQ(upnp_xml_parse(doc.c_str()), nullptr);
+}
+
 }  // namespace
