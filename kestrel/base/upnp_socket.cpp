@@ -140,8 +140,8 @@ extern "C" ssize_t upnp_recvfrom(upnp_socket_t s, void *buffer, size_t length, i
 
 extern "C" int upnp_gethostname(char *name, size_t size) {
   if (name == nullptr || size == 0) return -1;
-  if (gethostname(name, size) != 0) {
-    name[0] = '\0';
+  if (gethostname(name, size) != 0) {  // e.g. truncated: keep it terminated
+    name[size - 1] = '\0';
     return -1;
   }
   name[size - 1] = '\0';

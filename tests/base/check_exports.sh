@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Fails when libkestrel64.so exports a symbol that is not on the allow-list:
+# the library's only public entry points are what the host application calls.
+# Usage: check_exports.sh <path to libkestrel64.so>
+set -euo pipefail
+lib=${1:?shared object}
+
+# The public API. Add a name here only together with its KESTREL_API mark.
+allowed=(
+  NSGetModule
+)
+# What the toolchain itself puts into every shared object.
+toolchain=(_init _fini __bss_start _edata _end __end__ __data_start _IO_stdin_used)
+
+bad=0
+count=0
+while read -r _ type sym; do
+  [ -n "${sym:-}" ] || continue
+  sym=${sym%%@*}
+  count=$((count + 1))
+  ok=0
+  for a in "${allowed[@]}" "${toolchain[@]}"; do
+    if [ "$sym" = "$a" ]; then ok=1; break; fi
+  done
+  # Sanitizer runtimes (instrumented builds) export their interface.
+  case "$sym" in __asan_*|__ubsan_*|__tsan_*|__sanitizer_*|__lsan_*|__sancov_*) ok=1 ;; esac
+  # Weak or unique instantiations of the C++ standard library's templates
+  # keep the library headers' default visibility; they are merged with the
+  # host's copies and are no API of ours. Anything strong must be listed.
+  if [ $ok -eq 0 ] && [[ "$type" =~ ^[WVu]$ ]]; then
+    case "$(c++filt "$sym")" in
+      std::*|"void std::"*|"bool std::"*|"int std::"*|__gnu_cxx::*|"guard variable for std::"*|"typeinfo for std::"*|"typeinfo name for std::"*|"vtable for std::"*) ok=1 ;;
+    esac
+  fi
+  if [ $ok -eq 0 ]; then echo "unexpected export: $type $sym ($(c++filt "$sym"))"; bad=1; fi
+done < <(nm -D --defined-only "$lib")
+echo "$count exported symbols checked"
+exit $bad
