@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "base/upnp_log.h"
@@ -45,7 +46,7 @@ struct Receiver {
     ssize_t r = upnp_recv(socket, buffer, want, 0);
     if (r < 0)
       upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, "HTTP_receive_file", "HTTP_receive_file upnp_recv() returned error: %d",
-                    static_cast<int>(r));
+                    errno);
     return r;
   }
 
@@ -160,12 +161,13 @@ extern "C" int HTTP_receive_file(int socket, const char *header, const char *pat
     ok = rx.chunked();
   } else {
     long long length = static_cast<long long>(HTTP_parse_header_size(header));
+    if (length > (1LL << 62)) length = 1LL << 62;  // refused below; keeps the sum in range
     long long total = rx.received + length;
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "parsed content length from header: %lld", total);
     if (length == 0) {
       // No length: only a message that ends with the connection has a body.
       ok = (upnp_http_has_connection_close(header) || std::strstr(header, "HTTP/1.0")) && rx.until_close();
-    } else if (length > (1LL << 62) || (rx.limit > 0 && total > rx.limit)) {
+    } else if (length >= (1LL << 62) || (rx.limit > 0 && total > rx.limit)) {
       upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, __func__, "uploaded data size exceeds maximum allowed size");
       ok = false;
     } else {

@@ -106,6 +106,12 @@ TEST_F(HttpReceiveFile, LimitRefusesAnnouncedTotalBeforeReading) {
   EXPECT_EQ(contents().size(), data.size());
 }
 
+TEST_F(HttpReceiveFile, HugeContentLengthIsRefused) {
+  prefill("ab");
+  EXPECT_EQ(receive("POST /up HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n", "cd", 0, 2), 0);
+  EXPECT_EQ(contents(), "ab");
+}
+
 TEST_F(HttpReceiveFile, ChunkedBody) {
   EXPECT_EQ(receive("POST /up HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
                     "3;x=y\r\nabc\r\n5\r\ndefgh\r\n0\r\n\r\n"),
