@@ -62,7 +62,7 @@ typedef struct upnp_xml_node {
 upnp_xml_node *upnp_xml_parse(const char *text);
 
 /* The same over the first `length` bytes of `text`; never reads beyond them
- * and needs no terminating zero. */
+ * and needs no terminating zero (a zero byte within them ends the text). */
 upnp_xml_node *upnp_xml_parse_len(const char *text, size_t length);
 
 /* The recursive parser: one element at the start of `text` (after any

@@ -356,8 +356,11 @@ extern "C" upnp_xml_node *upnp_xml_parse_with_depth(const char *text, size_t len
   int local_error = 0;
   if (error == nullptr) error = &local_error;
   if (text == nullptr) return nullptr;
-  // Consumed lengths are 32-bit: longer texts are read up to that size.
+  // Consumed lengths are 32-bit: longer texts are read up to that size. A
+  // zero byte ends the text, as it ends every text the tree holds.
   if (length > UINT32_MAX) length = UINT32_MAX;
+  const void *zero = memchr(text, '\0', length);
+  if (zero != nullptr) length = static_cast<size_t>(static_cast<const char *>(zero) - text);
   // The store counts one hold per possible record during the parse, so that
   // records released on the way (a failed child) never empty it early; the
   // hold becomes the number of records created at the end.

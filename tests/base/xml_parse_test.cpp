@@ -226,6 +226,14 @@ TEST_F(XmlParse, NeverReadsPastTheLength) {
   EXPECT_EQ(upnp_xml_find_tag_value_uint(whole.get(), "maxAge", 0), 1800u);
 }
 
+TEST_F(XmlParse, ZeroByteEndsTheText) {
+  const char text[] = "<a><b>1</b>\0<c>2</c></a>";
+  XmlTree t(upnp_xml_parse_len(text, sizeof text - 1));
+  ASSERT_NE(t.get(), nullptr);
+  EXPECT_EQ(child_names(t.get()), "b");
+  EXPECT_EQ(t->consumed, 11u);
+}
+
 TEST_F(XmlParse, LengthStopsTheParseInsideALongerText) {
   const char text[] = "<a><b>1</b><c>2</c></a>";
   XmlTree t(upnp_xml_parse_len(text, 11));  // "<a><b>1</b>"
