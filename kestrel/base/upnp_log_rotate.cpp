@@ -10,6 +10,8 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <new>
+#include <cstdio>
 #include <string>
 #include <strings.h>
 #include <system_error>
@@ -133,8 +135,11 @@ int upnp_log_remove_old_parts(const char *name) {
       ++count;
     }
     if (count <= UPNP_LOG_KEEP_PARTS) return count;
-    fs::remove(oldest, ec);
-    if (fs::exists(oldest, ec)) {
+    // A part that another clean-up removed first simply is gone; one that
+    // cannot be deleted goes on the bad list and ends this run.
+    bool removed = fs::remove(oldest, ec);
+    std::error_code exists_ec;
+    if (!removed && (ec || fs::exists(oldest, exists_ec))) {
       bad_list_add(oldest.filename().string());
       return count;
     }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -369,6 +371,33 @@ TEST_F(LogTest, RotationWithSevenOldPartsLeavesFive) {
   }
   EXPECT_TRUE(fresh);
   EXPECT_TRUE(fs::exists(file));
+}
+
+// In a child process without the right to delete in the folder: each run
+// of the clean-up puts the oldest part on the bad list and stops; the next
+// run skips it.
+void clean_up_without_delete_rights(const fs::path &dir, const std::vector<std::string> &names) {
+  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                           fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::_Exit(2);
+  int first = upnp_log_remove_old_parts((dir / "x-log.txt").c_str());
+  int second = upnp_log_remove_old_parts((dir / "x-log.txt").c_str());
+  bool bad0 = upnp_log_bad_list_contains(names[0].c_str());
+  bool bad1 = upnp_log_bad_list_contains(names[1].c_str());
+  bool bad2 = upnp_log_bad_list_contains(names[2].c_str());
+  // Opening the log again forgets the bad list.
+  upnp_log_init(nullptr);
+  bool cleared = !upnp_log_bad_list_contains(names[0].c_str());
+  std::fprintf(stderr, "runs=%d,%d bad=%d,%d,%d cleared=%d\n", first, second, bad0, bad1, bad2, cleared);
+  std::fflush(stderr);
+  std::_Exit(0);
+}
+
+TEST_F(LogTest, PartThatCannotBeDeletedGoesOnTheBadList) {
+  std::vector<std::string> names = make_old_parts(dir_);
+  EXPECT_EXIT(clean_up_without_delete_rights(dir_, names), ::testing::ExitedWithCode(0), "runs=7,6 bad=1,1,0 cleared=1");
+  fs::permissions(dir_, fs::perms::owner_all);
+  for (const std::string &name : names) EXPECT_TRUE(fs::exists(dir_ / name)) << name;
 }
 
 TEST_F(LogTest, WithoutAFileLinesGoToStandardOutput) {
