@@ -5,6 +5,7 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -220,6 +221,25 @@ TEST_F(IniTest, GettersBeforeInitGiveNone) {
   EXPECT_STREQ(upnp_ini_file_getString(INI_PLATFORM), "Apple");
   upnp_ini_file_release();
   EXPECT_EQ(upnp_ini_file_getString(INI_PLATFORM), nullptr);
+  upnp_ini_file_init();
+}
+
+TEST_F(IniTest, ReleaseFreesEverything) {
+  upnp_ini_file_release_on_exit();
+  int64_t before = upnp_mem_used();
+  upnp_ini_file_init();
+  upnp_ini_file_client_init();
+  upnp_ini_file_add_default_file("none.ini");
+  upnp_ini_file_add_ignored_cmdline_param("-psn");
+  write_file(ini_file(), "friendlyname=Den\nlanguage=de\n");
+  ASSERT_EQ(parse({"-httpport", "9000", "-v", "1"}), 0);
+  ASSERT_EQ(upnp_ini_file_create_property(200, "servers", "a,b,c", nullptr, 1, 0, 0, 0), INI_CREATE_OK);
+  upnp_free_impl(upnp_ini_file_get_next_CSV(200, 1));
+  upnp_ini_file_setPropertyByKey(200, "d,e");
+  upnp_free_impl(upnp_ini_file_get_next_CSV(200, 0));
+  EXPECT_GT(upnp_mem_used(), before);
+  upnp_ini_file_release();
+  EXPECT_EQ(upnp_mem_used(), before);
   upnp_ini_file_init();
 }
 
