@@ -6,28 +6,23 @@
 #include "base/upnp_mem.h"
 #include "base/upnp_xml_arena.h"
 
-namespace {
-
-struct Block {
-  Block *next;
+struct upnp_xml_arena_block {
+  upnp_xml_arena_block *next;
   size_t size;  // usable bytes after the header
 };
 
-constexpr size_t kAlign = alignof(void *) > 8 ? alignof(void *) : 8;
+namespace {
+
+using Block = upnp_xml_arena_block;
+
+constexpr size_t kAlign = 8;
+static_assert(alignof(void *) <= kAlign, "records hold pointers");
 constexpr size_t kBlockHeader = (sizeof(Block) + kAlign - 1) & ~(kAlign - 1);
 constexpr size_t kMinBlock = 4096;
 
 inline size_t round_up(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
 }  // namespace
-
-struct upnp_xml_arena {
-  std::atomic<uint64_t> live;
-  Block *blocks;  // newest first
-  char *cursor;
-  char *limit;
-  size_t next_size;
-};
 
 namespace {
 

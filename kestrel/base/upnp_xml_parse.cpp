@@ -89,7 +89,7 @@ struct ParseState {
   uint64_t records;
 
   char *text(const char *p, size_t n) {
-    char *s = static_cast<char *>(upnp_xml_arena_alloc(arena, n + 1));
+    char *s = static_cast<char *>(upnp_xml_arena_take(arena, n + 1));
     if (s == nullptr) return nullptr;
     memcpy(s, p, n);
     s[n] = '\0';
@@ -102,7 +102,7 @@ struct ParseState {
     return s;
   }
   upnp_xml_node *node() {
-    upnp_xml_node *node = static_cast<upnp_xml_node *>(upnp_xml_arena_alloc(arena, sizeof(upnp_xml_node)));
+    upnp_xml_node *node = static_cast<upnp_xml_node *>(upnp_xml_arena_take(arena, sizeof(upnp_xml_node)));
     if (node == nullptr) return nullptr;
     ++records;
     node->name = nullptr;
@@ -117,7 +117,7 @@ struct ParseState {
   }
   upnp_xml_attribute *attribute() {
     upnp_xml_attribute *a =
-        static_cast<upnp_xml_attribute *>(upnp_xml_arena_alloc(arena, sizeof(upnp_xml_attribute)));
+        static_cast<upnp_xml_attribute *>(upnp_xml_arena_take(arena, sizeof(upnp_xml_attribute)));
     if (a == nullptr) return nullptr;
     ++records;
     a->name = nullptr;
@@ -194,18 +194,34 @@ upnp_xml_node *Parser::element(int depth) {
       const char *attr_name = p;
 
       const char *v = skip_space(name_stop + 1, end);
-      const char *v_end = scan(v, end, kAttrValueEnd);
-      // The text within the first pair of quotes, else the whole token.
+      // The value runs to the first space, "/", ">", tab, CR or LF outside
+      // quotes; the text within its first pair of quotes is taken, else the
+      // whole token.
       const char *val = v;
-      size_t val_len = static_cast<size_t>(v_end - v);
-      for (const char *q = v; q < v_end; ++q) {
-        if (*q == '"' || *q == '\'') {
-          const void *close = memchr(q + 1, *q, static_cast<size_t>(v_end - q - 1));
-          if (close != nullptr) {
-            val = q + 1;
-            val_len = static_cast<size_t>(static_cast<const char *>(close) - val);
+      const char *v_end;
+      size_t val_len;
+      if (v < end && (*v == '"' || *v == '\'')) {
+        const void *close = memchr(v + 1, *v, static_cast<size_t>(end - v - 1));
+        if (close != nullptr) {
+          val = v + 1;
+          val_len = static_cast<size_t>(static_cast<const char *>(close) - val);
+          v_end = scan(static_cast<const char *>(close) + 1, end, kAttrValueEnd);
+        } else {
+          v_end = end;
+          val_len = static_cast<size_t>(end - v);
+        }
+      } else {
+        v_end = scan(v, end, kAttrValueEnd);
+        val_len = static_cast<size_t>(v_end - v);
+        for (const char *q = v; q < v_end; ++q) {
+          if (*q == '"' || *q == '\'') {
+            const void *close = memchr(q + 1, *q, static_cast<size_t>(v_end - q - 1));
+            if (close != nullptr) {
+              val = q + 1;
+              val_len = static_cast<size_t>(static_cast<const char *>(close) - val);
+            }
+            break;
           }
-          break;
         }
       }
       upnp_xml_attribute *attr = st_->attribute();
@@ -293,9 +309,10 @@ upnp_xml_node *Parser::element(int depth) {
 
   // End tag at lt.
   const char *tag_name = lt + 2;
-  const char *gt = static_cast<const char *>(memchr(tag_name, '>', static_cast<size_t>(end - tag_name)));
-  const char *tag_name_end = gt ? gt : end;
-  const char *te = tag_name_end;
+  const char *gt = tag_name;
+  while (gt < end && *gt != '>') ++gt;
+  const char *te = gt;
+  if (gt == end) gt = nullptr;
   while (te > tag_name && is_space(te[-1])) --te;
   size_t tag_len = static_cast<size_t>(te - tag_name);
   if (tag_len != name_len || memcmp(tag_name, node->name, tag_len) != 0) {
