@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_xml.h"
 #include "base/upnp_xml_scan.h"
@@ -396,6 +402,58 @@ TEST_F(XmlParse, FailedParsesGiveTheirMemoryBack) {
   for (int i = 0; i < 200; ++i) doc += "<i a='1'>v</i>";
   doc += nested(120) + "</r>";
   EXPECT_EQ(upnp_xml_parse(doc.c_str()), nullptr);
+}
+
+// What the parser reports, read back from a log file.
+class XmlLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    upnp_mem_init();
+    char pattern[] = "/tmp/kestrel-xml-log-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    file_ = dir_ + "/xml.txt";
+    ASSERT_EQ(upnp_log_init(file_.c_str()), 1);
+    upnp_log_enable(1);
+    upnp_log_set_level(LOG_LEVEL_DEBUG);
+    upnp_log_set_sources(LOG_XML);
+  }
+  void TearDown() override {
+    upnp_log_exit();
+    unlink(file_.c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string logged() {
+    upnp_log_flush();
+    std::ifstream in(file_, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+  }
+  std::string dir_;
+  std::string file_;
+};
+
+TEST_F(XmlLog, DepthLimitAndBadEndTagAreReported) {
+  std::string deep = nested(101);
+  EXPECT_EQ(upnp_xml_parse(deep.c_str()), nullptr);
+  std::string text = logged();
+  EXPECT_NE(text.find("[Warning] - LOG_XML: "), std::string::npos) << text;
+  EXPECT_NE(text.find("XML node maximum depth reached\n"), std::string::npos) << text;
+  // Only once: the failure travels up without further reports.
+  EXPECT_EQ(text.find("maximum depth"), text.rfind("maximum depth")) << text;
+
+  XmlTree t(upnp_xml_parse("<a>x</b>"));
+  ASSERT_NE(t.get(), nullptr);
+  text = logged();
+  EXPECT_NE(text.find("[Info] - LOG_XML: "), std::string::npos) << text;
+  EXPECT_NE(text.find("bad end tag!\n</b>"), std::string::npos) << text;
+}
+
+TEST_F(XmlLog, WellFormedDocumentsLogNothing) {
+  XmlTree t(upnp_xml_parse(kDescription));
+  ASSERT_NE(t.get(), nullptr);
+  EXPECT_EQ(logged(), "");
 }
 
 }  // namespace
