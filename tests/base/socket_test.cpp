@@ -6,7 +6,12 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "base/upnp_log.h"
 #include "base/upnp_socket.h"
@@ -209,4 +214,56 @@ TEST(Socket, NamesAndAddresses) {
   EXPECT_STREQ("192.168.10.1", upnp_inet_ntoa(address, text, sizeof text));
   char small[8];
   EXPECT_EQ(nullptr, upnp_inet_ntoa(address, small, sizeof small)) << "does not fit";
+}
+
+namespace {
+
+// In a child process with a network namespace of its own (only a loopback
+// link, brought up here): join the SSDP group on 127.0.0.1 and receive our own
+// multicast datagram. Exit codes tell where it failed; 77 means the
+// namespace could not be made (not root).
+int multicast_in_private_namespace() {
+  if (unshare(CLONE_NEWNET) != 0) return 77;
+  int control = socket(AF_INET, SOCK_DGRAM, 0);
+  ifreq request;
+  std::memset(&request, 0, sizeof request);
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  if (ioctl(control, SIOCGIFFLAGS, &request) != 0) return 2;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+  if (ioctl(control, SIOCSIFFLAGS, &request) != 0) return 3;
+  close(control);
+
+  upnp_socket_t receiver = upnp_socket_create_udp();
+  if (setSockOptReuseAddr(receiver) != 0) return 4;
+  sockaddr_in group_port;
+  std::memset(&group_port, 0, sizeof group_port);
+  group_port.sin_family = AF_INET;
+  group_port.sin_port = htons(1900);
+  group_port.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (upnp_socket_bind(receiver, &group_port) != 0) return 5;
+  if (upnp_socket_setSockOptAddMembership(receiver, "239.255.255.250", "127.0.0.1") != 0) return 6;
+  if (setSockOptReceiveTimeout(receiver, 2000) != 0) return 7;
+
+  upnp_socket_t sender = upnp_socket_create_udp();
+  if (setSockOptMulticast(sender, 2, "127.0.0.1") != 0) return 8;
+  inet_pton(AF_INET, "239.255.255.250", &group_port.sin_addr);
+  const char message[] = "M-SEARCH * HTTP/1.1\r\n\r\n";
+  if (upnp_sendto(sender, message, sizeof message - 1, 0, &group_port) != static_cast<ssize_t>(sizeof message - 1)) return 9;
+  char got[64] = {0};
+  ssize_t n = upnp_recvfrom(receiver, got, sizeof got - 1, 0, nullptr);
+  if (n != static_cast<ssize_t>(sizeof message - 1) || std::strcmp(got, message) != 0) return 10;
+  return 0;
+}
+
+}  // namespace
+
+TEST(Socket, MulticastJoinInAPrivateNamespace) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(multicast_in_private_namespace());
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespace (needs root)";
+  EXPECT_EQ(0, WEXITSTATUS(status)) << "failed at step " << WEXITSTATUS(status);
 }
