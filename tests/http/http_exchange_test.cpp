@@ -161,6 +161,18 @@ TEST_F(HttpExchange, OpenParsesUserInfoAndPortAndRefusesOtherSchemes) {
     EXPECT_GE(s, 0) << url;
     if (s >= 0) close(s);
   }
+  // The time-to-live and the connection time-out reach the socket.
+  int s = HTTP_open_ttl(("http://127.0.0.1:" + port + "/").c_str(), 7);
+  ASSERT_GE(s, 0);
+  int ttl = 0;
+  socklen_t len = sizeof ttl;
+  ASSERT_EQ(getsockopt(s, IPPROTO_IP, IP_TTL, &ttl, &len), 0);
+  EXPECT_EQ(ttl, 7);
+  timeval tv{};
+  len = sizeof tv;
+  ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, &len), 0);
+  EXPECT_EQ(tv.tv_sec, 30);
+  close(s);
   EXPECT_EQ(HTTP_open("https://127.0.0.1/"), -1);
   EXPECT_EQ(HTTP_open("127.0.0.1:80"), -1);
   EXPECT_EQ(HTTP_open(nullptr), -1);

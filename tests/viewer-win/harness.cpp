@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,21 @@ namespace zeltest {
 namespace {
 
 int g_counter = 0;
+
+// Whether the loader has mapped kernel32 into the process yet: before that
+// its module list is empty.
+bool Loaded(DWORD id) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, id);
+  if (snap == INVALID_HANDLE_VALUE) return false;
+  MODULEENTRY32 me;
+  me.dwSize = sizeof me;
+  bool found = false;
+  for (BOOL ok = Module32First(snap, &me); ok && !found; ok = Module32Next(snap, &me)) {
+    found = lstrcmpiA(me.szModule, "kernel32.dll") == 0;
+  }
+  CloseHandle(snap);
+  return found;
+}
 
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
@@ -122,6 +138,7 @@ Started Helpers::Start(const std::string& source, const std::string& name, const
   s.process = pi.hProcess;
   s.id = pi.dwProcessId;
   started_.push_back(s);
+  for (int i = 0; i < 200 && !Loaded(s.id); ++i) Sleep(25);
   return s;
 }
 
@@ -199,6 +216,15 @@ bool WaitForText(const std::string& path, const std::string& text, DWORD ms) {
     if (GetTickCount() - start >= ms) return false;
     Sleep(50);
   }
+}
+
+std::string Format(const char* format, ...) {
+  char buf[2048];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  return buf;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -87,6 +87,10 @@ bool Ended(HANDLE process, DWORD ms);
 HWND FindTitle(const std::string& title);
 // The ID of a process whose parent is `parent` (polled for up to `ms`), or 0.
 DWORD FindChildOf(DWORD parent, DWORD ms);
+// printf into a string (to build the lines zel is expected to print).
+std::string Format(const char* format, ...);
+// Whether `text` holds `part`.
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 // The path of the built zel.exe.
 std::string ZelPath();
 

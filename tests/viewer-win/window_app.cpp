@@ -7,6 +7,7 @@
 // Layouts (tag: title):
 //   single     main: "<prefix> Main"
 //   minimised  min:  "<prefix> Minimised" (shown minimised)
+//   pair       main, then min (so the minimised one is above it)
 //   full       main, min, hidden: "<prefix> Hidden" (never shown), and
 //              ctrl: "<prefix> Ctrl" + 0x01 + "Chars" + 0xE9 (visible)
 //
@@ -95,8 +96,8 @@ int main(int argc, char** argv) {
   if (!RegisterClassA(&wc)) return 4;
 
   HWND first = nullptr;
-  if (layout == "single" || layout == "full") first = Open("main", prefix + " Main", SW_SHOWNORMAL);
-  if (layout == "minimised" || layout == "full") {
+  if (layout == "single" || layout == "pair" || layout == "full") first = Open("main", prefix + " Main", SW_SHOWNORMAL);
+  if (layout == "minimised" || layout == "pair" || layout == "full") {
     HWND w = Open("min", prefix + " Minimised", SW_SHOWMINNOACTIVE);
     if (!first) first = w;
   }
