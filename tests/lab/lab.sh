@@ -69,7 +69,7 @@ done
 # $LAB_DIR/pids as "PID STARTTIME NAME". Teardown ends exactly those groups; the start time
 # (from /proc) guards against a recycled PID.
 start_time() { local s; s=$(cat "/proc/$1/stat" 2> /dev/null) || return 1; s=${s##*) }; set -- $s; echo "${20}"; }
-is_ours() { [ "$(start_time "$1" 2> /dev/null)" = "$2" ]; }
+is_ours() { local t; t=$(start_time "$1" 2> /dev/null) && [ -n "$t" ] && [ "$t" = "$2" ]; }
 record() { echo "$1 $(start_time "$1" || echo gone) $2" >> "$LAB_DIR/pids"; }
 
 # kill_recorded: TERM every recorded group, wait up to 5 s, then KILL what is left.
@@ -407,12 +407,12 @@ teardown() {
 # ------------------------------------------------------------------ commands
 cmd_down() {
   need_root
-  local sup
+  local sup st
   if sup=$(supervisor_alive); then
+    read -r _ st < "$LAB_DIR/supervisor" || true
     kill -TERM "$sup" 2> /dev/null || true
-    local i; for i in $(seq 150); do kill -0 "$sup" 2> /dev/null || break; sleep 0.1; done
-    is_ours "$sup" "$(awk '{ print $2 }' "$LAB_DIR/supervisor" 2> /dev/null)" 2> /dev/null &&
-      kill -KILL "$sup" 2> /dev/null
+    local i; for i in $(seq 150); do is_ours "$sup" "$st" || break; sleep 0.1; done
+    if is_ours "$sup" "$st"; then kill -KILL "$sup" 2> /dev/null || true; fi
   fi
   # whatever a supervisor that died without its teardown (SIGKILL) left behind
   kill_recorded
