@@ -30,6 +30,56 @@ constexpr StopSet kAttrValueEnd(" />\t\r\n");
 constexpr StopSet kTagOpen("<");
 constexpr StopSet kTagClose(">");
 
+// Byte searches for the short spans of markup (names, values, texts): eight
+// bytes at a time for the first 64 bytes, the C library beyond, so that a
+// long text costs no more than one library call and a short one no call.
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+
+// High bit set in exactly the bytes of x that are zero.
+inline uint64_t zero_bytes(uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); }
+
+inline size_t first_marked(uint64_t m) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return static_cast<size_t>(__builtin_clzll(m)) >> 3;
+#else
+  return static_cast<size_t>(__builtin_ctzll(m)) >> 3;
+#endif
+}
+
+// First byte equal to a or b in [p, end); `end` if none.
+inline const char *find_either(const char *p, const char *end, char a, char b) {
+  const char *stop = end - p > 64 ? p + 64 : end;
+  const uint64_t wa = kOnes * static_cast<unsigned char>(a);
+  const uint64_t wb = kOnes * static_cast<unsigned char>(b);
+  while (stop - p >= 8) {
+    uint64_t w;
+    memcpy(&w, p, sizeof w);
+    uint64_t m = zero_bytes(w ^ wa) | zero_bytes(w ^ wb);
+    if (m != 0) return p + first_marked(m);
+    p += 8;
+  }
+  while (p < stop && *p != a && *p != b) ++p;
+  if (p < stop || stop == end) return p;
+  const char *ha = static_cast<const char *>(memchr(p, a, static_cast<size_t>(end - p)));
+  const char *limit = ha != nullptr ? ha : end;
+  if (a == b) return limit;
+  const char *hb = static_cast<const char *>(memchr(p, b, static_cast<size_t>(limit - p)));
+  return hb != nullptr ? hb : limit;
+}
+
+inline const char *find_byte(const char *p, const char *end, char c) { return find_either(p, end, c, c); }
+
+// First `c` in [p, end) (or `end`), noting whether an "&" came before it.
+inline const char *find_noting_amp(const char *p, const char *end, char c, bool *amp) {
+  const char *q = find_either(p, end, c, '&');
+  if (q < end && *q == '&') {
+    *amp = true;
+    q = find_byte(q + 1, end, c);
+  }
+  return q;
+}
+
 // First byte of [p, end) in the set, skipping quoted spans; `end` if none.
 inline const char *scan(const char *p, const char *end, const StopSet &set) {
   while (p < end) {
@@ -40,9 +90,9 @@ inline const char *scan(const char *p, const char *end, const StopSet &set) {
     } else if (k == 1) {
       return p;
     } else {
-      const void *q = memchr(p + 1, c, static_cast<size_t>(end - p - 1));
-      if (q == nullptr) return end;
-      p = static_cast<const char *>(q) + 1;
+      const char *q = find_byte(p + 1, end, static_cast<char>(c));
+      if (q >= end) return end;
+      p = q + 1;
     }
   }
   return end;
@@ -95,12 +145,14 @@ struct ParseState {
     s[n] = '\0';
     return s;
   }
-  // A copy of the bytes with entities replaced.
-  char *unescaped(const char *p, size_t n) {
+  // A copy of the bytes with entities replaced (`amp`: the bytes hold an
+  // "&"; unknown when not given).
+  char *unescaped(const char *p, size_t n, bool amp) {
     char *s = text(p, n);
-    if (s != nullptr && memchr(s, '&', n) != nullptr) upnp_xml_unescape(s);
+    if (s != nullptr && amp) upnp_xml_unescape(s);
     return s;
   }
+  char *unescaped(const char *p, size_t n) { return unescaped(p, n, memchr(p, '&', n) != nullptr); }
   upnp_xml_node *node() {
     upnp_xml_node *node = static_cast<upnp_xml_node *>(upnp_xml_arena_take(arena, sizeof(upnp_xml_node)));
     if (node == nullptr) return nullptr;
@@ -200,12 +252,15 @@ upnp_xml_node *Parser::element(int depth) {
       const char *val = v;
       const char *v_end;
       size_t val_len;
+      bool amp = false;
+      bool amp_known = false;
       if (v < end && (*v == '"' || *v == '\'')) {
-        const void *close = memchr(v + 1, *v, static_cast<size_t>(end - v - 1));
-        if (close != nullptr) {
+        const char *close = find_noting_amp(v + 1, end, *v, &amp);
+        if (close < end) {
           val = v + 1;
-          val_len = static_cast<size_t>(static_cast<const char *>(close) - val);
-          v_end = scan(static_cast<const char *>(close) + 1, end, kAttrValueEnd);
+          val_len = static_cast<size_t>(close - val);
+          v_end = scan(close + 1, end, kAttrValueEnd);
+          amp_known = true;
         } else {
           v_end = end;
           val_len = static_cast<size_t>(end - v);
@@ -227,7 +282,7 @@ upnp_xml_node *Parser::element(int depth) {
       upnp_xml_attribute *attr = st_->attribute();
       if (attr == nullptr) return fail(node);
       attr->name = st_->text(attr_name, attr_name_len);
-      attr->value = st_->unescaped(val, val_len);
+      attr->value = amp_known ? st_->unescaped(val, val_len, amp) : st_->unescaped(val, val_len);
       attr->next = node->attributes;
       node->attributes = attr;
       if (attr->name == nullptr || attr->value == nullptr) return fail(node);
@@ -258,11 +313,12 @@ upnp_xml_node *Parser::element(int depth) {
   }
 
   // Content: text only, or child elements.
-  const char *lt = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)));
-  if (lt == nullptr || lt + 1 >= end) return partial(node);
+  bool amp = false;
+  const char *lt = find_noting_amp(p, end, '<', &amp);
+  if (lt + 1 >= end) return partial(node);
   if (lt[1] == '/') {
     if (lt > p) {
-      node->value = st_->unescaped(p, static_cast<size_t>(lt - p));
+      node->value = st_->unescaped(p, static_cast<size_t>(lt - p), amp);
       if (node->value == nullptr) return fail(node);
     }
   } else {

@@ -76,6 +76,29 @@ TEST_F(XmlParse, ValuesAreUnescaped) {
   EXPECT_STREQ(upnp_xml_find_attribute_value(c.get(), "v"), "<b> \"q\"");
 }
 
+// Entities and delimiters at every distance from the start of a text or an
+// attribute value, short and long.
+TEST_F(XmlParse, EntitiesAndDelimitersAtAnyDistance) {
+  for (size_t pad : {0u, 1u, 7u, 8u, 9u, 63u, 64u, 65u, 200u}) {
+    std::string filler(pad, 'x');
+    std::string doc = "<a v=\"" + filler + "&amp;" + filler + "\" w='" + filler + "'>" + filler + "&lt;" + filler +
+                      "</a>";
+    XmlTree t(upnp_xml_parse(doc.c_str()));
+    ASSERT_NE(t.get(), nullptr) << pad;
+    EXPECT_EQ(std::string(t->value), filler + "<" + filler) << pad;
+    EXPECT_EQ(std::string(upnp_xml_find_attribute_value(t.get(), "v")), filler + "&" + filler) << pad;
+    EXPECT_EQ(std::string(upnp_xml_find_attribute_value(t.get(), "w")), filler) << pad;
+    std::string plain = "<b>" + filler + "</b>";
+    XmlTree u(upnp_xml_parse(plain.c_str()));
+    ASSERT_NE(u.get(), nullptr);
+    if (pad == 0) {
+      EXPECT_EQ(u->value, nullptr);
+    } else {
+      EXPECT_EQ(std::string(u->value), filler);
+    }
+  }
+}
+
 TEST_F(XmlParse, MixedContentKeepsChildrenAndDropsText) {
   XmlTree t(upnp_xml_parse("<a>text<b/>more</a>"));
   ASSERT_NE(t.get(), nullptr);
