@@ -35,7 +35,10 @@ std::string unescaped(const char *text) {
 
 class XmlEscape : public ::testing::Test {
  protected:
-  void SetUp() override { before_ = upnp_mem_used(); }
+  void SetUp() override {
+    upnp_mem_init();
+    before_ = upnp_mem_used();
+  }
   void TearDown() override { EXPECT_EQ(upnp_mem_used(), before_) << "accounted memory leaked"; }
   int64_t before_ = 0;
 };

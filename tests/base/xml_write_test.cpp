@@ -47,7 +47,10 @@ std::string element_value(const std::string &name, const std::string &value) {
 
 class XmlWrite : public ::testing::Test {
  protected:
-  void SetUp() override { before_ = upnp_mem_used(); }
+  void SetUp() override {
+    upnp_mem_init();
+    before_ = upnp_mem_used();
+  }
   void TearDown() override { EXPECT_EQ(upnp_mem_used(), before_) << "accounted memory leaked"; }
   int64_t before_ = 0;
 };
