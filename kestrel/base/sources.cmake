@@ -49,3 +49,11 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_tree.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_xml_write.cpp
 )
+
+# Resource files, the host's own addresses and the MAC lookup.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_resource.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_local_addr.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_mac.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/platform/${kestrel_base_platform}/upnp_mac_${kestrel_base_platform}.cpp
+)
