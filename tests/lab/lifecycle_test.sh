@@ -29,6 +29,22 @@ all_gone() {
   done < "$file"
   if [ -f "$TMP/data" ] && [ -e "$(cat "$TMP/data")" ]; then echo "  data $(cat "$TMP/data") left"; ok=1; fi
   [ ! -e "$LAB_DIR/pids" ] || { echo "  $LAB_DIR/pids left"; ok=1; }
+  # no process is left in the lab's namespaces, so the kernel has removed them
+  [ -s "$TMP/ns" ] || { echo "  no namespaces recorded"; ok=1; }
+  python3 - "$TMP/ns" << 'EOF' || ok=1
+import os, sys
+lab = set(open(sys.argv[1]).read().split())
+left = []
+for p in filter(str.isdigit, os.listdir("/proc")):
+    try:
+        if os.readlink("/proc/%s/ns/net" % p) in lab:
+            left.append(p)
+    except OSError:
+        pass
+if left:
+    print("  processes still in the lab's namespaces: %s" % " ".join(left))
+sys.exit(1 if left else 0)
+EOF
   return $ok
 }
 # some_alive PIDFILE: at least one recorded process still runs
@@ -41,16 +57,23 @@ some_alive() {
   done < "$1"
   return 1
 }
-snapshot() { cp "$LAB_DIR/pids" "$TMP/pids"; cp "$LAB_DIR/data" "$TMP/data"; }
+not() { ! "$@" > /dev/null; }
+snapshot() {
+  cp "$LAB_DIR/pids" "$TMP/pids"; cp "$LAB_DIR/data" "$TMP/data"
+  ( set -a; . "$LAB_DIR/lab.env"; readlink "/proc/$LAB_NS_PID/ns/net" "/proc/$LAB_PEERS_NS_PID/ns/net" ) > "$TMP/ns"
+}
 up_for() { [ -s "$TMP/pids" ] && [ "$(wc -l < "$TMP/pids")" -ge $((LAB_RENDERERS + 3)) ]; }
 
 echo "== single topology: smoke test through 'run' (the lab lives only for the command)"
-rm -f "$TMP/pids" "$TMP/data"
+rm -f "$TMP/pids" "$TMP/data" "$TMP/ns"
 LAB_TOPOLOGY=single "$LAB" run bash -c 'cp "$LAB_DIR/pids" "$LAB_DIR/data" "$0"/ &&
+  readlink /proc/self/ns/net > "$0/ns" && [ "$LAB_NS_PID" = "$LAB_PEERS_NS_PID" ] &&
   [ "$LAB_ADDR" = "$LAB_PEER_ADDR" ] && [ "$LAB_IFACE" = lab0 ] && exec python3 "$1"' \
   "$TMP" "$HERE/smoke.py"
 check "single topology: smoke test passes" [ $? = 0 ]
 check "the lab recorded its namespace holder, peers and file server" up_for
+check "the command ran outside the host's namespace" \
+  bash -c "[ -s '$TMP/ns' ] && [ \"\$(cat '$TMP/ns')\" != \"\$(readlink /proc/self/ns/net)\" ]"
 check "command finished: nothing of the lab is left" all_gone "$TMP/pids"
 
 echo "== 'run' passes the command's exit status through"
@@ -75,6 +98,7 @@ echo "== an interface the lab did not make: refuse"
 "$LAB" up > "$TMP/up.log" 2>&1
 check "up succeeds" [ $? = 0 ]
 snapshot
+check "while up, the leftover check does see the lab" not all_gone "$TMP/pids"
 "$LAB" run ip link add stray0 type veth peer name stray1 2> /dev/null
 "$LAB" run true > /dev/null 2> "$TMP/refuse.log"
 rc=$?
