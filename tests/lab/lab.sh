@@ -410,7 +410,9 @@ cmd_down() {
   local sup st
   if sup=$(supervisor_alive); then
     read -r _ st < "$LAB_DIR/supervisor" || true
-    kill -TERM "$sup" 2> /dev/null || true
+    # the supervisor leads its own process group, with its short-lived helpers (media
+    # generators, probes): TERM them all, so that its teardown starts at once
+    kill -TERM -- "-$sup" 2> /dev/null || kill -TERM "$sup" 2> /dev/null || true
     local i; for i in $(seq 150); do is_ours "$sup" "$st" || break; sleep 0.1; done
     if is_ours "$sup" "$st"; then kill -KILL "$sup" 2> /dev/null || true; fi
   fi
