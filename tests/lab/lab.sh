@@ -13,9 +13,25 @@
 #   lab.sh hold          bring the lab up and keep it up until Ctrl-C / SIGTERM
 #   lab.sh shell         an interactive shell in the library's namespace (lab must be up)
 #   lab.sh status        say whether a lab is up and print its variables
+# 'up' (and 'hold') first takes down a lab still up, or left behind, in the same LAB_DIR.
+#
+# Variables for commands in the lab (also in $LAB_DIR/lab.env, shell-quoted):
+#   LAB_SERVER_DESC, LAB_SERVER_UDN, LAB_SERVER_NAME     the media server
+#   LAB_RENDERERS                                        number of renderers
+#   LAB_RENDERER<i>_DESC, _UDN, _NAME (i = 1..N)         each renderer; LAB_RENDERER_DESC/_UDN/
+#                                                        _NAME: the first; LAB_RENDERER_DESCS: all
+#   LAB_HTTP_URL, LAB_WWW    the plain HTTP file server and the folder it serves (media/ holds
+#                            the lab's media; desc/ is for files tests write, e.g. descriptions)
+#   LAB_MEDIA                the generated media
+#   LAB_IFACE, LAB_ADDR      the library's interface and address; LAB_PEER_IFACE, LAB_PEER_ADDR
+#                            the peers'
+#   LAB_AUDIO_COUNT          tagged tracks outside the bulk container
+#   LAB_BULK_PATH, LAB_BULK_COUNT  title path of the bulk container from the root, its size
+#   LAB_TOPOLOGY, LAB_DIR, LAB_NS_PID (a process in the library's namespace: nsenter -t PID -n)
 #
 # Environment:
-#   LAB_DIR=DIR          state, logs and media of this lab (default /tmp/lumet-lab); labs with
+#   LAB_DIR=DIR          state and logs of this lab (default /tmp/lumet-lab; media, web root and
+#                        the server database live in /dev/shm while it is up); labs with
 #                        different LAB_DIR are independent of each other
 #   LAB_TOPOLOGY=split   the library's side and the peers' side are two namespaces joined by the
 #                        veth pair (library 169.254.77.2 on lab1, peers 169.254.77.1 on lab0);
