@@ -10,6 +10,11 @@ namespace {
 
 std::atomic<int> g_control_point{0};
 
+// A property the store does not hold leaves the built-in value.
+void read_property(unsigned int key, void (*set)(int)) {
+  if (upnp_ini_file_getString(key) != nullptr) set(upnp_ini_file_getInt(key));
+}
+
 unsigned int seconds_to_ms(int seconds) { return seconds > 0 ? static_cast<unsigned int>(seconds) * 1000u : 0u; }
 
 }  // namespace
@@ -17,9 +22,9 @@ unsigned int seconds_to_ms(int seconds) { return seconds > 0 ? static_cast<unsig
 extern "C" void upnp_cp_ssdp_init(int flag) {
   if (flag == 0) g_control_point.store(1);
   if (upnp_ssdp_handler_is_registered(SSDP_cp_handler)) return;
-  upnp_ssdp_set_msearch_interval(upnp_ini_file_getInt(INI_MSEARCH_INTERVAL));
-  upnp_ssdp_set_msearch_initial_interval(upnp_ini_file_getInt(INI_MSEARCH_START_INTERVAL));
-  upnp_ssdp_set_enable_quick_msearches(upnp_ini_file_getInt(INI_MSEARCH_QUICK));
+  read_property(INI_MSEARCH_INTERVAL, upnp_ssdp_set_msearch_interval);
+  read_property(INI_MSEARCH_START_INTERVAL, upnp_ssdp_set_msearch_initial_interval);
+  read_property(INI_MSEARCH_QUICK, upnp_ssdp_set_enable_quick_msearches);
   upnp_ssdp_register_handler(SSDP_cp_handler, "Controlpoint");
 }
 
