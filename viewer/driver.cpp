@@ -122,7 +122,7 @@ int RunPasses(Options& options, ProcessSource& source, ErrorStream& errors,
 }
 
 int RunZel(std::vector<std::string> words, ProcessSource& source, const DriverStreams& streams) {
-  ErrorStream errors;
+  ErrorStream errors(streams.err);
   errors.Redirect(words);
   Options options;
   options.words = std::move(words);

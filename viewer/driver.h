@@ -19,6 +19,7 @@ inline constexpr char kBindingMessage[] =
 struct DriverStreams {
   FILE* out = stdout;  // listings
   FILE* in = stdin;    // -@ without a file
+  FILE* err = stderr;  // the error stream unless "2>" redirects it
 };
 
 // Binds the source and runs passes until the exit code is decided.

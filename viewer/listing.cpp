@@ -93,8 +93,51 @@ void Listing::Step(const char* pattern, const ProcessRecord& record) {
 
   o_.found = true;
   if (wait_list_ != nullptr) wait_list_->Add(record.process_id, record.name);
+  if (ModeView(record)) return;
   PrintProcessLine(record, details);
   ++o_.match_count;
+}
+
+bool Listing::ModeView(const ProcessRecord& record) {
+  if (o_.mode != 'g' && o_.mode != 'm') return false;
+  if ((record.flags & kDetailsUnavailable) != 0) return true;  // nothing to show, not counted
+  const bool q = o_.quiet;
+  if (o_.mode == 'g') {
+    if (!q) {
+      std::fprintf(out_, "  Environment information for  '%s' (%d)\n", record.name,
+                   static_cast<int>(record.process_id));
+    }
+    source_.ReadEnvironment(record, [&](const char* variable) {
+      std::fprintf(out_, QuietFormat("%-15s\n", q), variable);
+    });
+  } else {
+    if (!q) {
+      std::fprintf(out_, "  Module information for  '%s'(%d)\n", record.name,
+                   static_cast<int>(record.process_id));
+      std::fprintf(out_, "  %-15s %-8s %-8s %s\n", "MODULE", "BASE", "SIZE", "PATH");
+    }
+    // Addresses are shown at the full width of the platform's pointers.
+    const bool wide = sizeof(void*) > 4;
+    source_.EnumerateModules(record.process_id, [&](const ModuleEntry& module) {
+      const unsigned long long base = module.base;
+      const unsigned long long size = module.size;
+      if (o_.extended) {
+        char version[kVersionTextSize];
+        source_.ReadVersionStrings(module.path, version);
+        std::fprintf(out_,
+                     QuietFormat(wide ? "%-15s %16llx %8llu %-40s %s\n"
+                                      : "%-15s %8llx %8llu %-40s %s\n",
+                                 q),
+                     module.name, base, size, module.path, version);
+      } else {
+        std::fprintf(out_,
+                     QuietFormat(wide ? "%-15s %16llx %8llu %s\n" : "%-15s %8llx %8llu %s\n", q),
+                     module.name, base, size, module.path);
+      }
+    });
+  }
+  ++o_.match_count;
+  return true;
 }
 
 void Listing::PrintProcessLine(const ProcessRecord& record, const Details& details) {

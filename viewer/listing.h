@@ -30,6 +30,9 @@ class Listing {
   // Whether the record's ID or name matches the pattern (no filters).
   bool Matches(const char* pattern, const ProcessRecord& record) const;
 
+  // The -g or -m view of one process; false when no such mode is set.
+  bool ModeView(const ProcessRecord& record);
+
  private:
   struct Details {
     std::optional<std::string> command_line;

@@ -87,7 +87,8 @@ std::optional<int> NiceOfPriorityClass(uint32_t priority_class) {
     case kBelowNormalPriorityClass: return 10;
     case kNormalPriorityClass: return 0;
     case kAboveNormalPriorityClass: return -5;
-    case kHighPriorityClass: return -10;
+    // -15 rather than -10: a nice value of -10 reads back as Above Normal.
+    case kHighPriorityClass: return -15;
     case kRealtimePriorityClass: return -20;
     default: return std::nullopt;
   }

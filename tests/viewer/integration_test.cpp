@@ -1,0 +1,331 @@
+// Runs the built zel against processes the test starts itself: copies of a
+// helper program under known names, with known command lines, environments,
+// priorities and a parent with a child.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Result {
+  int code = -1;       // exit code, or -signal
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(int fd) {
+  std::string text;
+  char buffer[65536];
+  ssize_t n = 0;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
+// Runs zel with args and input on standard input; kill_after_ms > 0 sends
+// SIGINT after that long (for runs that never end by themselves).
+Result RunZel(const std::vector<std::string>& args, const std::string& input = "",
+              int kill_after_ms = 0) {
+  int out[2], err[2], in[2];
+  EXPECT_EQ(pipe(out), 0);
+  EXPECT_EQ(pipe(err), 0);
+  EXPECT_EQ(pipe(in), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) close(fd);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(ZEL_BINARY));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(ZEL_BINARY, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  close(in[0]);
+  if (!input.empty()) {
+    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  }
+  close(in[1]);
+  if (kill_after_ms > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kill_after_ms));
+    kill(pid, SIGINT);
+  }
+  Result r;
+  std::thread error_reader([&] { r.err = Slurp(err[0]); });
+  r.out = Slurp(out[0]);
+  error_reader.join();
+  close(out[0]);
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  return r;
+}
+
+class ZelIntegration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/zel_it_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    tag_ = std::to_string(getpid());
+  }
+
+  void TearDown() override {
+    for (const pid_t pid : started_) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    for (const std::string& file : copies_) unlink(file.c_str());
+    rmdir(dir_.c_str());
+  }
+
+  // A copy of the helper named base + the test's tag.
+  std::string Copy(const std::string& base) {
+    const std::string path = dir_ + "/" + base + tag_;
+    std::ifstream src(ZEL_HELPER, std::ios::binary);
+    std::ofstream dst(path, std::ios::binary);
+    dst << src.rdbuf();
+    dst.close();
+    chmod(path.c_str(), 0755);
+    copies_.push_back(path);
+    return path;
+  }
+
+  pid_t Start(const std::string& path, std::vector<std::string> args,
+              const std::vector<std::string>& env = {}) {
+    std::vector<char*> argv{const_cast<char*>(path.c_str())};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(),
+                          env.empty() ? environ : envp.data()),
+              0);
+    started_.push_back(pid);
+    WaitUntilExecuted(pid, path);
+    return pid;
+  }
+
+  // The exec has happened once /proc shows the copy as the executable.
+  static void WaitUntilExecuted(pid_t pid, const std::string& path) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    for (int i = 0; i < 500; ++i) {
+      char target[4096];
+      const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+      if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  std::string Name(const std::string& base) const { return base + tag_; }
+
+  std::string dir_;
+  std::string tag_;
+  std::vector<pid_t> started_;
+  std::vector<std::string> copies_;
+};
+
+std::string Padded(const std::string& name, pid_t pid) {
+  char line[512];
+  std::snprintf(line, sizeof line, "%-15s %8u \n", name.c_str(), static_cast<unsigned>(pid));
+  return line;
+}
+
+TEST_F(ZelIntegration, PlainListingByName) {
+  const std::string path = Copy("zelt_a");
+  const pid_t pid = Start(path, {"--sleep", "60"});
+  const Result r = RunZel({Name("zelt_a")});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "\n" + Padded(Name("zelt_a"), pid));
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ZelIntegration, WholeListingHasOurProcesses) {
+  const pid_t pid = Start(Copy("zelt_all"), {});
+  const Result r = RunZel({});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find(Padded(Name("zelt_all"), pid)), std::string::npos);
+  EXPECT_NE(r.out.find("\nzel "), std::string::npos);  // the viewer itself
+}
+
+TEST_F(ZelIntegration, BareQuietExtendedAndMasks) {
+  const std::string path = Copy("zelt_b");
+  const pid_t first = Start(path, {"--sleep", "60", "--tag", "one"});
+  const pid_t second = Start(path, {"--sleep", "60", "--tag", "two"});
+  setpriority(PRIO_PROCESS, static_cast<id_t>(second), 10);
+  const std::string name = Name("zelt_b");
+
+  Result bare = RunZel({"-b", "zelt_b*"});
+  EXPECT_EQ(bare.code, 0);
+  EXPECT_EQ(bare.out, std::to_string(first) + "\n" + std::to_string(second) + "\n");
+
+  Result q = RunZel({"-q", "-e", name});
+  EXPECT_EQ(q.out, name + "\t" + std::to_string(first) + "\tNormal\t" + path + "\t\n" + name +
+                       "\t" + std::to_string(second) + "\tBelow Normal\t" + path + "\t\n");
+
+  Result e = RunZel({"-e", name});
+  EXPECT_EQ(e.out.substr(0, e.out.find('\n') + 1), "  PROCESS            PID PRIO     PATH\n");
+
+  Result l = RunZel({"-q", "-l", name});
+  EXPECT_EQ(l.out, name + "\t" + std::to_string(first) + "\t" + path + " --sleep 60 --tag one\n" +
+                       name + "\t" + std::to_string(second) + "\t" + path +
+                       " --sleep 60 --tag two\n");
+  Result mask = RunZel({"-b", "-l*--tag two", "ZELT_B*"});  // names fold case
+  EXPECT_EQ(mask.out, std::to_string(second) + "\n");
+}
+
+TEST_F(ZelIntegration, ById) {
+  const pid_t pid = Start(Copy("zelt_id"), {});
+  const std::string name = Name("zelt_id");
+  EXPECT_EQ(RunZel({"-q", "-i", std::to_string(pid)}).out,
+            name + "\t" + std::to_string(pid) + "\t\n");
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%X", static_cast<unsigned>(pid));
+  char octal[32];
+  std::snprintf(octal, sizeof octal, "0%o", static_cast<unsigned>(pid));
+  EXPECT_EQ(RunZel({"-b", "-i", hex, octal}).out,
+            std::to_string(pid) + "\n" + std::to_string(pid) + "\n");
+  const Result bad = RunZel({"-i", "12x"});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_EQ(bad.err, "\nzel: Invalid process ID '12x'\nzel: Use 'zel -h' for help\n");
+  EXPECT_EQ(RunZel({"-i", "0"}).code, 2);
+  const Result self = RunZel({"-q", "-i", "$$"});  // not expanded here: invalid
+  EXPECT_EQ(self.code, 2);
+}
+
+TEST_F(ZelIntegration, ExitCodes) {
+  const std::string path = Copy("zelt_n");
+  Start(path, {});
+  Start(path, {});
+  Start(path, {});
+  const Result none = RunZel({"zelt_nothing_" + tag_});
+  EXPECT_EQ(none.code, 1);
+  EXPECT_EQ(none.out, "\n");
+  EXPECT_EQ(none.err, "zel: No matching processes found\n");
+  EXPECT_EQ(RunZel({"-n", "-b", Name("zelt_n")}).code, 256 - 3);  // -3 as a byte
+  EXPECT_EQ(RunZel({"-n", "-q", "zelt_nothing"}).code, 1);
+  const Result help = RunZel({"-h"});
+  EXPECT_EQ(help.code, 1);
+  EXPECT_NE(help.out.find("zel v 3.11.1.1"), std::string::npos);
+  EXPECT_EQ(RunZel({"-kk", "x"}).code, 2);
+  EXPECT_EQ(RunZel({"-m"}).code, 2);
+}
+
+TEST_F(ZelIntegration, ParentAndChildAreBothListed) {
+  const std::string child = Copy("zelt_kid");
+  const std::string parent = Copy("zelt_dad");
+  const pid_t dad = Start(parent, {"--sleep", "60", "--child", child});
+  pid_t kid = 0;
+  for (int i = 0; i < 500 && kid == 0; ++i) {
+    const Result r = RunZel({"-b", Name("zelt_kid")});
+    if (r.code == 0) kid = std::stoi(r.out);
+    else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_NE(kid, 0);
+  std::ifstream stat("/proc/" + std::to_string(kid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string state;
+  pid_t parent_id = 0;
+  fields >> state >> parent_id;
+  EXPECT_EQ(parent_id, dad);
+  EXPECT_EQ(RunZel({"-b", "zelt_*" + tag_}).out,
+            dad < kid ? std::to_string(dad) + "\n" + std::to_string(kid) + "\n"
+                      : std::to_string(kid) + "\n" + std::to_string(dad) + "\n");
+}
+
+TEST_F(ZelIntegration, EnvironmentAndModules) {
+  const std::string path = Copy("zelt_env");
+  const pid_t pid = Start(path, {}, {"ZELT_MARK=hello world", "PATH=/usr/bin"});
+  const Result g = RunZel({"-g", Name("zelt_env")});
+  EXPECT_EQ(g.code, 0);
+  EXPECT_EQ(g.out, "  Environment information for  '" + Name("zelt_env") + "' (" +
+                       std::to_string(pid) + ")\nZELT_MARK=hello world\nPATH=/usr/bin  \n");
+  const Result m = RunZel({"-m", "-q", Name("zelt_env")});
+  EXPECT_EQ(m.code, 0);
+  EXPECT_NE(m.out.find(Name("zelt_env") + "\t"), std::string::npos);
+  EXPECT_NE(m.out.find("\t" + path + "\n"), std::string::npos);
+  EXPECT_NE(m.out.find("libc.so"), std::string::npos);
+  const Result u = RunZel({"-b", "-ulibc.so*", Name("zelt_env")});
+  EXPECT_EQ(u.out, std::to_string(pid) + "\n");
+  EXPECT_EQ(RunZel({"-u", "nosuch.so", Name("zelt_env")}).code, 1);
+}
+
+TEST_F(ZelIntegration, DelayAndRepetition) {
+  auto start = std::chrono::steady_clock::now();
+  const Result d = RunZel({"-d300"});
+  EXPECT_EQ(d.code, 0);
+  EXPECT_EQ(d.out, "");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+
+  // Repeats while nothing is found, until interrupted.
+  const Result forever = RunZel({"-r0", "-d100", "zelt_nosuch"}, "", 700);
+  EXPECT_EQ(forever.code, -SIGINT);
+  const size_t messages = static_cast<size_t>(
+      std::count(forever.err.begin(), forever.err.end(), '\n'));
+  EXPECT_GE(messages, 3u);
+
+  // Ends as soon as the process appears.
+  const std::string path = Copy("zelt_late");
+  std::thread later([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    Start(path, {});
+  });
+  const Result found = RunZel({"-r0", "-d100", "-b", Name("zelt_late")});
+  later.join();
+  EXPECT_EQ(found.code, 0);
+  EXPECT_EQ(found.out, std::to_string(started_.back()) + "\n");
+}
+
+TEST_F(ZelIntegration, InputAndRedirection) {
+  const pid_t pid = Start(Copy("zelt_in"), {});
+  const Result r = RunZel({"-b", "-@"}, "nosuch\r\n" + Name("zelt_in") + "\n");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, std::to_string(pid) + "\n");
+  const std::string log = dir_ + "/err.txt";
+  copies_.push_back(log);
+  const Result redirected = RunZel({"zelt_nosuch", "2>" + log});
+  EXPECT_EQ(redirected.code, 1);
+  EXPECT_EQ(redirected.err, "");
+  std::ifstream in(log);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "zel: No matching processes found\n");
+  EXPECT_EQ(RunZel({"x", "2>nul"}).err, "");
+}
+
+TEST_F(ZelIntegration, HugeWordsAndLines) {
+  const std::string huge(10000, 'w');
+  EXPECT_EQ(RunZel({huge}).code, 1);
+  EXPECT_EQ(RunZel({"-q", "-l" + huge, "-w" + huge, "-u" + huge, "-t" + huge, huge}).code, 1);
+  EXPECT_EQ(RunZel({"-i", std::string(10000, '7')}).code, 2);
+  EXPECT_EQ(RunZel({"-p" + huge}).code, 2);
+  EXPECT_EQ(RunZel({"--" + huge}).code, 2);
+  EXPECT_EQ(RunZel({"-@"}, huge + "\n" + huge).code, 1);
+  EXPECT_EQ(RunZel({"-b", std::string(10000, '*')}).code, 0);
+}
+
+}  // namespace
