@@ -408,9 +408,16 @@ teardown() {
   [ -n "${SLEEPER:-}" ] && kill "$SLEEPER" 2> /dev/null
   # drop the links first: anything that entered a namespace by hand and outlives the teardown
   # is left with nothing but loopback
+  # (what was running is kept in logs/*.last, for inspection and for the lab's own tests)
   local pid st name
+  cp "$LAB_DIR/pids" "$LAB_DIR/logs/pids.last"
+  : > "$LAB_DIR/logs/netns.last"
   while read -r pid st name; do
-    case "$name" in netns-*) is_ours "$pid" "$st" && in_ns "$pid" ip link del $PEER_IF 2> /dev/null ;; esac
+    case "$name" in
+      netns-*) is_ours "$pid" "$st" || continue
+               readlink "/proc/$pid/ns/net" >> "$LAB_DIR/logs/netns.last"
+               in_ns "$pid" ip link del $PEER_IF 2> /dev/null ;;
+    esac
   done < "$LAB_DIR/pids"
   kill_recorded
   remove_data

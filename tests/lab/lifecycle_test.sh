@@ -113,5 +113,14 @@ check "peers outlive the killed supervisor (so 'down' has work to do)" some_aliv
 "$LAB" down > /dev/null 2>&1
 check "down after SIGKILL: nothing of the lab is left" all_gone "$TMP/pids"
 
+echo "== a lab that cannot get ready: up fails and leaves nothing behind"
+rm -f "$TMP/pids" "$TMP/data" "$TMP/ns"
+LAB_INDEX_TIMEOUT=0 "$LAB" up > "$TMP/up.log" 2>&1
+check "up fails" [ $? = 1 ]
+check "and shows the lab's log" grep -q "has 0 of" "$TMP/up.log"
+cp "$LAB_DIR/logs/pids.last" "$TMP/pids"; cp "$LAB_DIR/logs/netns.last" "$TMP/ns"
+check "the lab had started its peers" up_for
+check "failed up: nothing of the lab is left" all_gone "$TMP/pids"
+
 echo "lifecycle: $([ $FAILS = 0 ] && echo "all checks passed" || echo "$FAILS FAILED")"
 [ $FAILS = 0 ]
