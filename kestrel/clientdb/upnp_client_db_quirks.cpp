@@ -1,0 +1,47 @@
+// Quirk flags: one option test per question on the client type's description.
+#include "clientdb/upnp_client_db.h"
+
+extern "C" int upnp_client_db_is_musicclient(uint32_t type) { return upnp_client_db_supports_option(type, "AV:M"); }
+extern "C" int upnp_client_db_supports_chunked(uint32_t type) { return upnp_client_db_supports_option(type, "HP:chunked"); }
+extern "C" int upnp_client_db_allways_close_connection(uint32_t type) { return upnp_client_db_supports_option(type, "HP:close"); }
+extern "C" int upnp_client_db_wmc_compliant(uint32_t type) { return upnp_client_db_supports_option(type, "DX:WMC"); }
+extern "C" int upnp_client_db_needs_philips_srt_style(uint32_t type) { return upnp_client_db_supports_option(type, "XM:PHILIPSSRT"); }
+extern "C" int upnp_client_db_needs_4_x_style_IDs(uint32_t type) { return upnp_client_db_supports_option(type, "XM:TV4IDS"); }
+extern "C" int upnp_client_db_max_didl_255(uint32_t type) { return upnp_client_db_supports_option(type, "XM:DIDL255"); }
+extern "C" int upnp_client_db_can_not_work_with_embedded_albumart(uint32_t type) { return upnp_client_db_supports_option(type, "XM:NOEMBEDDEDALBUMART"); }
+extern "C" int upnp_client_can_not_register_device(uint32_t type) { return upnp_client_db_supports_option(type, "XM:CANNOTREGISTERDEVICE"); }
+extern "C" int upnp_client_db_suppress_events(uint32_t type) { return upnp_client_db_supports_option(type, "ET:NO"); }
+extern "C" int upnp_client_db_no_utf8_sort(uint32_t type) { return upnp_client_db_supports_option(type, "XM:NOUTF8SORT"); }
+extern "C" int upnp_client_db_redsonic_compliant(uint32_t type) { return upnp_client_db_supports_option(type, "DX:REDSONIC"); }
+extern "C" int upnp_client_db_ignore_sort(uint32_t type) { return upnp_client_db_supports_option(type, "XM:IGNORESORT"); }
+extern "C" int upnp_client_db_needs_absolute_uris(uint32_t type) { return upnp_client_db_supports_option(type, "DX:ABSOLUTEURI"); }
+extern "C" int upnp_client_db_needs_content_length_for_live(uint32_t type) { return upnp_client_db_supports_option(type, "HP:LIVEWITHLENGTH"); }
+extern "C" int upnp_client_db_needs_psp_style_content_length(uint32_t type) { return upnp_client_db_supports_option(type, "HP:LIVEPSPLENGTH"); }
+extern "C" int upnp_client_db_needs_1_0_response(uint32_t type) { return upnp_client_db_supports_option(type, "HP:1.0RESPONSE"); }
+extern "C" int upnp_client_db_needs_1_0_proxyresponse(uint32_t type) { return upnp_client_db_supports_option(type, "HP:1.0PROXYRESPONSE"); }
+extern "C" int upnp_client_db_noproxyurl(uint32_t type) { return upnp_client_db_supports_option(type, "XM:NOPROXYURL"); }
+extern "C" int upnp_client_db_give_roku_search(uint32_t type) { return upnp_client_db_supports_option(type, "SC:roku"); }
+extern "C" int upnp_client_db_no_utf(uint32_t type) { return upnp_client_db_supports_option(type, "XM:noutf8"); }
+extern "C" int upnp_client_db_force_res(uint32_t type) { return upnp_client_db_supports_option(type, "XM:FORCERES"); }
+extern "C" int upnp_client_db_force_videobitrate(uint32_t type) { return upnp_client_db_supports_option(type, "XM:FORCE_VIDEOBITRATE"); }
+extern "C" int upnp_client_db_nobitrate(uint32_t type) { return upnp_client_db_supports_option(type, "XM:NOBITRATE"); }
+extern "C" int upnp_client_db_philips_search(uint32_t type) { return upnp_client_db_supports_option(type, "XM:PHILIPSSEARCH"); }
+extern "C" int upnp_client_db_force_mp4_profile(uint32_t type) { return upnp_client_db_supports_option(type, "DL:MP4DLNA"); }
+extern "C" int upnp_client_db_add_time_to_date(uint32_t type) { return upnp_client_db_supports_option(type, "XM:DATETIME"); }
+extern "C" int upnp_client_db_add_albumart_as_res(uint32_t type) { return upnp_client_db_supports_option(type, "XM:AARES"); }
+extern "C" int upnp_client_supports_featurelist_soap(uint32_t type) { return upnp_client_db_supports_option(type, "DX:SAMSUNGFEATLIST"); }
+extern "C" int upnp_client_db_viera_divxprofile(uint32_t type) { return upnp_client_db_supports_option(type, "XM:VIERA_DIVXPROFILE"); }
+extern "C" int upnp_client_db_give_no_transcoded_pictures(uint32_t type) { return upnp_client_db_supports_option(type, "XM:NOTRPICS"); }
+extern "C" int upnp_client_db_allow_unlimited_xml(uint32_t type) { return upnp_client_db_supports_option(type, "XM:UNLIMITED"); }
+extern "C" int upnp_client_db_exact_protocolinfo(uint32_t type) { return upnp_client_db_supports_option(type, "XM:EXACTPROTOCOLINFO"); }
+extern "C" int upnp_client_db_restrict_upload_to_known_protocolinfos(uint32_t type) { return upnp_client_db_supports_option(type, "XM:RESTRICTEDUPLOAD"); }
+extern "C" int upnp_client_db_nobytes_in_timeseek_response(uint32_t type) { return upnp_client_db_supports_option(type, "XM:NOBYTES_IN_TIMESEEK_RESPONSE"); }
+extern "C" int upnp_client_db_is_psp(uint32_t type) { return upnp_client_db_supports_option(type, "NA:PSP"); }
+extern "C" int upnp_client_db_supports_icy_data(uint32_t type) { return upnp_client_db_supports_option(type, "OS:supports_icy"); }
+extern "C" int upnp_client_db_needs_duration(uint32_t type) { return upnp_client_db_supports_option(type, "XM:FORCE_DURATION"); }
+extern "C" int upnp_client_db_needs_4th_field(uint32_t type) { return upnp_client_db_supports_option(type, "XM:FORCE_4TH_FIELD"); }
+extern "C" int upnp_client_db_no_artist_role_composer(uint32_t type) { return upnp_client_db_supports_option(type, "XM:NOARTISTROLECOMPOSER"); }
+extern "C" int upnp_client_db_validated_search_criteria(uint32_t type) { return upnp_client_db_supports_option(type, "XM:VALIDATEDSEARCHCRITERIA"); }
+extern "C" int upnp_client_db_validated_sort(uint32_t type) { return upnp_client_db_supports_option(type, "XM:VALIDATEDSORT"); }
+extern "C" int upnp_client_db_no_keyframe_seek(uint32_t type) { return upnp_client_db_supports_option(type, "XM:NO_KEYFRAME_SEEK"); }
+extern "C" int upnp_client_db_allow_update(uint32_t type) { return upnp_client_db_supports_option(type, "XM:ALLOW_UPDATE"); }
