@@ -13,7 +13,7 @@ namespace zel::win {
 // The sources read the platform's records through their own declarations:
 // they must agree with the system headers, field for field.
 static_assert(sizeof(DWORD) == sizeof(::DWORD) && sizeof(LONG) == sizeof(::LONG));
-static_assert(sizeof(WCHAR) == sizeof(::WCHAR));
+static_assert(sizeof(WCHAR) == sizeof(::WCHAR) && sizeof(SIZE_T) == sizeof(::SIZE_T));
 static_assert(sizeof(PROCESSENTRY32) == sizeof(::PROCESSENTRY32));
 static_assert(offsetof(PROCESSENTRY32, th32ModuleID) == offsetof(::PROCESSENTRY32, th32ModuleID));
 static_assert(offsetof(PROCESSENTRY32, th32ParentProcessID) ==
@@ -67,7 +67,7 @@ DWORD Win32Api::GetPriorityClass(HANDLE process) { return ::GetPriorityClass(pro
 
 BOOL Win32Api::ReadProcessMemory(HANDLE process, const void* address, void* buffer, SIZE_T size,
                                  SIZE_T* read) {
-  return ::ReadProcessMemory(process, address, buffer, size, read);
+  return ::ReadProcessMemory(process, address, buffer, size, As<::SIZE_T*>(read));
 }
 
 SIZE_T Win32Api::VirtualQueryEx(HANDLE process, const void* address,
@@ -184,7 +184,7 @@ ULONG_PTR Win32Api::OwnProcessDatabase() {
 // A read of the own address space through the memory-reading call, which
 // reports an access fault as failure instead of raising it.
 BOOL Win32Api::ReadOwnMemory(ULONG_PTR address, void* buffer, SIZE_T size) {
-  SIZE_T read = 0;
+  ::SIZE_T read = 0;
   return ::ReadProcessMemory(::GetCurrentProcess(), As<const void*>(address), buffer, size, &read) &&
          read == size;
 }
