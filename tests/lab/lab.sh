@@ -13,6 +13,9 @@
 #   lab.sh hold          bring the lab up and keep it up until Ctrl-C / SIGTERM
 #   lab.sh shell         an interactive shell in the library's namespace (lab must be up)
 #   lab.sh status        say whether a lab is up and print its variables
+#   lab.sh stop NAME     stop one peer of a lab that is up (minidlna, renderer<i>, http)
+#   lab.sh start NAME    start it again as before; returns once it answers M-SEARCH (bounded)
+#                        and prints its description URL
 # 'up' (and 'hold') first takes down a lab still up, or left behind, in the same LAB_DIR.
 #
 # Variables for commands in the lab (also in $LAB_DIR/lab.env, shell-quoted):
@@ -45,6 +48,7 @@
 #
 # Why a veth pair and not only lo: libupnp-based peers (gmediarender) refuse loopback interfaces.
 set -euo pipefail
+export PATH="$PATH:/usr/sbin:/sbin"   # minidlnad and ip live there; CI may not have them on PATH
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SELF="$HERE/$(basename "${BASH_SOURCE[0]}")"
@@ -202,6 +206,7 @@ supervise() {
   trap teardown EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM HUP
+  rm -rf "$LAB_DIR/logs" "$LAB_DIR/cmd"
   mkdir -p "$LAB_DIR/logs"
 
   # namespaces: a holder process each, in its own group; they vanish with their last process
@@ -354,7 +359,9 @@ EOF
 # start_in NAME NSPID CMD...: start CMD in that namespace, in its own process group
 start_in() {
   local name=$1 ns=$2; shift 2
-  setsid nsenter -t "$ns" -n -- "$@" < /dev/null > "$LAB_DIR/logs/$name.log" 2>&1 &
+  mkdir -p "$LAB_DIR/cmd"
+  printf '%q ' "$@" > "$LAB_DIR/cmd/$name"     # for 'lab.sh start NAME'
+  setsid nsenter -t "$ns" -n -- "$@" < /dev/null >> "$LAB_DIR/logs/$name.log" 2>&1 &
   record $! "$name"
 }
 
@@ -499,6 +506,54 @@ cmd_run() {
   exit $rc
 }
 
+# peer_pid NAME: PID of the running peer NAME (latest record), or fail
+peer_pid() {
+  local pid st name found=""
+  while read -r pid st name; do
+    [ "$name" = "$1" ] && is_ours "$pid" "$st" && found=$pid
+  done < "$LAB_DIR/pids"
+  [ -n "$found" ] && echo "$found"
+}
+
+# peer_udn NAME: the UDN a peer answers M-SEARCH with (none for the file server)
+peer_udn() {
+  case "$1" in
+    minidlna) echo "uuid:$SERVER_UUID" ;;
+    renderer[0-9]*) echo "uuid:$(renderer_uuid "${1#renderer}")" ;;
+    *) return 1 ;;
+  esac
+}
+
+cmd_stop() {
+  need_root
+  lab_ready || die "no lab is up in $LAB_DIR"
+  local name=${1:?usage: lab.sh stop NAME}
+  local pid; pid=$(peer_pid "$name") || die "$name is not running"
+  kill -TERM -- "-$pid" 2> /dev/null || true
+  local i; for i in $(seq 100); do kill -0 -- "-$pid" 2> /dev/null || return 0; sleep 0.1; done
+  kill -KILL -- "-$pid" 2> /dev/null || true
+}
+
+# cmd_start NAME: start a stopped peer again, as the lab first started it, and wait (bounded)
+# until it answers M-SEARCH from the library's side; prints its description URL
+cmd_start() {
+  need_root
+  lab_ready || die "no lab is up in $LAB_DIR"
+  local name=${1:?usage: lab.sh start NAME}
+  [ -f "$LAB_DIR/cmd/$name" ] || die "no peer '$name' in this lab"
+  ! peer_pid "$name" > /dev/null || die "$name is already running"
+  local -a cmd; eval "cmd=($(cat "$LAB_DIR/cmd/$name"))"
+  set -a; . "$LAB_DIR/lab.env"; set +a
+  start_in "$name" "$LAB_PEERS_NS_PID" "${cmd[@]}"
+  local udn
+  if udn=$(peer_udn "$name"); then
+    LAB_ADDR=$LAB_ADDR in_ns "$LAB_NS_PID" python3 "$LABTOOL" msearch upnp:rootdevice "$TMO" "$udn" ||
+      die "$name does not answer M-SEARCH within ${TMO}s"
+  else
+    wait_http "$LAB_NS_PID" "$LAB_HTTP_URL"
+  fi
+}
+
 cmd_hold() {
   need_root
   cmd_up 1 || exit 1
@@ -516,6 +571,8 @@ case "${1:-}" in
   hold) cmd_hold ;;
   shell) need_root; lab_ready || die "no lab is up in $LAB_DIR (start one with: lab.sh up or hold)"
          enter "${SHELL:-/bin/bash}" -i ;;
+  stop) shift; cmd_stop "$@" ;;
+  start) shift; cmd_start "$@" ;;
   status) if lab_ready; then echo "lab up in $LAB_DIR"; cat "$LAB_DIR/lab.env"; else echo "no lab up in $LAB_DIR"; exit 1; fi ;;
   __supervise) T0=${LAB_T0:-$T0}; need_root; supervise "${2:-0}" ;;
   *) sed -n '2,/^set -euo/p' "$SELF" | sed '$d; s/^# \{0,1\}//' >&2; exit 2 ;;

@@ -99,6 +99,14 @@ echo "== an interface the lab did not make: refuse"
 check "up succeeds" [ $? = 0 ]
 snapshot
 check "while up, the leftover check does see the lab" not all_gone "$TMP/pids"
+R2=uuid:0ab0c0d0-0000-4000-8000-000000000002
+"$LAB" stop renderer2
+check "stop renderer2: it no longer answers M-SEARCH" \
+  not "$LAB" run python3 "$HERE/labtool.py" msearch upnp:rootdevice 3 "$R2"
+check "start renderer2: answers M-SEARCH again, at its old description URL" \
+  bash -c "[ \"\$('$LAB' start renderer2 2> /dev/null)\" = \"\$('$LAB' status | sed -n 's/^LAB_RENDERER2_DESC=//p')\" ]"
+check "start of a running peer is refused" not "$LAB" start renderer2
+snapshot
 "$LAB" run ip link add stray0 type veth peer name stray1 2> /dev/null
 "$LAB" run true > /dev/null 2> "$TMP/refuse.log"
 rc=$?
