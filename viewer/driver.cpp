@@ -28,7 +28,7 @@ class PassLoop {
         errors_(errors),
         streams_(streams),
         wait_list_(options, source, errors, streams.out),
-        listing_(options, source, errors, streams.out, &wait_list_) {}
+        listing_(options, source, streams.out, &wait_list_) {}
 
   int Run() {
     for (;;) {

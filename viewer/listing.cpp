@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "error_stream.h"
 #include "options.h"
 #include "priority.h"
 #include "quiet_format.h"
@@ -12,9 +11,8 @@
 
 namespace zel {
 
-Listing::Listing(Options& options, ProcessSource& source, ErrorStream& errors, FILE* out,
-                 WaitList* wait_list)
-    : o_(options), source_(source), errors_(errors), out_(out), wait_list_(wait_list) {}
+Listing::Listing(Options& options, ProcessSource& source, FILE* out, WaitList* wait_list)
+    : o_(options), source_(source), out_(out), wait_list_(wait_list) {}
 
 void Listing::Header(const char* pattern) {
   if (o_.quiet) return;

@@ -12,13 +12,11 @@
 namespace zel {
 
 struct Options;
-class ErrorStream;
 class WaitList;
 
 class Listing {
  public:
-  Listing(Options& options, ProcessSource& source, ErrorStream& errors, FILE* out,
-          WaitList* wait_list);
+  Listing(Options& options, ProcessSource& source, FILE* out, WaitList* wait_list);
 
   // Before each enumeration.
   void Header(const char* pattern);
@@ -44,7 +42,6 @@ class Listing {
 
   Options& o_;
   ProcessSource& source_;
-  ErrorStream& errors_;
   FILE* out_;
   WaitList* wait_list_;
 };
