@@ -12,8 +12,10 @@
  * their own: change names and values only with upnp_xml_set_name,
  * upnp_xml_set_value and upnp_xml_set_attribute_value, and release records
  * only with upnp_xml_release / upnp_xml_release_attributes. Any part of a
- * tree may be released, kept or moved into another tree on its own. Trees are
- * not shared between threads. */
+ * tree may be released, kept or moved into another tree on its own; the
+ * store goes back when its last record is released, so a small part kept
+ * for long holds the whole document's store (keep a upnp_xml_copy_node
+ * instead). Trees are not shared between threads. */
 
 #include <stddef.h>
 #include <stdint.h>
