@@ -1,0 +1,44 @@
+#ifndef KESTREL_HTTP_HTTP_SERVER_INTERNAL_H
+#define KESTREL_HTTP_HTTP_SERVER_INTERNAL_H
+
+/* Internal: parts of the server shared between its files. */
+
+#include <stdint.h>
+#include <time.h>
+
+#include "http/http_server.h"
+
+/* Per-connection cache of an open file, kept across the requests of one
+ * connection. No handler of this library serves files yet; the cache only
+ * carries the modification time for the Last-Modified line. */
+struct http_file_cache {
+  int fd;
+  time_t modified; /* 0 when unknown */
+};
+
+struct http_handler_match {
+  upnp_http_handler function;
+  bool needs_body;
+};
+
+/* The handler for a request type and path (function none when none). */
+http_handler_match http_find_handler(uint32_t type, const char *path);
+
+/* Handles one request on the connection; 0 to go on with the next one. */
+int http_handle_request(int socket, const char *peer, const char *base_url, http_file_cache *cache);
+
+/* Current limits. */
+unsigned int http_server_idle_timeout();
+unsigned int http_server_header_timeout();
+uint64_t http_server_max_body();
+
+/* The client database's answers (see clientdb/upnp_client_db.h). */
+uint32_t http_client_register(const char *base_url, const char *peer, const char *header);
+bool http_client_keeps_1_0_connections(uint32_t client);
+bool http_client_needs_1_0_response(uint32_t client);
+
+/* Sends all of the bytes; false when the peer went away or the send timed
+ * out (logged as "socket error %s"). */
+bool http_server_send_all(int socket, const char *data, size_t length);
+
+#endif
