@@ -151,10 +151,16 @@ Started Helpers::Child(const std::string& name, DWORD sleepMs, const std::string
 Started Helpers::Windows(const std::string& name, const std::string& record, const std::string& prefix,
                          const std::string& layout) {
   Started s = Start(ZEL_TEST_WINDOWS_EXE, name, Quote(record) + " " + Quote(prefix) + " " + layout, {});
-  if (s.process && !WaitForText(record, "ready", 20000)) {
-    TerminateProcess(s.process, 1);
-    s.id = 0;
+  if (!s.process) return s;
+  // "ready", or "no windows" (without an X display) or an early end.
+  for (int i = 0; i < 400; ++i) {
+    const std::string text = ReadFileText(record);
+    if (text.find("ready") != std::string::npos) return s;
+    if (text.find("no windows") != std::string::npos || WaitForSingleObject(s.process, 50) == WAIT_OBJECT_0) break;
   }
+  std::fprintf(stderr, "the window program opened no windows (is there an X display?)\n");
+  TerminateProcess(s.process, 1);
+  s.id = 0;
   return s;
 }
 
