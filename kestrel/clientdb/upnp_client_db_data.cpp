@@ -104,6 +104,10 @@ int cdb_parse_clients(const char *data, size_t length) {
   if (data == nullptr) return 0;
   int records = 0;
   size_t pos = 0;
+  // Records keep the file's order (the file is written from the head of the
+  // list), so that a list read back and written again is the same file.
+  upnp_known_client **tail = &g_pClients;
+  while (*tail != nullptr) tail = &(*tail)->next;
   std::string f[kFieldsPerRecord];
   for (;;) {
     int got = 0;
@@ -124,8 +128,8 @@ int cdb_parse_clients(const char *data, size_t length) {
     c->fixation = to_number(f[10]);
     cdb_set_text(&c->view, f[11].c_str());
     c->active = 0;
-    c->next = g_pClients;
-    g_pClients = c;
+    *tail = c;
+    tail = &c->next;
     ++records;
   }
   return records;

@@ -114,7 +114,7 @@ extern cdb_fetch_function g_cdb_fetch;
 std::string cdb_data_path(void);
 /* The file content for the current list (auto-enable and 100-record rules). */
 std::string cdb_serialize_clients(void);
-/* Parses file content into records pushed on the head of the list. Returns
+/* Parses file content into records appended to the list in file order. Returns
  * the number of complete records read. */
 int cdb_parse_clients(const char *data, size_t length);
 void client_table_write(void);
