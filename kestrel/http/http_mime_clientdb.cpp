@@ -1,15 +1,18 @@
-// The MIME lookups' link to the client recognition database. The database
-// has no special MIME types to offer until its module is part of the build,
-// so both questions answer none for now.
+// The MIME lookups' link to the client recognition database.
 #include "http/http_mime_clientdb.h"
 
+#include "clientdb/upnp_client_db.h"
+
+// --- client database lookups (owned by kestrel/clientdb) ---
 const char *http_mime_client_type(const struct HTTP_connection *connection, const char *extension) {
+  // The client type of a server connection is not reachable from here until
+  // the server's connection record is available; no client-specific type yet.
   (void)connection;
   (void)extension;
   return nullptr;
 }
 
 const char *http_mime_client_extension(const char *mime_type) {
-  (void)mime_type;
-  return nullptr;
+  return upnp_client_db_special_mime_type_get_extension(mime_type);
 }
+// --- end of client database lookups ---
