@@ -2,10 +2,12 @@
 // helper program under known names, with known command lines, environments,
 // priorities and a parent with a child.
 #include <fcntl.h>
+#include <sched.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -39,8 +41,11 @@ std::string Slurp(int fd) {
 
 // Runs zel with args and input on standard input; kill_after_ms > 0 sends
 // SIGINT after that long (for runs that never end by themselves).
+// Exit codes of the child when it cannot hide /proc from zel.
+constexpr int kNoNamespace = 120;
+
 Result RunZel(const std::vector<std::string>& args, const std::string& input = "",
-              int kill_after_ms = 0) {
+              int kill_after_ms = 0, bool hide_proc = false) {
   int out[2], err[2], in[2];
   EXPECT_EQ(pipe(out), 0);
   EXPECT_EQ(pipe(err), 0);
@@ -51,6 +56,14 @@ Result RunZel(const std::vector<std::string>& args, const std::string& input = "
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) close(fd);
+    if (hide_proc) {
+      // An empty folder over /proc, in a mount namespace of zel's own.
+      if (unshare(CLONE_NEWNS) != 0 ||
+          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          mount("none", "/proc", "tmpfs", 0, nullptr) != 0) {
+        _exit(kNoNamespace);
+      }
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(ZEL_BINARY));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -315,6 +328,27 @@ TEST_F(ZelIntegration, InputAndRedirection) {
   text << in.rdbuf();
   EXPECT_EQ(text.str(), "zel: No matching processes found\n");
   EXPECT_EQ(RunZel({"x", "2>nul"}).err, "");
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ZEL_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZEL_SANITIZED 1
+#endif
+#endif
+
+TEST_F(ZelIntegration, WithoutProcTheSourceCannotBeBound) {
+#ifdef ZEL_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime itself needs /proc (covered by the release run)";
+#endif
+  const Result r = RunZel({"-e"}, "", 0, /*hide_proc=*/true);
+  if (r.code == kNoNamespace) GTEST_SKIP() << "no mount namespace here (needs root)";
+  EXPECT_EQ(r.code, 3) << r.err;
+  EXPECT_EQ(r.err,
+            "The Zel Viewer requires TOOLHELP API\nexports in 'KERNEL32.DLL (Windows 9x/NT5)\n"
+            "or PSAPI.DLL (Windows NT) installed\n");
+  EXPECT_EQ(r.out, "");
 }
 
 TEST_F(ZelIntegration, HugeWordsAndLines) {
