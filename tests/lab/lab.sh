@@ -379,13 +379,12 @@ probe() {
 
 # wait_indexed NSPID ADDR DESC PATH N: wait until the container at PATH has N children
 wait_indexed() {
-  local n=0 end=$(( $(date +%s) + ITMO ))
-  while [ "$(date +%s)" -lt "$end" ]; do
-    n=$(in_ns "$1" python3 "$LABTOOL" count "$3" "$4")
-    [ "$n" -ge "$5" ] && { log "media server indexed: '$4' has $n items"; return 0; }
-    sleep 0.5
-  done
-  log "media server: '$4' has $n of $5 items after ${ITMO}s"; exit 1
+  local n
+  if n=$(in_ns "$1" python3 "$LABTOOL" waitcount "$3" "$4" "$5" "$ITMO"); then
+    log "media server indexed: '$4' has $n items"
+  else
+    log "media server: '$4' has $n of $5 items after ${ITMO}s"; exit 1
+  fi
 }
 
 wait_http() {

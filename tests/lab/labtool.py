@@ -9,6 +9,7 @@ Command line (used by lab.sh):
   labtool.py msearch ST TIMEOUT SUBSTR...   print the LOCATION of the first reply containing each
                                             SUBSTR (one line each, same order); exit 1 on timeout
   labtool.py count DESC TITLE/PATH          number of children of the container at that title path
+  labtool.py waitcount DESC PATH N TIMEOUT  wait until that container has N children; print the count
   labtool.py bulk SRC.mp3 DIR N             write N tagged copies of SRC.mp3 into DIR
 """
 import html
@@ -248,6 +249,21 @@ def main(argv):
         except (OSError, LookupError, ValueError, KeyError, SoapFault):
             print(0)
         return 0
+    if cmd == "waitcount" and len(argv) == 6:
+        # one process polling, rather than one per poll: the index is built meanwhile
+        end = time.monotonic() + float(argv[5])
+        n = 0
+        cds = None
+        while True:
+            try:
+                cds = cds or Device(argv[2]).service("ContentDirectory")
+                _, _, n = browse(cds, find_container(cds, argv[3]), 0, 1)
+            except (OSError, LookupError, ValueError, KeyError, SoapFault):
+                n = 0
+            if n >= int(argv[4]) or time.monotonic() >= end:
+                print(n)
+                return 0 if n >= int(argv[4]) else 1
+            time.sleep(0.5)
     if cmd == "bulk" and len(argv) == 5:
         write_bulk(argv[2], argv[3], int(argv[4]))
         return 0

@@ -123,9 +123,9 @@ check "down after SIGKILL: nothing of the lab is left" all_gone "$TMP/pids"
 
 echo "== a lab that cannot get ready: up fails and leaves nothing behind"
 rm -f "$TMP/pids" "$TMP/data" "$TMP/ns"
-LAB_INDEX_TIMEOUT=0 "$LAB" up > "$TMP/up.log" 2>&1
+LAB_TIMEOUT=0 "$LAB" up > "$TMP/up.log" 2>&1
 check "up fails" [ $? = 1 ]
-check "and shows the lab's log" grep -q "has 0 of" "$TMP/up.log"
+check "and shows the lab's log" grep -q "no M-SEARCH answer within 0s" "$TMP/up.log"
 cp "$LAB_DIR/logs/pids.last" "$TMP/pids"; cp "$LAB_DIR/logs/netns.last" "$TMP/ns"
 check "the lab had started its peers" up_for
 check "failed up: nothing of the lab is left" all_gone "$TMP/pids"
