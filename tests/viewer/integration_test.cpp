@@ -44,8 +44,9 @@ std::string Slurp(int fd) {
 // Exit codes of the child when it cannot hide /proc from zel.
 constexpr int kNoNamespace = 120;
 
+// Runs zel as another user when as_user is not 0.
 Result RunZel(const std::vector<std::string>& args, const std::string& input = "",
-              int kill_after_ms = 0, bool hide_proc = false) {
+              int kill_after_ms = 0, bool hide_proc = false, uid_t as_user = 0) {
   int out[2], err[2], in[2];
   EXPECT_EQ(pipe(out), 0);
   EXPECT_EQ(pipe(err), 0);
@@ -64,6 +65,7 @@ Result RunZel(const std::vector<std::string>& args, const std::string& input = "
         _exit(kNoNamespace);
       }
     }
+    if (as_user != 0 && (setgid(as_user) != 0 || setuid(as_user) != 0)) _exit(kNoNamespace);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(ZEL_BINARY));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -349,6 +351,23 @@ TEST_F(ZelIntegration, WithoutProcTheSourceCannotBeBound) {
             "The Zel Viewer requires TOOLHELP API\nexports in 'KERNEL32.DLL (Windows 9x/NT5)\n"
             "or PSAPI.DLL (Windows NT) installed\n");
   EXPECT_EQ(r.out, "");
+}
+
+TEST_F(ZelIntegration, OtherUsersProcessesMatchByName) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to start zel as another user";
+  // Started by root: another user cannot read its executable link, so the
+  // name is the kernel's command name and the path is empty.
+  const std::string path = Copy("zelt_o");
+  const pid_t pid = Start(path, {});
+  const std::string name = Name("zelt_o");
+  ASSERT_LE(name.size(), 15u);
+  const Result r = RunZel({"-q", "-e", name}, "", 0, false, 65534);
+  ASSERT_NE(r.code, kNoNamespace);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, name + "\t" + std::to_string(pid) + "\tNormal\t\t\n");
+  // Its command line is readable to everyone.
+  EXPECT_EQ(RunZel({"-q", "-l", name}, "", 0, false, 65534).out,
+            name + "\t" + std::to_string(pid) + "\t" + path + "\n");
 }
 
 TEST_F(ZelIntegration, HugeWordsAndLines) {
