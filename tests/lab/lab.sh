@@ -67,8 +67,6 @@ HTTP_PORT=8080
 SERVER_PORT=8200
 SERVER_UUID=4d696e69-444c-164e-9d41-000000000001
 SERVER_NAME="Lab Media Server"
-MS1=urn:schemas-upnp-org:device:MediaServer:1
-MR1=urn:schemas-upnp-org:device:MediaRenderer:1
 renderer_uuid() { printf '0ab0c0d0-0000-4000-8000-%012d' "$1"; }
 
 T0=$(date +%s.%N)
@@ -369,7 +367,8 @@ start_in() {
 # prints their description URLs
 probe() {
   local what=$1 ns=$2 addr=$3 st=$4; shift 4
-  local t=$(date +%s.%N) out
+  local t out
+  t=$(date +%s.%N)
   if ! out=$(LAB_ADDR=$addr in_ns "$ns" python3 "$LABTOOL" msearch "$st" "$TMO" "$@"); then
     log "$what: no M-SEARCH answer within ${TMO}s"; exit 1
   fi

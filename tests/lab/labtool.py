@@ -19,6 +19,7 @@ import socket
 import struct
 import sys
 import time
+import urllib.error
 import urllib.parse
 import urllib.request
 

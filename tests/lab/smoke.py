@@ -3,6 +3,7 @@
 M-SEARCH and describes itself as the lab says, the media server's root and its bulk container
 browse completely with plain SOAP, and a renderer plays a generated track with its position
 advancing. Proves the lab before any of our own code is involved."""
+import html
 import os
 import re
 import sys
@@ -102,11 +103,11 @@ def browse_server(dev):
 
 def res_url(inner):
     m = re.search(r"<res[^>]*>(.*?)</res>", inner, re.S)
-    return L.html.unescape(m.group(1)) if m else None
+    return html.unescape(m.group(1)) if m else None
 
 
 def didl_for(title, url, mime):
-    e = L.html.escape
+    e = html.escape
     return ('<DIDL-Lite xmlns="urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/" '
             'xmlns:dc="http://purl.org/dc/elements/1.1/" '
             'xmlns:upnp="urn:schemas-upnp-org:metadata-1-0/upnp/">'
