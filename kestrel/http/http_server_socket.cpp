@@ -221,7 +221,11 @@ extern "C" int HTTP_create_server_socket(int *socket_out, unsigned int *port, co
       upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, __func__, "cannot create a server socket!");
       return 1;
     }
-    setSockOptReuseAddr(s);
+    // Address reuse only: with port reuse a second server (of this or
+    // another process) would bind the same port and the search would never
+    // move on.
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     a.sin_port = htons(static_cast<uint16_t>(p));
     if (upnp_socket_bind(s, &a) != 0) {
       upnp_socket_close(s);
