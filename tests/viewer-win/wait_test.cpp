@@ -15,7 +15,7 @@ class ZelWait : public ::testing::Test {
 };
 
 TEST_F(ZelWait, CompletesWhenTheProcessEnds) {
-  Started c = helpers.Child("zxc" + Tag() + ".exe", 1500);
+  Started c = helpers.Child("zxc" + Tag() + ".exe", 4000);  // still running when zel looks
   ZelRun r = Run("-x -d20000 " + c.name);
   EXPECT_EQ(r.code, 0u) << r.err;
   EXPECT_TRUE(Has(r.out, Format("\nzel: Waiting completed for process %s (%u)\n", c.name.c_str(), c.id))) << r.out;
