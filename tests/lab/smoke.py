@@ -10,6 +10,7 @@ import sys
 import time
 import urllib.parse
 
+sys.dont_write_bytecode = True     # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import labtool as L  # noqa: E402
 
