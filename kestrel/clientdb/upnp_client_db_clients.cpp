@@ -102,10 +102,10 @@ static char *copy_or_none(const std::string &text) {
 }
 
 extern "C" int upnp_client_db_access_allowed(const char *ip) {
-  if (ip == nullptr) return g_bClientAutoenable;
+  if (ip == nullptr) return upnp_client_db_get_autoenable();
   if (is_local_ip(ip)) return 1;
-  int allowed = g_bClientAutoenable;
   cdb_lock();
+  int allowed = g_bClientAutoenable;
   for (upnp_known_client *c = g_pClients; c != nullptr; c = c->next) {
     if (c->ip != nullptr && strcmp(c->ip, ip) == 0) {
       allowed = c->enabled;
@@ -116,9 +116,18 @@ extern "C" int upnp_client_db_access_allowed(const char *ip) {
   return allowed;
 }
 
-extern "C" void upnp_client_db_set_autoenable(int flag) { g_bClientAutoenable = flag; }
+extern "C" void upnp_client_db_set_autoenable(int flag) {
+  cdb_lock();
+  g_bClientAutoenable = flag;
+  cdb_unlock();
+}
 
-extern "C" int upnp_client_db_get_autoenable(void) { return g_bClientAutoenable; }
+extern "C" int upnp_client_db_get_autoenable(void) {
+  cdb_lock();
+  const int flag = g_bClientAutoenable;
+  cdb_unlock();
+  return flag;
+}
 
 static char *enable_by(size_t field_offset, const char *text, int flag) {
   if (text == nullptr) return nullptr;

@@ -2,14 +2,12 @@
 #include "http/http_mime_clientdb.h"
 
 #include "clientdb/upnp_client_db.h"
+#include "http/http_server.h"
 
 // --- client database lookups (owned by kestrel/clientdb) ---
 const char *http_mime_client_type(const struct HTTP_connection *connection, const char *extension) {
-  // The client type of a server connection is not reachable from here until
-  // the server's connection record is available; no client-specific type yet.
-  (void)connection;
-  (void)extension;
-  return nullptr;
+  if (connection == nullptr) return nullptr;
+  return upnp_client_db_needs_special_mime_type(connection->client, extension);
 }
 
 const char *http_mime_client_extension(const char *mime_type) {

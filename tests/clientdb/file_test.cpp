@@ -2,8 +2,11 @@
 // tests, valued lookups and the special MIME types; and the shipped file.
 #include <string>
 
-#include "base/upnp_exit.h"
+#include <memory>
+
 #include "clientdb_test_util.h"
+#include "http/http_mime.h"
+#include "http/http_server.h"
 
 using cdbtest::take;
 
@@ -278,4 +281,14 @@ TEST_F(ClientDbTest, MissingClientsDbLeavesEveryQuestionAtItsDefault) {
   EXPECT_FALSE(upnp_client_db_check_header("User-Agent: DLNADOC/1.50\r\n", &type, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(type, 77u);
   EXPECT_EQ(take(upnp_client_db_get_table()), "<none>");
+}
+
+TEST_F(ClientDbTest, HttpMimeLookupsAskTheClientDatabase) {
+  load(">>\nMT:mkv video/x-special-mkv\n>>\nNA:plain\n>>\n");
+  auto connection = std::make_unique<HTTP_connection>();
+  connection->client = 0;
+  EXPECT_STREQ(HTTP_get_mime_type(connection.get(), "MKV"), "video/x-special-mkv");
+  connection->client = 1;
+  EXPECT_STRNE(HTTP_get_mime_type(connection.get(), "mkv"), "video/x-special-mkv");
+  EXPECT_STREQ(HTTP_get_extension_by_mime_type("video/x-special-mkv"), "mkv");
 }

@@ -91,6 +91,7 @@ TEST_F(RecognizeTest, HeaderRecognitionHandsOutMarksAndName) {
   ASSERT_TRUE(upnp_client_db_check_header(request("ExactCase").c_str(), &type, &fixation, &first, &second, &name));
   EXPECT_EQ(take(first), "ExactCase");
   EXPECT_EQ(take(second), "ExactCase");
+  EXPECT_EQ(take(name), "Exact");
 }
 
 TEST_F(RecognizeTest, OwnRequestsAndMissingInputAreNobodys) {
