@@ -22,7 +22,9 @@ void release(char *text) { upnp_free_impl(text); }
 void exercise_types() {
   char buffer[32];
   static const char *const kKeys[] = {"HH:", "H2:", "NA:", "DD:", "MB:", "DV:"};
+  // Every loaded type, the first empty slots and the edges of the table.
   for (uint32_t type = 0; type <= UPNP_CLIENT_DB_MAX_TYPES; ++type) {
+    if (type > (uint32_t)g_clientTypeCount + 1 && type < UPNP_CLIENT_DB_MAX_TYPES - 1) continue;
     for (const char *key : kKeys) upnp_client_db_getKeyword(type, key, buffer, sizeof buffer);
     upnp_client_db_DLNA_version(type);
     upnp_client_db_get_value(type, "XM:MAX=");

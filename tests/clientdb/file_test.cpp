@@ -292,3 +292,25 @@ TEST_F(ClientDbTest, HttpMimeLookupsAskTheClientDatabase) {
   EXPECT_STRNE(HTTP_get_mime_type(connection.get(), "mkv"), "video/x-special-mkv");
   EXPECT_STREQ(HTTP_get_extension_by_mime_type("video/x-special-mkv"), "mkv");
 }
+
+TEST_F(ClientDbTest, FullTablesAreReportedInTheLog) {
+  const std::filesystem::path log = dir_ / "cdb-log.txt";
+  ASSERT_EQ(upnp_log_init(log.c_str()), 1);
+  upnp_log_set_sources(LOG_CLIENT_DB);
+  upnp_log_set_level(2);
+  std::string text = entries(200);
+  // Each list has a comma, so the first pass reads on to the next list.
+  for (int i = 0; i < 51; ++i) text += "MT:a" + std::to_string(i) + ",b" + std::to_string(i) + " type/x\n";
+  load(text);
+  upnp_log_flush();
+  const std::string lines = cdbtest::read_file(log);
+  upnp_log_exit();
+  upnp_log_set_sources(0);
+  upnp_log_set_level(5);
+  const size_t too_many = lines.find("Too much clients in clients.db");
+  ASSERT_NE(too_many, std::string::npos) << lines;
+  // An error, not a critical message that would end the process.
+  const size_t line_start = lines.rfind('\n', too_many) + 1;
+  EXPECT_NE(lines.substr(line_start, too_many - line_start).find("[Error]"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("MIME TYPE TABLE FULL!"), std::string::npos);
+}
