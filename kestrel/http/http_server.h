@@ -12,6 +12,7 @@
  * - a keep-alive connection that sends nothing for the idle time-out is
  *   closed, and a request header must arrive whole within the header
  *   time-out once its first byte came (slow senders cannot hold threads);
+ * - a request header that does not end within 32 KiB closes the connection;
  * - a request body above the body limit is refused with 413 and the
  *   connection closed, before any of it is read or allocated;
  * - sends time out, so a peer that stops reading cannot hold a thread. */
@@ -38,6 +39,9 @@ extern "C" {
 #define HTTP_SERVER_DEFAULT_HEADER_TIMEOUT_MS 10000
 #define HTTP_SERVER_DEFAULT_SEND_TIMEOUT_MS 30000
 #define HTTP_SERVER_DEFAULT_MAX_BODY (4u * 1024u * 1024u)
+/* A request header must end within this many bytes (the record keeps the
+ * first 8191 of them); a longer one closes the connection. */
+#define HTTP_SERVER_MAX_HEADER_WAIT (32u * 1024u)
 
 /* Parsed byte range values. */
 #define HTTP_RANGE_NONE (-1)

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
@@ -70,41 +71,48 @@ bool header_complete(const char *data, size_t n) {
   return false;
 }
 
-// Waits until the next request's header is there whole (or fills the header
-// buffer), without taking anything off the socket. false when the connection
-// stayed idle for the idle time-out, the header did not complete within the
-// header time-out, or the peer closed.
-bool wait_for_header(int socket) {
+// Waits until the next request's header is there whole, without taking
+// anything off the socket. false when the connection stayed idle for the
+// idle time-out, the header did not complete within the header time-out,
+// the header is larger than the peek buffer, or the peer closed. A header
+// longer than the record keeps is cut by the header reader; here it only
+// has to end in time and within HTTP_SERVER_MAX_HEADER_WAIT bytes.
+bool wait_for_header(int socket, std::vector<char> &peek) {
   struct pollfd p = {socket, POLLIN, 0};
   int r = poll(&p, 1, static_cast<int>(g_idle_timeout.load()));
   if (r <= 0) return false;
   const int64_t deadline = now_ms() + g_header_timeout.load();
-  static thread_local char peek[HTTP_SERVER_HEADER_SIZE];
   ssize_t seen = -1;
+  bool ok = false;
   for (;;) {
-    ssize_t n = recv(socket, peek, sizeof peek, MSG_PEEK | MSG_DONTWAIT);
-    if (n == 0) return false;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
-    if (n > 0 && (header_complete(peek, static_cast<size_t>(n)) || n == static_cast<ssize_t>(sizeof peek))) {
+    ssize_t n = recv(socket, peek.data(), peek.size(), MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0) break;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+    if (n > 0 && header_complete(peek.data(), static_cast<size_t>(n))) {
+      ok = true;
+      break;
+    }
+    if (n == static_cast<ssize_t>(peek.size())) {
+      upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, "HTTP_receive", "request header too large, closing");
       break;
     }
     int64_t left = deadline - now_ms();
     if (left <= 0) {
       upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, "HTTP_receive", "request header not complete in time, closing");
-      return false;
+      break;
     }
     // Wake when more bytes than those seen have arrived.
     int low = n > 0 ? static_cast<int>(n) + 1 : 1;
     setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &low, sizeof low);
     p.revents = 0;
     r = poll(&p, 1, static_cast<int>(left));
-    if (r < 0 && errno != EINTR) return false;
+    if (r < 0 && errno != EINTR) break;
     if (n == seen) Sleep(kRecheckMs);  // the platform ignores the low-water mark for poll
     seen = n;
   }
   int one = 1;
-  setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
-  return true;
+  if (seen >= 0) setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
+  return ok;
 }
 
 void *connection_thread(void *argument) {
@@ -113,7 +121,8 @@ void *connection_thread(void *argument) {
   Server &server = *conn->server;
   const int s = conn->socket;
   http_file_cache cache{-1, 0};
-  while (server.running.load() && wait_for_header(s)) {
+  std::vector<char> peek(HTTP_SERVER_MAX_HEADER_WAIT);
+  while (server.running.load() && wait_for_header(s, peek)) {
     if (http_handle_request(s, conn->peer.c_str(), server.base_url.c_str(), &cache) != 0) break;
   }
   if (cache.fd >= 0) close(cache.fd);

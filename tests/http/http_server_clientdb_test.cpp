@@ -81,7 +81,7 @@ TEST_F(HttpServerClients, KnownOldClientKeepsItsHttp10Connection) {
 }
 
 TEST_F(HttpServerClients, OldClientGetsNotFoundForUnsatisfiableRanges) {
-  std::string all = exchange("GET /data HTTP/1.0\r\nUser-Agent: OldBox/1.0\r\nConnection: Keep-Alive\r\n"
+  std::string all = round_trip("GET /data HTTP/1.0\r\nUser-Agent: OldBox/1.0\r\nConnection: Keep-Alive\r\n"
                              "Range: bytes=50-10\r\n\r\n");
   Response r = parse_response(all);
   EXPECT_EQ(0u, r.header.find("HTTP/1.0 404 Not Found\r\n")) << r.header;

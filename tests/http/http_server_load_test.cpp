@@ -85,7 +85,7 @@ TEST(HttpServerLoad, SlowSendersDoNotStopNormalRequests) {
     std::chrono::steady_clock::duration slowest{};
     for (int i = 0; i < 20; ++i) {
       auto asked = std::chrono::steady_clock::now();
-      Response r = parse_response(exchange("GET /small HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 5000));
+      Response r = parse_response(round_trip("GET /small HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 5000));
       slowest = std::max(slowest, std::chrono::steady_clock::now() - asked);
       answered += r.status == 200 && r.body == "hello";
       usleep(200000);
@@ -115,7 +115,7 @@ TEST(HttpServerLoad, ConnectionsBeyondTheBoundAreRefusedNotQueuedForever) {
   for (int i = 0; i < 100 && HTTP_server_connection_count() > 0; ++i) usleep(20000);
   EXPECT_EQ(0, HTTP_server_connection_count());
   HTTP_server_set_max_connections(old);
-  EXPECT_EQ(200, parse_response(exchange("GET /small HTTP/1.0\r\n\r\n")).status);
+  EXPECT_EQ(200, parse_response(round_trip("GET /small HTTP/1.0\r\n\r\n")).status);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 namespace {
 
 Response get_with(const std::string &path, const std::string &headers) {
-  return parse_response(exchange("GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers + "\r\n"));
+  return parse_response(round_trip("GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers + "\r\n"));
 }
 
 TEST(HttpServerRanges, OpenEndedRangeGivesTheRest) {
@@ -66,7 +66,7 @@ TEST(HttpServerHeader, KnownLengthTemplate) {
 }
 
 TEST(HttpServerHeader, UnknownLengthTemplateCloses) {
-  std::string all = exchange("GET /unknown HTTP/1.1\r\nHost: x\r\n\r\n");
+  std::string all = round_trip("GET /unknown HTTP/1.1\r\nHost: x\r\n\r\n");
   EXPECT_EQ("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nX-Test: unknown\r\n\r\nstreamed", all);
 }
 

@@ -123,7 +123,7 @@ std::string read_response(int fd, int timeout_ms) {
   return out;
 }
 
-std::string exchange(const std::string &request, int timeout_ms) {
+std::string round_trip(const std::string &request, int timeout_ms) {
   int fd = connect_server(timeout_ms);
   if (fd < 0) return "";
   send_text(fd, request);

@@ -24,9 +24,10 @@ bool send_text(int fd, const std::string &text);
 std::string read_until_close(int fd, int timeout_ms = 5000);
 // One response: header and its Content-Length body; "" when none came.
 std::string read_response(int fd, int timeout_ms = 5000);
-// Sends request on a new connection and returns all that comes back until
+// (Not called exchange: std::exchange would win overload resolution for
+// non-const string arguments.) Sends request on a new connection and returns all that comes back until
 // the server closes (or the time-out).
-std::string exchange(const std::string &request, int timeout_ms = 5000);
+std::string round_trip(const std::string &request, int timeout_ms = 5000);
 // true when the server closed the connection within timeout_ms.
 bool closed_by_server(int fd, int timeout_ms);
 
