@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "actions.h"
 #include "command_line.h"
 #include "error_stream.h"
 #include "listing.h"
@@ -28,7 +29,8 @@ class PassLoop {
         errors_(errors),
         streams_(streams),
         wait_list_(options, source, errors, streams.out),
-        listing_(options, source, streams.out, &wait_list_) {}
+        actions_(options, source, errors, streams.out, streams.in),
+        listing_(options, source, streams.out, &wait_list_, &actions_) {}
 
   int Run() {
     for (;;) {
@@ -101,6 +103,7 @@ class PassLoop {
   ErrorStream& errors_;
   const DriverStreams& streams_;
   WaitList wait_list_;
+  Actions actions_;
   Listing listing_;
 };
 

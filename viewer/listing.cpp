@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "actions.h"
 #include "options.h"
 #include "priority.h"
 #include "quiet_format.h"
@@ -11,8 +12,9 @@
 
 namespace zel {
 
-Listing::Listing(Options& options, ProcessSource& source, FILE* out, WaitList* wait_list)
-    : o_(options), source_(source), out_(out), wait_list_(wait_list) {}
+Listing::Listing(Options& options, ProcessSource& source, FILE* out, WaitList* wait_list,
+                 Actions* actions)
+    : o_(options), source_(source), out_(out), wait_list_(wait_list), actions_(actions) {}
 
 void Listing::Header(const char* pattern) {
   if (o_.quiet) return;
@@ -84,58 +86,41 @@ bool Listing::PassesFilters(const ProcessRecord& record, Details& details) {
 }
 
 void Listing::Step(const char* pattern, const ProcessRecord& record) {
+  if (o_.mode == 's' && record.process_id != 0) {
+    TallyModules(pattern, record);
+    ++o_.match_count;
+    return;
+  }
   bool matched = Matches(pattern, record);
   Details details;
   if (record.process_id != 0 && matched) matched = PassesFilters(record, details);
+
+  if (o_.tree) {
+    TreeNode node;
+    node.process_id = record.process_id;
+    node.parent_id = record.parent_id;
+    node.name = record.name;
+    node.matched = matched;
+    node.command_line = std::move(details.command_line);
+    tree_.Add(std::move(node));
+    return;
+  }
   if (!matched) return;
 
   o_.found = true;
   if (wait_list_ != nullptr) wait_list_->Add(record.process_id, record.name);
-  if (ModeView(record)) return;
+  if (Act(record, details.command_line, o_.match_count)) return;
   PrintProcessLine(record, details);
   ++o_.match_count;
 }
 
-bool Listing::ModeView(const ProcessRecord& record) {
-  if (o_.mode != 'g' && o_.mode != 'm') return false;
-  if ((record.flags & kDetailsUnavailable) != 0) return true;  // nothing to show, not counted
-  const bool q = o_.quiet;
-  if (o_.mode == 'g') {
-    if (!q) {
-      std::fprintf(out_, "  Environment information for  '%s' (%d)\n", record.name,
-                   static_cast<int>(record.process_id));
-    }
-    source_.ReadEnvironment(record, [&](const char* variable) {
-      std::fprintf(out_, QuietFormat("%-15s\n", q), variable);
-    });
-  } else {
-    if (!q) {
-      std::fprintf(out_, "  Module information for  '%s'(%d)\n", record.name,
-                   static_cast<int>(record.process_id));
-      std::fprintf(out_, "  %-15s %-8s %-8s %s\n", "MODULE", "BASE", "SIZE", "PATH");
-    }
-    // Addresses are shown at the full width of the platform's pointers.
-    const bool wide = sizeof(void*) > 4;
-    source_.EnumerateModules(record.process_id, [&](const ModuleEntry& module) {
-      const unsigned long long base = module.base;
-      const unsigned long long size = module.size;
-      if (o_.extended) {
-        char version[kVersionTextSize];
-        source_.ReadVersionStrings(module.path, version);
-        std::fprintf(out_,
-                     QuietFormat(wide ? "%-15s %16llx %8llu %-40s %s\n"
-                                      : "%-15s %8llx %8llu %-40s %s\n",
-                                 q),
-                     module.name, base, size, module.path, version);
-      } else {
-        std::fprintf(out_,
-                     QuietFormat(wide ? "%-15s %16llx %8llu %s\n" : "%-15s %8llx %8llu %s\n", q),
-                     module.name, base, size, module.path);
-      }
-    });
+bool Listing::Act(const ProcessRecord& record, const std::optional<std::string>& command_line,
+                  int& match_count) {
+  if (actions_ != nullptr &&
+      actions_->Run(record.process_id, record.name, command_line, match_count)) {
+    return true;
   }
-  ++o_.match_count;
-  return true;
+  return ModeView(record, match_count);
 }
 
 void Listing::PrintProcessLine(const ProcessRecord& record, const Details& details) {
@@ -165,6 +150,14 @@ void Listing::PrintProcessLine(const ProcessRecord& record, const Details& detai
   std::fputc('\n', out_);
 }
 
-void Listing::Deferred(const char* /*pattern*/) {}
+void Listing::Deferred(const char* pattern) {
+  if (o_.tree) {
+    // A summary is only printed without the tree.
+    tally_.Clear();
+    PrintTree(pattern);
+  } else if (o_.mode == 's') {
+    PrintSummary();
+  }
+}
 
 }  // namespace zel

@@ -132,7 +132,7 @@ struct RunResult {
   std::string err;
 };
 
-inline RunResult RunWith(FakeSource& source, std::vector<std::string> words,
+inline RunResult RunWith(ProcessSource& source, std::vector<std::string> words,
                          const std::string& input = std::string()) {
   FILE* out = std::tmpfile();
   FILE* err = std::tmpfile();

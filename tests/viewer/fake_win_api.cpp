@@ -330,7 +330,7 @@ FakeWinApi::Object* FakeWinApi::Get(HANDLE handle) {
 HANDLE FakeWinApi::OpenProcess(DWORD access, BOOL, DWORD id) {
   open_access.push_back(access);
   FakeProcessImage* p = Find(id);
-  if (p == nullptr || !p->openable) return nullptr;
+  if (p == nullptr || !p->openable || (access & p->denied_access) != 0) return nullptr;
   return NewHandle({Object::kProcess, id, {}, 0});
 }
 
@@ -502,8 +502,34 @@ int FakeWinApi::GetWindowTextA(HWND window, char* text, int size) {
   return static_cast<int>(CopyOut(windows[index].title, text, static_cast<DWORD>(size)));
 }
 
-DWORD FakeWinApi::WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL, DWORD,
-                                           BOOL) {
+BOOL FakeWinApi::SetPriorityClass(HANDLE process, DWORD priority_class) {
+  const Object* object = Get(process);
+  if (object == nullptr || object->kind != Object::kProcess || !set_priority_result) return 0;
+  priority_set.emplace_back(object->id, priority_class);
+  return 1;
+}
+
+BOOL FakeWinApi::TerminateProcess(HANDLE process, UINT exit_code) {
+  const Object* object = Get(process);
+  if (object == nullptr || object->kind != Object::kProcess || !terminate_result) return 0;
+  terminated.emplace_back(object->id, exit_code);
+  return 1;
+}
+
+DWORD FakeWinApi::WaitForSingleObject(HANDLE handle, DWORD timeout_ms) {
+  single_wait_timeouts.push_back(timeout_ms);
+  if (Get(handle) == nullptr) return kWaitFailed;
+  if (single_wait_codes.empty()) return wait_code;
+  const DWORD code = single_wait_codes.front();
+  single_wait_codes.erase(single_wait_codes.begin());
+  return code;
+}
+
+DWORD FakeWinApi::WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL wait_all,
+                                           DWORD timeout_ms, BOOL) {
+  last_wait_count = count;
+  last_wait_all = wait_all;
+  last_wait_timeout = timeout_ms;
   // The platform's limits: at most 64 handles, none of them empty.
   if (count == 0 || count > 64) return kWaitFailed;
   for (DWORD i = 0; i < count; ++i) {

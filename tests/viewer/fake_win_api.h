@@ -32,6 +32,7 @@ struct FakeProcessImage {
   bool openable = true;
   bool modules_readable = true;
   DWORD priority_class = 0x20;
+  DWORD denied_access = 0;  // OpenProcess fails when asked for any of these bits
   DWORD parent = 0;
   uint64_t peb = 0;
   std::vector<FakeModule> modules;
@@ -136,12 +137,24 @@ class FakeWinApi : public WinApi {
     foreground = window;
     return 1;
   }
-  BOOL SetPriorityClass(HANDLE, DWORD) override { return 1; }
-  BOOL TerminateProcess(HANDLE, UINT) override { return 1; }
+  // Actions: results to give and what was done.
+  BOOL set_priority_result = 1;
+  BOOL terminate_result = 1;
+  std::vector<std::pair<DWORD, DWORD>> priority_set;  // process ID, class
+  std::vector<std::pair<DWORD, UINT>> terminated;     // process ID, exit code
+  BOOL SetPriorityClass(HANDLE process, DWORD priority_class) override;
+  BOOL TerminateProcess(HANDLE process, UINT exit_code) override;
   DWORD wait_code = 0;
-  DWORD WaitForSingleObject(HANDLE, DWORD) override { return wait_code; }
-  DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL, DWORD,
-                                 BOOL) override;
+  // Codes of the next single waits (then wait_code); their time-outs.
+  std::vector<DWORD> single_wait_codes;
+  std::vector<DWORD> single_wait_timeouts;
+  DWORD WaitForSingleObject(HANDLE handle, DWORD timeout_ms) override;
+  // The last multiple wait.
+  DWORD last_wait_count = 0;
+  BOOL last_wait_all = 0;
+  DWORD last_wait_timeout = 0;
+  DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL wait_all,
+                                 DWORD timeout_ms, BOOL) override;
   ULONG_PTR OwnProcessDatabase() override { return own_database; }
   BOOL ReadOwnMemory(ULONG_PTR address, void* buffer, SIZE_T size) override;
 

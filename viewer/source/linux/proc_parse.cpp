@@ -62,6 +62,8 @@ std::optional<StatFields> ParseStat(std::string_view text) {
     if (field == 4) {
       if (!ToLong(f, &value)) return std::nullopt;
       fields.parent_id = static_cast<uint32_t>(value);
+    } else if (field == 9) {
+      if (ToLong(f, &value)) fields.kernel_thread = (value & kKernelThreadFlag) != 0;
     } else if (field == 19) {
       if (!ToLong(f, &value)) return std::nullopt;
       fields.nice = static_cast<int>(value);

@@ -10,8 +10,12 @@
 
 namespace zel::linux_proc {
 
+// Flag of a kernel thread in the process flags of stat.
+inline constexpr long long kKernelThreadFlag = 0x00200000;
+
 struct StatFields {
   std::string comm;
+  bool kernel_thread = false;  // no signal ends it
   uint32_t parent_id = 0;
   int nice = 0;
   unsigned policy = 0;

@@ -166,9 +166,13 @@ void ProcSource::SetForegroundWindow(WindowId) {}
 
 ProcessHandle ProcSource::OpenProcess(uint32_t access, uint32_t process_id) {
   const pid_t pid = static_cast<pid_t>(process_id);
-  // Termination is refused up front when the signal would be, as the
-  // platform's open with terminate access would be.
-  if ((access & kTerminateAccess) != 0 && ::kill(pid, 0) != 0 && errno == EPERM) return 0;
+  // Termination and priority changes are refused up front for processes
+  // the user may not signal (another user's), as the platform's open with
+  // those access rights would be. Waiting needs no permission.
+  if ((access & (kTerminateAccess | kSetInformationAccess)) != 0 && ::kill(pid, 0) != 0 &&
+      errno == EPERM) {
+    return 0;
+  }
   const long fd = ::syscall(SYS_pidfd_open, pid, 0);
   if (fd < 0) return 0;
   const ProcessHandle handle = HandleOf(static_cast<int>(fd));
@@ -181,7 +185,16 @@ void ProcSource::CloseProcess(ProcessHandle handle) {
 }
 
 bool ProcSource::TerminateProcess(ProcessHandle handle, uint32_t) {
-  if (open_.count(handle) == 0) return false;
+  const auto it = open_.find(handle);
+  if (it == open_.end()) return false;
+  // The kernel ignores SIGKILL for kernel threads and for the namespace's
+  // init; waiting for them to end would never end.
+  if (it->second == 1) return false;
+  std::string text;
+  if (ReadFile(PidPath(it->second, "stat"), text)) {
+    const std::optional<linux_proc::StatFields> stat = linux_proc::ParseStat(text);
+    if (stat && stat->kernel_thread) return false;
+  }
   return ::syscall(SYS_pidfd_send_signal, FdOf(handle), SIGKILL, nullptr, 0) == 0;
 }
 
@@ -196,6 +209,8 @@ WaitResult ProcSource::WaitForProcess(ProcessHandle handle, uint32_t timeout_ms)
   return WaitForProcesses({handle}, false, timeout_ms);
 }
 
+// Unlike the Windows wait, which refuses more than 64 handles, this one
+// waits for as many processes as the wait list holds (256).
 WaitResult ProcSource::WaitForProcesses(const std::vector<ProcessHandle>& handles, bool all,
                                         uint32_t timeout_ms) {
   WaitResult result;
