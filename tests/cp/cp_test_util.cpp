@@ -1,0 +1,243 @@
+#include "cp_test_util.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "base/upnp_ini_file.h"
+#include "base/upnp_log.h"
+#include "base/upnp_mem.h"
+#include "cp/upnp_cp.h"
+
+namespace cp_test {
+
+FileServer::FileServer() {
+  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen_fd_ < 0) throw std::runtime_error("socket");
+  int one = 1;
+  setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listen_fd_, 128) != 0)
+    throw std::runtime_error("bind/listen");
+  socklen_t len = sizeof a;
+  getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len);
+  port_ = ntohs(a.sin_port);
+  thread_ = std::thread([this] { run(); });
+}
+
+FileServer::~FileServer() {
+  stop_ = true;
+  thread_.join();
+  for (std::thread &t : workers_) t.join();
+  close(listen_fd_);
+}
+
+void FileServer::put(const std::string &path, const std::string &body, int delay_ms) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  files_[path] = {body, delay_ms};
+}
+
+void FileServer::remove(const std::string &path) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  files_.erase(path);
+}
+
+std::string FileServer::url(const std::string &path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+int FileServer::hits(const std::string &path) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return hits_[path];
+}
+
+void FileServer::run() {
+  while (!stop_) {
+    pollfd p{listen_fd_, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    int fd = accept(listen_fd_, nullptr, nullptr);
+    if (fd < 0) continue;
+    std::lock_guard<std::mutex> hold(mutex_);
+    workers_.emplace_back([this, fd] { answer(fd); });
+  }
+}
+
+void FileServer::answer(int fd) {
+  timeval tv{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string request;
+  char buf[4096];
+  while (request.find("\r\n\r\n") == std::string::npos) {
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    request.append(buf, static_cast<size_t>(n));
+  }
+  std::string path;
+  size_t sp = request.find(' ');
+  if (sp != std::string::npos) {
+    size_t end = request.find(' ', sp + 1);
+    path = request.substr(sp + 1, end - sp - 1);
+    if (path.compare(0, 7, "http://") == 0) path = path.substr(path.find('/', 7));
+  }
+  std::string body;
+  int delay = 0;
+  bool found = false;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    ++hits_[path];
+    auto it = files_.find(path);
+    if (it != files_.end()) {
+      found = true;
+      body = it->second.first;
+      delay = it->second.second;
+    }
+  }
+  for (int slept = 0; slept < delay && !stop_; slept += 10) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::string reply = found ? "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n" : "HTTP/1.1 404 Not Found\r\n";
+  reply += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  size_t done = 0;
+  while (done < reply.size()) {
+    ssize_t n = send(fd, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+}
+
+LogFile::LogFile() {
+  char pattern[] = "/tmp/kestrel-cp-log-XXXXXX";
+  if (mkdtemp(pattern) != nullptr) dir_ = pattern;
+  path_ = dir_ + "/cp-log.txt";
+  upnp_log_init(path_.c_str());
+  upnp_log_set_level(LOG_LEVEL_DEBUG);
+  upnp_log_set_sources(0xFFFFFFFFu);
+  upnp_log_set_force_flush(1);
+}
+
+LogFile::~LogFile() {
+  upnp_log_exit();
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+std::string LogFile::text() const {
+  upnp_log_flush();
+  std::ifstream in(path_, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+int LogFile::count(const std::string &needle) const {
+  std::string all = text();
+  int n = 0;
+  for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
+  return n;
+}
+
+namespace {
+
+std::string service_xml(const std::string &tail, const std::string &which) {
+  static const std::map<std::string, std::string> types = {
+      {"CM", "urn:schemas-upnp-org:service:ConnectionManager:1"},
+      {"RC", "urn:schemas-upnp-org:service:RenderingControl:1"},
+      {"AVT", "urn:schemas-upnp-org:service:AVTransport:1"},
+      {"CDS", "urn:schemas-upnp-org:service:ContentDirectory:1"},
+      {"MRR", "urn:microsoft.com:service:X_MS_MediaReceiverRegistrar:1"},
+      {"RUIS", "urn:schemas-upnp-org:service:RemoteUIServer:1"}};
+  return "<service><serviceType>" + types.at(which) + "</serviceType><serviceId>urn:upnp-org:serviceId:" + which +
+         "</serviceId><controlURL>/" + tail + "/" + which + "/control</controlURL><eventSubURL>/" + tail + "/" +
+         which + "/event</eventSubURL><SCPDURL>/" + tail + "/" + which + ".xml</SCPDURL></service>";
+}
+
+}  // namespace
+
+std::string description(const std::string &udn, const std::string &device_type, const std::string &name,
+                        const std::vector<std::string> &services, const std::string &extra,
+                        const std::string &url_base) {
+  std::string tail = udn.substr(udn.size() > 6 ? udn.size() - 6 : 0);
+  std::string text = "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
+                     "<specVersion><major>1</major><minor>0</minor></specVersion>";
+  if (!url_base.empty()) text += "<URLBase>" + url_base + "</URLBase>";
+  text += "<device><deviceType>" + device_type + "</deviceType>";
+  if (!name.empty()) text += "<friendlyName>" + name + "</friendlyName>";
+  text += "<modelName>Crafted</modelName><UDN>" + udn + "</UDN>" + extra + "<serviceList>";
+  for (const std::string &s : services) text += service_xml(tail, s);
+  text += "</serviceList></device></root>";
+  return text;
+}
+
+std::string scpd(const std::vector<std::string> &actions) {
+  std::string text = "<?xml version=\"1.0\"?><scpd><specVersion><major>1</major></specVersion><actionList>";
+  for (const std::string &a : actions) text += "<action><name>" + a + "</name></action>";
+  return text + "</actionList></scpd>";
+}
+
+bool wait_until(const std::function<bool()> &pred, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return pred();
+}
+
+std::mutex CpTest::s_mutex;
+std::vector<Event> CpTest::s_events;
+
+void CpTest::callback(int type, int kind, int index, const char *name) {
+  std::lock_guard<std::mutex> hold(s_mutex);
+  s_events.push_back({type, kind, index, name ? name : ""});
+}
+
+void CpTest::SetUp() {
+  upnp_mem_init();
+  upnp_ini_file_init();
+  upnp_ini_file_dmc_init();
+  {
+    std::lock_guard<std::mutex> hold(s_mutex);
+    s_events.clear();
+  }
+}
+
+void CpTest::TearDown() {
+  upnp_control_exit();
+  upnp_ini_file_release_on_exit();
+}
+
+std::string CpTest::serve_device(const std::string &udn, int kind, const std::string &name,
+                                 std::vector<std::string> services, int delay_ms, const std::string &extra) {
+  std::string tail = udn.substr(udn.size() > 6 ? udn.size() - 6 : 0);
+  if (services.empty()) services = kind == 1 ? std::vector<std::string>{"CM", "CDS"} : std::vector<std::string>{"CM", "RC", "AVT"};
+  std::string type = kind == 1 ? "urn:schemas-upnp-org:device:MediaServer:1" : "urn:schemas-upnp-org:device:MediaRenderer:1";
+  for (const std::string &s : services) {
+    if (s == "CDS") server_.put("/" + tail + "/CDS.xml", scpd({"Browse", "CreateObject", "CreateReference", "DestroyObject", "UpdateObject"}));
+    else server_.put("/" + tail + "/" + s + ".xml", scpd({"Get"}));
+  }
+  server_.put("/" + tail + "/desc.xml", description(udn, type, name, services, extra), delay_ms);
+  return server_.url("/" + tail + "/desc.xml");
+}
+
+std::vector<Event> CpTest::events() {
+  std::lock_guard<std::mutex> hold(s_mutex);
+  return s_events;
+}
+
+int CpTest::count_events(int type, int kind, int index) {
+  int n = 0;
+  for (const Event &e : events()) n += (e.type == type && e.kind == kind && e.index == index) ? 1 : 0;
+  return n;
+}
+
+int CpTest::index_of(const std::string &udn, int kind) { return upnp_control_get_device_index(udn.c_str(), kind); }
+
+}  // namespace cp_test

@@ -1,0 +1,96 @@
+// Test support of the device table: a file server on 127.0.0.1 that serves
+// crafted descriptions (with optional delays), a log capture, canned
+// descriptions, and a fixture that starts the table without the network
+// stack and records the callback's events.
+#ifndef TESTS_CP_CP_TEST_UTIL_H
+#define TESTS_CP_CP_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace cp_test {
+
+class FileServer {
+ public:
+  FileServer();
+  ~FileServer();
+  // Serves body at path (replacing any earlier one); delay_ms before the
+  // answer. Unknown paths get 404.
+  void put(const std::string &path, const std::string &body, int delay_ms = 0);
+  void remove(const std::string &path);
+  std::string url(const std::string &path) const;
+  int port() const { return port_; }
+  int hits(const std::string &path);
+
+ private:
+  void run();
+  void answer(int fd);
+
+  int listen_fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::map<std::string, std::pair<std::string, int>> files_;
+  std::map<std::string, int> hits_;
+  std::vector<std::thread> workers_;
+  std::thread thread_;
+};
+
+class LogFile {
+ public:
+  LogFile();
+  ~LogFile();
+  std::string text() const;
+  int count(const std::string &needle) const;
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
+// A device description. services: any of "CM", "RC", "AVT", "CDS", "MRR",
+// "RUIS"; scpd paths are "/<udn-tail>/<service>.xml".
+std::string description(const std::string &udn, const std::string &device_type, const std::string &name,
+                        const std::vector<std::string> &services, const std::string &extra = "",
+                        const std::string &url_base = "");
+// An SCPD with the given action names.
+std::string scpd(const std::vector<std::string> &actions);
+
+struct Event {
+  int type;
+  int kind;
+  int index;
+  std::string name;
+};
+
+// Waits up to ms for pred; true when it held.
+bool wait_until(const std::function<bool()> &pred, int ms);
+
+class CpTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Serves a complete device of kind (1 server, 2 renderer) under /dN/ and
+  // returns its location.
+  std::string serve_device(const std::string &udn, int kind, const std::string &name,
+                           std::vector<std::string> services = {}, int delay_ms = 0, const std::string &extra = "");
+  std::vector<Event> events();
+  int count_events(int type, int kind, int index);
+  int index_of(const std::string &udn, int kind);
+
+  FileServer server_;
+  static std::mutex s_mutex;
+  static std::vector<Event> s_events;
+  static void callback(int type, int kind, int index, const char *name);
+};
+
+}  // namespace cp_test
+
+#endif
