@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/upnp_ini_file.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
 #include "base/upnp_xml.h"
@@ -72,6 +73,8 @@ class SoapLab : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     upnp_mem_init();
+    upnp_ini_file_init();
+    upnp_ini_file_dmc_init();
     upnp_set_errmsgs(upnp_cp_errmsgs());
     upnp_cp_start(0, 0);
     server_ = wait_usable(env("LAB_SERVER_DESC"), env("LAB_SERVER_UDN"), UPNP_KIND_SERVER);
