@@ -98,8 +98,8 @@ extern "C" int upnp_control_get_device_info(int index, char *name, unsigned int 
   if (name != nullptr && name_size > 0) name[0] = '\0';
   if (udn != nullptr && udn_size > 0) udn[0] = '\0';
   return with_device(index, kind, 0, 1, [&](upnp_cp_device *d) {
-    int result = copy_text(d->name, name, name_size);
-    if (result == UPNP_CP_OK) result = copy_text(d->udn, udn, udn_size);
+    int result = name != nullptr ? copy_text(d->name, name, name_size) : UPNP_CP_OK;
+    if (result == UPNP_CP_OK && udn != nullptr) result = copy_text(d->udn, udn, udn_size);
     return result;
   });
 }
