@@ -19,6 +19,7 @@ struct FakeProcess {
   std::optional<std::string> command_line;
   std::vector<std::string> environment;
   std::vector<std::string> module_names;
+  std::vector<ModuleEntry> modules;  // reported after the bare names
   std::vector<std::string> window_titles;
 };
 
@@ -72,6 +73,7 @@ class FakeSource : public ProcessSource {
         CopyBounded(entry.name, name.c_str());
         callback(entry);
       }
+      for (const ModuleEntry& entry : p->modules) callback(entry);
     }
   }
   std::optional<std::string> ReadCommandLine(const ProcessRecord& record) override {
@@ -104,7 +106,11 @@ class FakeSource : public ProcessSource {
     return static_cast<ProcessHandle>(id);
   }
   void CloseProcess(ProcessHandle) override { --open_handles; }
-  bool TerminateProcess(ProcessHandle, uint32_t) override { return true; }
+  std::vector<uint32_t> terminated;
+  bool TerminateProcess(ProcessHandle handle, uint32_t) override {
+    terminated.push_back(static_cast<uint32_t>(handle));
+    return true;
+  }
   bool SetPriorityClass(ProcessHandle, uint32_t) override { return true; }
   WaitResult WaitForProcess(ProcessHandle, uint32_t) override { return wait_result; }
   WaitResult WaitForProcesses(const std::vector<ProcessHandle>& handles, bool all,
