@@ -527,3 +527,29 @@ TEST_F(StackTest, InterfaceChangeRestartsTheStack) {
   EXPECT_EQ(log.count("IP verify: 10.9.0.1"), 2) << "checks at 1000 and 1011";
   EXPECT_EQ(log.count("IP verify: 10.8.0.1"), 1) << "the check at 1100";
 }
+
+TEST_F(StackTest, ListenThreadStartsOverAfterAReceiveError) {
+  ssdp_test::LogFile log;
+  FakePeer peer;
+  ASSERT_TRUE(peer.ok());
+  upnp_server_start(UPNP_SERVER_RUNNING);
+  ASSERT_TRUE(wait_until([] { return g_Interfaces[0].listen_socket.load() >= 0; }, 10000));
+  {
+    // A receive that ends with 0 bytes, as a failing socket gives.
+    std::lock_guard<std::mutex> hold(g_Interfaces[0].socket_lock);
+    shutdown(g_Interfaces[0].listen_socket.load(), SHUT_RDWR);
+  }
+  ASSERT_TRUE(wait_until([&] { return log.count("socket received bad value: 0 bytes") == 1; }, 10000));
+  // Joins so far: the fake peer's and the first listen socket's; then the
+  // fresh one.
+  ASSERT_TRUE(wait_until([&] { return log.count("### joining SSDP multicast group 239.255.255.250 on if 127.0.0.1") == 3; },
+                         10000))
+      << "a fresh listen socket";
+  EXPECT_EQ(log.count("SSDP terminated listen thread"), 1);
+  ASSERT_TRUE(wait_until([] { return g_Interfaces[0].listen_socket.load() >= 0; }, 10000));
+  peer.send_to_group(ssdp_test::notify(kMr, "ssdp:alive", "uuid:after-restart::" + std::string(kMr)));
+  EXPECT_TRUE(wait_until([] { return upnp_control_record_device_count(UPNP_KIND_MEDIA_RENDERER) == 1; }, 10000))
+      << "announcements are heard again";
+  upnp_server_stop(UPNP_SERVER_RUNNING);
+  EXPECT_EQ(log.count("SSDP terminated listen thread"), 2);
+}
