@@ -31,5 +31,6 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_avt.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_rcs.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_cds.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_cds_create.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_device.cpp
 )

@@ -211,6 +211,28 @@ int upnp_control_rename_object(int index, const char *id, const char *title);
  * content, as the server's (escaped) text. */
 int upnp_cp_get_object_property(int index, const char *id, const char *property, int whole, char **out);
 
+/* CreateObject: one DIDL-Lite item (title, class, one res) in container.
+ * didl_attributes, item_attributes and res_attributes are extra attribute
+ * text (" a=\"b\"", written as given), extra_item_elements extra elements
+ * (XML, written as given); title, upnp_class, protocol_info and res_text are
+ * plain text. On success *object_id receives the new object's ID and
+ * *result_tree the parsed DIDL-Lite Result. */
+int upnp_control_create_object(int index, const char *container, const char *didl_attributes, const char *title,
+                               const char *upnp_class, const char *protocol_info, const char *extra_item_elements,
+                               const char *item_attributes, const char *res_attributes, const char *res_text,
+                               int resume_upload, upnp_xml_node **result_tree, char **object_id);
+int upnp_control_create_item(int index, const char *container, const char *title, const char *upnp_class,
+                             const char *protocol_info, const char *res_text, int resume_upload,
+                             upnp_xml_node **result_tree, char **object_id);
+/* A playlist object (class object.container.playlistContainer). */
+int upnp_cp_create_playlist(int index, const char *title, const char *container, upnp_xml_node **result_tree,
+                            char **object_id);
+/* upnp:originalTrackNumber of an object (0 when below 1 or missing). */
+int upnp_cp_get_playlist_item_position(int index, const char *id, unsigned *position);
+/* Changes upnp:originalTrackNumber from old_position (0: none) to
+ * new_position; nothing is sent when they are equal. */
+int updatePosition(int index, const char *id, unsigned old_position, unsigned new_position);
+
 /* ---- RemoteUIServer ---- */
 int upnp_get_compatible_uis(int index, const char *profile, const char *filter, char **out);
 

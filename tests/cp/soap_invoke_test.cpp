@@ -19,7 +19,7 @@ const std::vector<std::string> kAvtActions = {"Play", "Pause", "Stop", "Seek", "
                                               "X_DLNA_GetBytePositionInfo"};
 const std::vector<std::string> kRcsActions = {"GetVolume", "SetVolume", "GetMute", "SetMute", "GetVolumeDBRange"};
 const std::vector<std::string> kCdsActions = {"Browse", "Search", "UpdateObject", "GetSystemUpdateID",
-                                              "CreateReference"};
+                                              "CreateReference", "CreateObject"};
 
 class SoapInvoke : public ::testing::Test {
  protected:
@@ -467,6 +467,81 @@ TEST_F(SoapInvoke, CompatibleUisOfARemoteUiServer) {
   ASSERT_EQ(2u, r.size());
   EXPECT_EQ(UPNP_KIND_RUIS, table.device().last_kind);
   EXPECT_NE(std::string::npos, r[0].body.find("<InputDeviceProfile>&lt;profile a=&quot;1&quot;/&gt;"));
+}
+
+TEST_F(SoapInvoke, CreateObjectSendsOneEscapedItemAndReadsIdAndResult) {
+  std::atomic<int> step{0};
+  serve([&step](const SoapRequest &) {
+    switch (step++) {
+      case 0:
+        return SoapServer::ok(
+            "<u:CreateObjectResponse><ObjectID>64$9</ObjectID><Result>&lt;DIDL-Lite&gt;&lt;item id=&quot;64$9&quot;"
+            "&gt;&lt;dc:title&gt;A &amp;amp; B&lt;/dc:title&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;</Result>"
+            "</u:CreateObjectResponse>");
+      case 1: return SoapServer::ok("<u:CreateObjectResponse><Result>x</Result></u:CreateObjectResponse>");
+      default: return SoapServer::fault(713);
+    }
+  });
+  server_kind();
+  upnp_xml_node *tree = nullptr;
+  char *id = nullptr;
+  ASSERT_EQ(0, upnp_control_create_object(0, "64", " x:a=\"1\"", "A & B", "object.item.audioItem",
+                                          "http-get:*:audio/mpeg:*", "<upnp:album>C</upnp:album>", " z=\"2\"",
+                                          " size=\"10\"", "", 1, &tree, &id));
+  EXPECT_EQ("64$9", take(id));
+  ASSERT_NE(nullptr, tree);
+  EXPECT_STREQ("A & B", upnp_xml_find_tag_value(tree, "dc:title"));
+  upnp_xml_release(tree);
+  auto r = requests();
+  ASSERT_EQ(1u, r.size());
+  EXPECT_EQ(0u, r[0].body.find("<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope xmlns:s="));
+  upnp_xml_node *env = upnp_xml_parse(r[0].body.c_str());
+  ASSERT_NE(nullptr, env);
+  EXPECT_STREQ("64", upnp_xml_find_tag_value(env, "ContainerID"));
+  // Elements holds the DIDL-Lite document escaped once.
+  upnp_xml_node *didl = upnp_xml_parse(upnp_xml_find_tag_value(env, "Elements"));
+  ASSERT_NE(nullptr, didl);
+  EXPECT_STREQ("1", upnp_xml_find_attribute_value(didl, "x:a"));
+  upnp_xml_node *item = upnp_xml_find_tag(didl, "item");
+  ASSERT_NE(nullptr, item);
+  EXPECT_STREQ("", upnp_xml_find_attribute_value(item, "id"));
+  EXPECT_STREQ("64", upnp_xml_find_attribute_value(item, "parentID"));
+  EXPECT_STREQ("0", upnp_xml_find_attribute_value(item, "restricted"));
+  EXPECT_STREQ("2", upnp_xml_find_attribute_value(item, "z"));
+  EXPECT_STREQ("A & B", upnp_xml_find_tag_value(didl, "dc:title"));
+  EXPECT_STREQ("C", upnp_xml_find_tag_value(didl, "upnp:album"));
+  upnp_xml_node *res = upnp_xml_find_tag(didl, "res");
+  ASSERT_NE(nullptr, res);
+  EXPECT_STREQ("1", upnp_xml_find_attribute_value(res, "dlna:resumeUpload"));
+  EXPECT_STREQ("10", upnp_xml_find_attribute_value(res, "size"));
+  upnp_xml_release(didl);
+  upnp_xml_release(env);
+  // No ObjectID, then a server error.
+  EXPECT_EQ(UPNP_E_BAD_RESPONSE, upnp_cp_create_playlist(0, "P", "0", &tree, &id));
+  EXPECT_EQ(nullptr, id);
+  EXPECT_EQ(nullptr, tree);
+  EXPECT_EQ(713, upnp_control_create_item(0, "0", "T", "object.item", "", "", 0, &tree, &id));
+  EXPECT_NE(std::string::npos, requests()[1].body.find("object.container.playlistContainer"));
+}
+
+TEST_F(SoapInvoke, PlaylistItemPosition) {
+  serve([](const SoapRequest &r) {
+    if (r.soap_action.find("#UpdateObject") != std::string::npos) return SoapServer::ok("<u:R/>");
+    return SoapServer::ok("<u:BrowseResponse><Result>&lt;item&gt;&lt;upnp:originalTrackNumber&gt;12"
+                          "&lt;/upnp:originalTrackNumber&gt;&lt;/item&gt;</Result></u:BrowseResponse>");
+  });
+  server_kind();
+  unsigned pos = 0;
+  EXPECT_EQ(0, upnp_cp_get_playlist_item_position(0, "5", &pos));
+  EXPECT_EQ(12u, pos);
+  EXPECT_EQ(0, updatePosition(0, "5", 3, 3));
+  EXPECT_EQ(0, updatePosition(0, "5", 0, 4));
+  EXPECT_EQ(0, updatePosition(0, "5", 4, 5));
+  auto r = requests();
+  ASSERT_EQ(3u, r.size());
+  EXPECT_NE(std::string::npos,
+            r[1].body.find("<CurrentTagValue></CurrentTagValue><NewTagValue>&lt;upnp:originalTrackNumber&gt;4"));
+  EXPECT_NE(std::string::npos, r[2].body.find("<CurrentTagValue>&lt;upnp:originalTrackNumber&gt;4&lt;/"));
 }
 
 }  // namespace
