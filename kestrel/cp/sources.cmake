@@ -33,4 +33,5 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_cds.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_cds_create.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_device.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_soap_translate.cpp
 )

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kRenderer = UPNP_KIND_RENDERER;
+constexpr int UPNP_MAX_LOCAL_ADDRESSES = 8;
 
 int simple(int index, const char *action) {
   upnp_soap_arg args[] = {{"InstanceID", "0"}};
@@ -41,8 +42,29 @@ void free_out(char **p) {
 int set_uri(int index, const char *action, const char *uri_name, const char *meta_name, const char *uri,
             const char *metadata) {
   if (!uri) return UPNP_E_INVALID_PARAM;
+  // A URI naming this machine by its address on another network than the
+  // renderer's is rewritten to the address the renderer can reach.
+  char side[64];
+  upnp_string *new_uri = nullptr, *new_meta = nullptr;
+  if (upnp_soap_renderer_side_address(index, side, sizeof side) == 0 && side[0]) {
+    char local[UPNP_MAX_LOCAL_ADDRESSES][UPNP_SOAP_ADDRESS_SIZE];
+    const char *list[UPNP_MAX_LOCAL_ADDRESSES];
+    int n = upnp_soap_local_addresses(local, UPNP_MAX_LOCAL_ADDRESSES);
+    for (int i = 0; i < n; ++i) list[i] = local[i];
+    int t = upnp_soap_translate_addresses(uri, metadata, list, static_cast<size_t>(n), side, &new_uri, &new_meta);
+    if (t < 0) return UPNP_E_OUT_OF_MEMORY;
+    if (t > 0) {
+      upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, __func__, "upnp_set_%sAVTransportURI: Translating IP %s to %s for renderer %d",
+                    std::strcmp(action, "SetNextAVTransportURI") == 0 ? "Next" : "", uri, new_uri->buffer, index);
+      uri = new_uri->buffer;
+      if (new_meta) metadata = new_meta->buffer;
+    }
+  }
   upnp_soap_arg args[] = {{"InstanceID", "0"}, {uri_name, uri}, {meta_name, metadata ? metadata : ""}};
-  return upnp_soap_call(index, kRenderer, UPNP_SERVICE_AVT, 0, action, args, 3, nullptr);
+  int rc = upnp_soap_call(index, kRenderer, UPNP_SERVICE_AVT, 0, action, args, 3, nullptr);
+  upnp_string_free(new_uri);
+  upnp_string_free(new_meta);
+  return rc;
 }
 
 }  // namespace

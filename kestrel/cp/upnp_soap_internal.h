@@ -70,6 +70,26 @@ int upnp_soap_scpd_has_action(const upnp_xml_node *scpd, const char *action);
 int upnp_soap_with_scpd(int index, int kind, unsigned service,
                         int (*fn)(const upnp_xml_node *scpd, void *context), void *context);
 
+/* Runs `fn` on the view of a usable device (service 0) under the lock;
+ * the lookup's code, or fn's. */
+int upnp_soap_with_view(int index, int kind, int (*fn)(const upnp_soap_device_view *view, void *context),
+                        void *context);
+
+/* Transport URI translation. The address text size (dotted IPv4 + zero). */
+#define UPNP_SOAP_ADDRESS_SIZE 17
+/* When uri names one of local_addresses (followed by a non-digit) and that
+ * differs from renderer_side, new texts with every occurrence replaced go to
+ * *uri_out and *metadata_out and 1 is returned; 0 when nothing changes, -1
+ * when memory ran out. */
+int upnp_soap_translate_addresses(const char *uri, const char *metadata, const char *const *local_addresses,
+                                  size_t count, const char *renderer_side, upnp_string **uri_out,
+                                  upnp_string **metadata_out);
+/* The local address on a renderer's network (from the callback interface it
+ * was found on); empty for a renderer on this machine. */
+int upnp_soap_renderer_side_address(int index, char *buffer, size_t size);
+/* The addresses of the stack's interfaces now. */
+int upnp_soap_local_addresses(char (*out)[UPNP_SOAP_ADDRESS_SIZE], int max);
+
 /* One in-argument: name and plain value (escaped when written). */
 struct upnp_soap_arg {
   const char *name;

@@ -83,6 +83,17 @@ int upnp_soap_with_scpd(int index, int kind, unsigned service,
   return rc;
 }
 
+int upnp_soap_with_view(int index, int kind, int (*fn)(const upnp_soap_device_view *view, void *context),
+                        void *context) {
+  const upnp_soap_device_access *access = g_access.load();
+  if (!access || !access->lock()) return UPNP_E_GOING_DOWN;
+  upnp_soap_device_view view{};
+  int rc = access->lookup(index, kind, 0, &view);
+  if (rc == 0) rc = fn(&view, context);
+  access->unlock();
+  return rc;
+}
+
 int upnp_soap_resolve(int index, int kind, unsigned service, unsigned broken_bit, const char *action,
                       upnp_soap_target *target) {
   *target = upnp_soap_target{};

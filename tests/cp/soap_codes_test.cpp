@@ -147,3 +147,33 @@ TEST(SoapEnvelope, TransportMetadataFromAnItem) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string text(upnp_string *s) {
+  std::string r = s ? upnp_string_get_cstring(s) : "<none>";
+  upnp_string_free(s);
+  return r;
+}
+
+TEST(SoapTranslate, LocalAddressOfAnotherNetworkIsReplacedEverywhere) {
+  const char *local[] = {"10.0.0.5", "192.168.1.5"};
+  upnp_string *uri = nullptr, *meta = nullptr;
+  EXPECT_EQ(1, upnp_soap_translate_addresses("http://10.0.0.5:9000/a?h=10.0.0.5", "<res>http://10.0.0.5:9000/a</res>",
+                                             local, 2, "192.168.1.5", &uri, &meta));
+  EXPECT_EQ("http://192.168.1.5:9000/a?h=192.168.1.5", text(uri));
+  EXPECT_EQ("<res>http://192.168.1.5:9000/a</res>", text(meta));
+  // Already the renderer's side, a foreign host, an address followed by a
+  // digit, or nothing known about the renderer: unchanged.
+  EXPECT_EQ(0, upnp_soap_translate_addresses("http://192.168.1.5/a", nullptr, local, 2, "192.168.1.5", &uri, &meta));
+  EXPECT_EQ(0, upnp_soap_translate_addresses("http://10.0.0.50/a", nullptr, local, 2, "192.168.1.5", &uri, &meta));
+  EXPECT_EQ(0, upnp_soap_translate_addresses("http://110.0.0.5/a", nullptr, local, 2, "192.168.1.5", &uri, &meta));
+  EXPECT_EQ(0, upnp_soap_translate_addresses("http://10.0.0.5/a", nullptr, local, 2, "", &uri, &meta));
+  EXPECT_EQ(nullptr, uri);
+  EXPECT_EQ(nullptr, meta);
+  EXPECT_EQ(1, upnp_soap_translate_addresses("http://10.0.0.5/a", nullptr, local, 2, "192.168.1.5", &uri, &meta));
+  EXPECT_EQ("http://192.168.1.5/a", text(uri));
+  EXPECT_EQ(nullptr, meta);
+}
+
+}  // namespace
