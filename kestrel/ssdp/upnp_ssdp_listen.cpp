@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "base/upnp_log.h"
 #include "base/upnp_socket.h"
@@ -26,6 +27,14 @@ int open_listen_socket(const char *address) {
   std::memset(&group, 0, sizeof group);
   group.sin_family = AF_INET;
   group.sin_port = htons(SSDP_PORT);
+#ifdef IP_MULTICAST_ALL
+  // Linux hands a socket bound to the group every group datagram of the
+  // host unless told otherwise; each entry's socket takes only those of the
+  // interface it joined on, so a device is reported with the interface it
+  // was heard on.
+  int only_joined = 0;
+  setsockopt(s, IPPROTO_IP, IP_MULTICAST_ALL, &only_joined, sizeof only_joined);
+#endif
   if (setSockOptReuseAddr(s) != 0 || inet_pton(AF_INET, SSDP_MULTICAST_ADDRESS, &group.sin_addr) != 1 ||
       upnp_socket_bind(s, &group) != 0 || upnp_socket_setSockOptAddMembership(s, SSDP_MULTICAST_ADDRESS, address) != 0) {
     upnp_socket_close(s);
