@@ -1,6 +1,7 @@
-// Times a listing of all processes by zel against ps and pgrep on the same
-// machine, with at least 1000 extra processes that the benchmark starts
-// itself (and always ends again).
+// Times zel's listings of all processes against ps and pgrep on the same
+// machine (plain list against ps -e and pgrep -l, tree against
+// ps --forest -e, command lines against pgrep -a), with at least 1000 extra
+// processes that the benchmark starts itself (and always ends again).
 //   zel_bench ZEL_BINARY [EXTRA_PROCESSES] [RUNS]
 #include <fcntl.h>
 #include <signal.h>
@@ -110,21 +111,49 @@ int main(int argc, char** argv) {
     EndChildren();
     return 1;
   }
-  const std::vector<std::vector<std::string>> commands = {
-      {zel, "-q"}, {"ps", "-e"}, {"pgrep", "-l", "."}};
+  // Each zel run beside the tool that shows the same.
+  struct Pair {
+    std::vector<std::string> zel_command;
+    std::vector<std::string> reference;
+  };
+  const std::vector<Pair> pairs = {
+      {{zel, "-q"}, {"ps", "-e"}},
+      {{zel, "-q"}, {"pgrep", "-l", "."}},
+      {{zel, "-t"}, {"ps", "--forest", "-e"}},
+      {{zel, "-l"}, {"pgrep", "-a", "."}},
+  };
+  std::vector<std::vector<std::string>> commands;
+  for (const Pair& pair : pairs) {
+    for (const auto* command : {&pair.zel_command, &pair.reference}) {
+      if (std::find(commands.begin(), commands.end(), *command) == commands.end()) {
+        commands.push_back(*command);
+      }
+    }
+  }
   const std::vector<double> t = Measure(commands, runs);
   EndChildren();
 
+  auto label = [&](const std::vector<std::string>& command) {
+    std::string text = command[0] == zel ? "zel" : command[0];
+    for (size_t i = 1; i < command.size(); ++i) text += " " + command[i];
+    return text;
+  };
+  auto time_of = [&](const std::vector<std::string>& command) {
+    return t[static_cast<size_t>(std::find(commands.begin(), commands.end(), command) -
+                                 commands.begin())];
+  };
   std::printf("zel listing benchmark: %d extra processes, median of %d runs\n", extra, runs);
-  const char* names[] = {"zel -q", "ps -e", "pgrep -l ."};
-  for (size_t i = 0; i < t.size(); ++i) {
-    std::printf("  %-12s %8.2f ms\n", names[i], t[i] * 1000.0);
+  for (size_t i = 0; i < commands.size(); ++i) {
+    std::printf("  %-18s %8.2f ms\n", label(commands[i]).c_str(), t[i] * 1000.0);
   }
-  if (t[0] <= 0 || t[1] <= 0 || t[2] <= 0) {
+  if (std::count_if(t.begin(), t.end(), [](double v) { return v <= 0; }) > 0) {
     std::fprintf(stderr, "zel_bench: a command failed\n");
     return 1;
   }
-  std::printf("  ratio zel/ps    %.2f\n", t[0] / t[1]);
-  std::printf("  ratio zel/pgrep %.2f (target: at most 1)\n", t[0] / t[2]);
+  for (const Pair& pair : pairs) {
+    const std::string name = label(pair.zel_command) + " / " + label(pair.reference);
+    std::printf("  ratio %-32s %.2f\n", name.c_str(),
+                time_of(pair.zel_command) / time_of(pair.reference));
+  }
   return 0;
 }
