@@ -103,13 +103,17 @@ void upnp_ssdp_flag_NIC_change(void);
 typedef void (*upnp_network_change_callback)(void);
 void upnp_ssdp_set_network_change_callback(upnp_network_change_callback callback);
 
-/* The HTTP server of each interface. Until the server module registers its
- * functions, entries run without one (HTTP socket -1; the port from
- * httpport is still recorded). `open` returns the listening socket of a
- * server on (address, port) with its accept thread running, or -1. */
+/* The HTTP server of each interface: by default the library's own server
+ * (HTTP_server_open/close/port). Tests may put other hooks in place; with
+ * none, entries run without a server (HTTP socket -1; the port from httpport
+ * is still recorded). `open` returns the listening socket of a server on
+ * (address, port) with its accept thread running, or -1; `port` tells the
+ * port it bound (the port search may move past the configured one). */
 typedef int (*upnp_http_server_open_fn)(const char *address, unsigned int port);
 typedef void (*upnp_http_server_close_fn)(int socket);
-void upnp_server_set_http_hooks(upnp_http_server_open_fn open, upnp_http_server_close_fn close);
+typedef unsigned int (*upnp_http_server_port_fn)(int socket);
+void upnp_server_set_http_hooks(upnp_http_server_open_fn open, upnp_http_server_close_fn close,
+                                upnp_http_server_port_fn port);
 
 /* The stack's global lock while the stack has one, else none. */
 struct CRITICAL_SECTION;

@@ -12,6 +12,7 @@
 #include "base/upnp_server_state.h"
 #include "base/upnp_socket.h"
 #include "base/upnp_thread.h"
+#include "http/http_server.h"
 #include "ssdp/upnp_ssdp_internal.h"
 
 namespace {
@@ -27,8 +28,11 @@ std::atomic<bool> g_global_exists{false};
 CRITICAL_SECTION g_ssdp_section;
 std::once_flag g_ssdp_once;
 
-std::atomic<upnp_http_server_open_fn> g_http_open{nullptr};
-std::atomic<upnp_http_server_close_fn> g_http_close{nullptr};
+// Each interface runs the library's HTTP server unless tests put other
+// hooks in place.
+std::atomic<upnp_http_server_open_fn> g_http_open{HTTP_server_open};
+std::atomic<upnp_http_server_close_fn> g_http_close{HTTP_server_close};
+std::atomic<upnp_http_server_port_fn> g_http_port{HTTP_server_port};
 
 std::atomic<bool> g_nic_change_flagged{false};
 std::atomic<unsigned long long> g_last_nic_check{0};
@@ -121,6 +125,16 @@ void start_locked(int state) {
         upnp_log_impl(LOG_LEVEL_WARNING, LOG_SSDP, "upnp_server_start", "Ignoring failing IP %s", entry.address);
       }
       entry.http_socket = s;
+      // The server may have found a free port above the configured one.
+      upnp_http_server_port_fn bound = g_http_port.load();
+      if (s >= 0 && bound != nullptr) {
+        unsigned int actual = bound(s);
+        if (actual != 0) {
+          upnp_interfaces_lock();
+          entry.http_port = actual;
+          upnp_interfaces_unlock();
+        }
+      }
     }
     ++count;
   }
@@ -214,9 +228,11 @@ extern "C" struct CRITICAL_SECTION *upnp_server_global_lock(void) {
   return g_global_exists.load() ? &g_global_section : nullptr;
 }
 
-extern "C" void upnp_server_set_http_hooks(upnp_http_server_open_fn open, upnp_http_server_close_fn close) {
+extern "C" void upnp_server_set_http_hooks(upnp_http_server_open_fn open, upnp_http_server_close_fn close,
+                                           upnp_http_server_port_fn port) {
   g_http_open.store(open);
   g_http_close.store(close);
+  g_http_port.store(port);
 }
 
 extern "C" void upnp_ssdp_flag_NIC_change(void) { g_nic_change_flagged.store(true); }

@@ -458,16 +458,16 @@ TEST_F(StackTest, SearchSocketTakesTheFirstFreePortUpTo2000) {
 
 TEST_F(StackTest, InterfacesOnePerNetworkLocalFallbackAndConfiguredIp) {
   ssdp_test::LogFile log;
-  g_addresses = {"10.9.0.1", "10.9.0.2", "10.8.0.1", "127.0.0.1"};
+  g_addresses = {"169.254.9.1", "169.254.9.2", "169.254.8.1", "127.0.0.1"};
   upnp_server_start(UPNP_SERVER_RUNNING);
   upnp_interface_info info[UPNP_MAX_INTERFACES];
   int count = upnp_interfaces_snapshot(info, UPNP_MAX_INTERFACES);
   ASSERT_EQ(count, 3);
-  EXPECT_STREQ(info[0].address, "10.9.0.1");
-  EXPECT_STREQ(info[1].address, "10.8.0.1");
+  EXPECT_STREQ(info[0].address, "169.254.9.1");
+  EXPECT_STREQ(info[1].address, "169.254.8.1");
   EXPECT_STREQ(info[2].address, "127.0.0.1");
   EXPECT_EQ(info[0].http_port, 9020u);
-  EXPECT_EQ(log.count("IP skipping, because same subnet as already used IP: 10.9.0.2"), 1);
+  EXPECT_EQ(log.count("IP skipping, because same subnet as already used IP: 169.254.9.2"), 1);
   EXPECT_EQ(log.count("IP init: "), 3);
   // No SSDP on 127.0.0.1 when there are other interfaces (disablelocalssdp).
   ASSERT_TRUE(wait_until([] { return g_Interfaces[0].listen_socket.load() >= 0; }, 10000));
@@ -485,12 +485,12 @@ TEST_F(StackTest, InterfacesOnePerNetworkLocalFallbackAndConfiguredIp) {
   EXPECT_STREQ(info[0].address, "127.0.0.1") << "nothing found: loopback alone";
   upnp_server_stop(UPNP_SERVER_RUNNING);
 
-  g_addresses = {"10.9.0.1", "10.8.0.1"};
-  upnp_ini_file_setPropertyByKey(INI_IP, "10.9.0.2");
+  g_addresses = {"169.254.9.1", "169.254.8.1"};
+  upnp_ini_file_setPropertyByKey(INI_IP, "169.254.9.2");
   upnp_server_start(UPNP_SERVER_RUNNING);
   count = upnp_interfaces_snapshot(info, UPNP_MAX_INTERFACES);
   ASSERT_EQ(count, 1);
-  EXPECT_STREQ(info[0].address, "10.9.0.2") << "the configured ip alone";
+  EXPECT_STREQ(info[0].address, "169.254.9.2") << "the configured ip alone";
   upnp_server_stop(UPNP_SERVER_RUNNING);
   upnp_ini_file_setPropertyByKey(INI_IP, "");
 }
@@ -502,7 +502,7 @@ void on_network_change() { g_network_changes.fetch_add(1); }
 
 TEST_F(StackTest, InterfaceChangeRestartsTheStack) {
   ssdp_test::LogFile log;
-  g_addresses = {"10.9.0.1", "10.9.0.2", "127.0.0.1"};
+  g_addresses = {"169.254.9.1", "169.254.9.2", "127.0.0.1"};
   upnp_ssdp_set_network_change_callback(on_network_change);
   upnp_server_start(UPNP_SERVER_RUNNING);
   g_network_changes.store(0);
@@ -510,7 +510,7 @@ TEST_F(StackTest, InterfaceChangeRestartsTheStack) {
   EXPECT_EQ(log.count("Server restarting due to NIC changes"), 0) << "a skipped address is no change";
   EXPECT_EQ(log.count("IP count: 2 / 2"), 1);
 
-  g_addresses = {"10.8.0.1", "127.0.0.1"};
+  g_addresses = {"169.254.8.1", "127.0.0.1"};
   check_NIC_change(1010);
   EXPECT_EQ(log.count("Server restarting due to NIC changes"), 0) << "less than 30 s since the last check";
   upnp_ssdp_flag_NIC_change();
@@ -519,13 +519,13 @@ TEST_F(StackTest, InterfaceChangeRestartsTheStack) {
   EXPECT_EQ(g_network_changes.load(), 1);
   EXPECT_EQ(upnp_server_stack_state(), 1);
   EXPECT_EQ(upnp_server_get_state(), UPNP_SERVER_RUNNING);
-  EXPECT_EQ(is_local_ip("10.8.0.1"), 1);
-  EXPECT_EQ(is_local_ip("10.9.0.1"), 0);
+  EXPECT_EQ(is_local_ip("169.254.8.1"), 1);
+  EXPECT_EQ(is_local_ip("169.254.9.1"), 0);
   EXPECT_NE(upnp_server_global_lock(), nullptr) << "a restart keeps the global lock";
   check_NIC_change(1100);
   EXPECT_EQ(log.count("Server restarting due to NIC changes"), 1);
-  EXPECT_EQ(log.count("IP verify: 10.9.0.1"), 2) << "checks at 1000 and 1011";
-  EXPECT_EQ(log.count("IP verify: 10.8.0.1"), 1) << "the check at 1100";
+  EXPECT_EQ(log.count("IP verify: 169.254.9.1"), 2) << "checks at 1000 and 1011";
+  EXPECT_EQ(log.count("IP verify: 169.254.8.1"), 1) << "the check at 1100";
 }
 
 TEST_F(StackTest, ListenThreadStartsOverAfterAReceiveError) {
@@ -552,4 +552,56 @@ TEST_F(StackTest, ListenThreadStartsOverAfterAReceiveError) {
       << "announcements are heard again";
   upnp_server_stop(UPNP_SERVER_RUNNING);
   EXPECT_EQ(log.count("SSDP terminated listen thread"), 2);
+}
+
+namespace {
+// Sends one request to addr:port and returns the status line, "" when no
+// connection or answer.
+std::string status_line_of(const char *addr, unsigned int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) return "";
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, addr, &to.sin_addr);
+  std::string answer;
+  if (connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0) {
+    const char request[] = "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    if (send(s, request, sizeof request - 1, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request - 1)) {
+      char buf[512];
+      ssize_t n;
+      while ((n = recv(s, buf, sizeof buf, 0)) > 0) answer.append(buf, static_cast<size_t>(n));
+    }
+  }
+  close(s);
+  return answer.substr(0, answer.find("\r\n"));
+}
+}  // namespace
+
+TEST_F(StackTest, EveryInterfaceRunsAnHttpServerOnItsRecordedPort) {
+  // Someone else holds the configured port on the first interface: the
+  // server moves to a free port above it, and the entry tells that port.
+  int squatter = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(squatter, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(9020);
+  inet_pton(AF_INET, "169.254.9.1", &at.sin_addr);
+  ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(squatter, 4), 0);
+
+  g_addresses = {"169.254.9.1", "169.254.8.1"};
+  upnp_server_start(UPNP_SERVER_RUNNING);
+  upnp_interface_info info[UPNP_MAX_INTERFACES];
+  int count = upnp_interfaces_snapshot(info, UPNP_MAX_INTERFACES);
+  ASSERT_EQ(count, 2);
+  EXPECT_GT(info[0].http_port, 9020u) << "the port search moved past the taken port";
+  EXPECT_EQ(info[1].http_port, 9020u);
+  for (int i = 0; i < count; ++i) {
+    EXPECT_EQ(status_line_of(info[i].address, info[i].http_port), "HTTP/1.1 404 Not Found")
+        << info[i].address << ":" << info[i].http_port;
+  }
+  upnp_server_stop(UPNP_SERVER_RUNNING);
+  EXPECT_EQ(status_line_of("169.254.8.1", 9020), "") << "the server ends with the stack";
+  close(squatter);
 }
