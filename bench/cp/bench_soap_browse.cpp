@@ -189,5 +189,6 @@ int main() {
   std::string cleanup = std::string("rm -rf ") + dir;
   if (std::system(cleanup.c_str()) != 0) rc = 1;
   upnp_control_exit();
+  upnp_ini_file_release();
   return rc;
 }

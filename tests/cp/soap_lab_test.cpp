@@ -80,7 +80,10 @@ class SoapLab : public ::testing::Test {
     server_ = wait_usable(env("LAB_SERVER_DESC"), env("LAB_SERVER_UDN"), UPNP_KIND_SERVER);
     renderer_ = wait_usable(env("LAB_RENDERER_DESC"), env("LAB_RENDERER_UDN"), UPNP_KIND_RENDERER);
   }
-  static void TearDownTestSuite() { upnp_control_exit(); }
+  static void TearDownTestSuite() {
+    upnp_control_exit();
+    upnp_ini_file_release();
+  }
 
   // All children of a container, page by page.
   static std::vector<Entry> browse_all(const std::string &id, unsigned page, int *pages) {

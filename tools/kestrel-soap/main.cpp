@@ -249,5 +249,6 @@ int main(int argc, char **argv) {
   int renderer = server_cmd ? -1 : add_and_wait(rdesc, rudn, UPNP_KIND_RENDERER);
   int rc = run(server, renderer, args);
   upnp_control_exit();
+  upnp_ini_file_release();
   return rc == 0 ? 0 : 1;
 }
