@@ -62,7 +62,7 @@ void *scheduler_thread(void *) {
     uint64_t now = upnp_cp_now();
     bool force = false;
     if (upnp_cp_lock_section()) {
-      if (g_cp_expected_invalidation != 0 && g_cp_expected_invalidation <= now) {
+      if (g_cp_expected_invalidation != 0 && g_cp_expected_invalidation < now) {
         upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "scheduler", "Enforcing validation of devices after device failure");
         g_cp_expected_invalidation = 0;
         force = true;

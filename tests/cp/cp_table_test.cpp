@@ -3,6 +3,7 @@
 // event queue's cancel rules, limits, validation and the queries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -163,6 +164,38 @@ TEST_F(TableTest, ThirtyFirstRendererIsRefused) {
     return n == 30;
   }, 10000));
   EXPECT_EQ(index_of("uuid:many-000130", 2), -1);
+}
+
+TEST_F(TableTest, FloodOfUnknownDevicesLeavesKnownOnesAlone) {
+  std::string a = serve_device("uuid:known-000020", 2, "Known A");
+  std::string b = serve_device("uuid:known-000021", 2, "Known B");
+  upnp_control_add_device(a.c_str(), "uuid:known-000020", kIf, 1800, 2);
+  upnp_control_add_device(b.c_str(), "uuid:known-000021", kIf, 1800, 2);
+  ASSERT_TRUE(wait_until([&] { return ready("uuid:known-000020", 2) && ready("uuid:known-000021", 2); }, 5000));
+  int ia = index_of("uuid:known-000020", 2), ib = index_of("uuid:known-000021", 2);
+  std::string nowhere = server_.url("/nowhere.xml");
+  int occupied_max = 0;
+  for (int i = 0; i < 1000; ++i) {
+    char udn[40];
+    std::snprintf(udn, sizeof udn, "uuid:flood-%06d", i);
+    upnp_control_add_device(nowhere.c_str(), udn, kIf, 1800, 2);
+    int occupied = 0;
+    for (int k = 0; k < 30; ++k) occupied += upnp_control_get_device_state(k, 2) != (int)UPNP_CP_STATE_FREE ? 1 : 0;
+    if (occupied > occupied_max) occupied_max = occupied;
+  }
+  EXPECT_EQ(upnp_control_get_device_state(30, 2), -1) << "the table never grows";
+  EXPECT_LE(occupied_max, 30);
+  EXPECT_EQ(index_of("uuid:known-000020", 2), ia);
+  EXPECT_EQ(index_of("uuid:known-000021", 2), ib);
+  EXPECT_TRUE(ready("uuid:known-000020", 2));
+  EXPECT_EQ(name_of(ib, 2), "Known B");
+  // Every flooded device fails to load and leaves its slot free again.
+  ASSERT_TRUE(wait_until([&] {
+    for (int k = 0; k < 30; ++k)
+      if (k != ia && k != ib && upnp_control_get_device_state(k, 2) != (int)UPNP_CP_STATE_FREE) return false;
+    return true;
+  }, 20000));
+  EXPECT_EQ(upnp_control_get_next_renderer_index(-1), std::min(ia, ib));
 }
 
 TEST_F(TableTest, ReturningDeviceGetsItsOldIndex) {

@@ -19,14 +19,14 @@
 
 namespace cp_test {
 
-FileServer::FileServer() {
+FileServer::FileServer(const char *address) : address_(address) {
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0) throw std::runtime_error("socket");
   int one = 1;
   setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, address, &a.sin_addr);
   if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listen_fd_, 128) != 0)
     throw std::runtime_error("bind/listen");
   socklen_t len = sizeof a;
@@ -53,7 +53,7 @@ void FileServer::remove(const std::string &path) {
 }
 
 std::string FileServer::url(const std::string &path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://" + address_ + ":" + std::to_string(port_) + path;
 }
 
 int FileServer::hits(const std::string &path) {

@@ -19,13 +19,15 @@ namespace cp_test {
 
 class FileServer {
  public:
-  FileServer();
+  // Listens on address (an IPv4 text) at a free port.
+  explicit FileServer(const char *address = "127.0.0.1");
   ~FileServer();
   // Serves body at path (replacing any earlier one); delay_ms before the
   // answer. Unknown paths get 404.
   void put(const std::string &path, const std::string &body, int delay_ms = 0);
   void remove(const std::string &path);
   std::string url(const std::string &path) const;
+  std::string address_ = "127.0.0.1";
   int port() const { return port_; }
   int hits(const std::string &path);
 
