@@ -2,6 +2,7 @@
 // prompts answered through standard input, -f, -e and -l, priority classes
 // seen in /proc, waits for any or all with and without time-out, the wait
 // list's overflow, and a forced kill of 1000 processes.
+#include <dirent.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -85,6 +86,34 @@ TEST_F(ZelIntegration, KillOfAnotherUsersProcessIsDenied) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.err, "zel: Access to '" + Name("zk_d") + "' is denied.\n");
   EXPECT_FALSE(Ended(pid));
+}
+
+// Processes that ignore SIGKILL: the kill is refused instead of waited
+// for without end.
+TEST_F(ZelIntegration, InitAndKernelThreadsAreNotWaitedFor) {
+  std::vector<pid_t> targets{1};
+  if (DIR* proc = opendir("/proc")) {
+    while (const dirent* entry = readdir(proc)) {
+      const pid_t pid = std::atoi(entry->d_name);
+      if (pid > 1 && (StatField(pid, 9) & 0x00200000) != 0) {
+        targets.push_back(pid);  // a kernel thread (not seen in every namespace)
+        break;
+      }
+    }
+    closedir(proc);
+  }
+  for (const pid_t pid : targets) {
+    const std::string name = RunZel({"-q", "-i", std::to_string(pid)}).out;
+    const std::string shown = name.substr(0, name.find('\t'));
+    const Result r = RunZel({"-n", "-k", "-f", "-i", std::to_string(pid)});
+    EXPECT_EQ(r.code, 0) << pid;
+    if (getuid() == 0) {
+      EXPECT_EQ(r.err, "zel: Process '" + shown + "' can not be terminated.\n") << pid;
+    } else {
+      EXPECT_EQ(r.err, "zel: Access to '" + shown + "' is denied.\n") << pid;
+    }
+    EXPECT_FALSE(Ended(pid));
+  }
 }
 
 TEST_F(ZelIntegration, PriorityClassesAreSeenInProc) {

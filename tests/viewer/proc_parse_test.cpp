@@ -28,6 +28,13 @@ TEST(ProcParse, StatWithAwkwardCommandNames) {
   EXPECT_EQ(fields->parent_id, 77u);
   EXPECT_EQ(fields->nice, -5);
   EXPECT_EQ(fields->policy, 2u);
+  EXPECT_FALSE(fields->kernel_thread);
+  // Field 9, the process flags, marks kernel threads.
+  const auto kernel = ParseStat(
+      "2 (kthreadd) S 0 0 0 0 -1 2129984 0 0 0 0 0 0 0 0 20 0 1 0 3 0 0 "
+      "18446744073709551615 0 0 0 0 0 0 0 2147483647 0 0 0 0 17 1 0 0 0 0 0");
+  ASSERT_TRUE(kernel);
+  EXPECT_TRUE(kernel->kernel_thread);
   EXPECT_FALSE(ParseStat("garbage"));
   EXPECT_FALSE(ParseStat("1 (x) S"));
   EXPECT_FALSE(ParseStat("1 (x) S notanumber"));
