@@ -11,14 +11,8 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_query.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_url.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_netprefix.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_ssdp_entry.cpp
 )
-# The SSDP entry points join the build once the recording layer of
-# kestrel/ssdp leaves it; KESTREL_CP_DEV_ENTRY builds them in a private
-# build in its place meanwhile.
-if(KESTREL_CP_DEV_ENTRY)
-  set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/../ssdp/upnp_control_record.cpp PROPERTIES HEADER_FILE_ONLY ON)
-  target_sources(kestrel_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_ssdp_entry.cpp)
-endif()
 
 # ---- SOAP actions: result codes and names, envelopes, invocation with device
 # and service resolution, reading replies, and the action functions per

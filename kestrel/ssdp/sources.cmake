@@ -1,7 +1,6 @@
 # SSDP discovery and the per-interface network runtime: interface table,
 # start/stop with generations, listen threads, M-SEARCH receiver and sender,
-# handler table and the control point's handler; the recording layer that
-# stands in for the device table until it exists.
+# handler table and the control point's handler.
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_ssdp_settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_ssdp_handlers.cpp
@@ -12,5 +11,4 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_ssdp_search.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_ssdp_sender.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_ssdp_cp_handler.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_control_record.cpp
 )

@@ -1,11 +1,14 @@
 #ifndef KESTREL_SSDP_UPNP_CONTROL_RECORD_H
 #define KESTREL_SSDP_UPNP_CONTROL_RECORD_H
 
-/* The device table's two entry points as SSDP calls them. Until the device
- * table of the control point exists, they are a small recording layer: a
- * bounded table of the devices announced (per kind) and a bounded ring of
- * the calls, which tests and benchmarks read. The device table replaces this
- * file (same two functions). */
+/* The device table's two entry points as SSDP calls them (defined by the
+ * control point's device table, cp/upnp_cp.h), and a recording of those
+ * calls for the SSDP tests, benchmark and fuzz target: a bounded table of the
+ * devices announced (per kind) and a bounded ring of the calls. The
+ * recording is not part of the library; it is built from
+ * tests/ssdp/ssdp_control_record.cpp into the static library
+ * ssdp_control_record and watches the entry points through the table's call
+ * observer. */
 
 #ifdef __cplusplus
 extern "C" {
@@ -20,7 +23,8 @@ void upnp_control_add_device(const char *location, const char *udn, const char *
  * forgotten), else 0. */
 int upnp_control_delete_device(const char *udn, int kind);
 
-/* ---- Reading the record (tests, benchmarks). ---- */
+/* ---- Reading the record (tests, benchmarks). Any of these functions
+ * starts the recording. ---- */
 
 /* Devices kept per kind, and calls kept in the ring. */
 #define UPNP_RECORD_MAX_DEVICES 64

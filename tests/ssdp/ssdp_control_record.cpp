@@ -1,5 +1,10 @@
-// Recording layer in place of the device table: bounded, thread-safe.
+// Recording of the calls SSDP makes into the device table, for the SSDP
+// tests, benchmark and fuzz target: bounded, thread-safe. It watches the
+// table's entry points through the table's call observer (the table itself
+// does its own work, or refuses when the control point is not running).
 #include "ssdp/upnp_control_record.h"
+
+#include "cp/upnp_cp.h"
 
 #include <atomic>
 #include <cstdio>
@@ -50,14 +55,11 @@ bool valid_kind(int kind) { return kind >= 1 && kind <= kKinds; }
 
 }  // namespace
 
-extern "C" void upnp_control_add_device(const char *location, const char *udn, const char *interface,
-                                        unsigned int validity_seconds, int kind) {
-  if (location == nullptr || udn == nullptr || interface == nullptr || !valid_kind(kind)) {
-    upnp_log_impl(LOG_LEVEL_WARNING, LOG_SSDP, "upnp_control_add_device",
-                  "upnp_control_add_device: invalid params - rejecting addition of %s %s/%s", udn ? udn : "(null)",
-                  location ? location : "(null)", interface ? interface : "(null)");
-    return;
-  }
+namespace {
+
+void record_add(const char *location, const char *udn, const char *interface, unsigned int validity_seconds,
+                int kind) {
+  if (location == nullptr || udn == nullptr || interface == nullptr || !valid_kind(kind)) return;
   upnp_control_call copy;
   {
     std::lock_guard<std::mutex> hold(g_record_mutex);
@@ -90,7 +92,7 @@ extern "C" void upnp_control_add_device(const char *location, const char *udn, c
   notify(copy);
 }
 
-extern "C" int upnp_control_delete_device(const char *udn, int kind) {
+int record_delete(const char *udn, int kind) {
   if (udn == nullptr || !valid_kind(kind)) return 0;
   upnp_control_call copy;
   {
@@ -110,7 +112,19 @@ extern "C" int upnp_control_delete_device(const char *udn, int kind) {
   return copy.found;
 }
 
+void observe(int added, const char *location, const char *udn, const char *interface, unsigned int validity_seconds,
+             int kind, int) {
+  if (added) record_add(location, udn, interface, validity_seconds, kind);
+  else record_delete(udn, kind);
+}
+
+// The recording starts with the first use of any of its functions.
+void watch() { upnp_cp_set_call_observer(observe); }
+
+}  // namespace
+
 extern "C" void upnp_control_record_reset(void) {
+  watch();
   std::lock_guard<std::mutex> hold(g_record_mutex);
   std::memset(g_devices, 0, sizeof g_devices);
   std::memset(g_calls, 0, sizeof g_calls);
@@ -145,4 +159,7 @@ extern "C" unsigned long long upnp_control_record_refused(void) {
   return g_refused;
 }
 
-extern "C" void upnp_control_record_set_listener(upnp_control_record_listener listener) { g_listener.store(listener); }
+extern "C" void upnp_control_record_set_listener(upnp_control_record_listener listener) {
+  watch();
+  g_listener.store(listener);
+}
