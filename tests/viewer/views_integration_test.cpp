@@ -75,11 +75,11 @@ TEST_F(ZelIntegration, TreeBelowTheTestProcess) {
   const Result matching = RunZel({"-i", "-t" + std::to_string(self), "*"});
   EXPECT_EQ(matching.out.substr(0, matching.out.find('\n') + 1),
             Printf("Child processes for %s (%d)\n", SelfName().c_str(), self));
-  const Result by_name = RunZel({"-t" + SelfName(), pattern});
-  EXPECT_EQ(by_name.out, Printf("Child processes for %s (%d)matching '%s'\n",
-                                SelfName().c_str(), self, pattern.c_str()) +
-                             Printf("  %-15s (%d)\n", dad_name.c_str(), dad) +
-                             Printf("    %-15s (%d)\n", kid_name.c_str(), kid));
+  // Root by name, with a pattern.
+  EXPECT_EQ(RunZel({"-t" + dad_name, pattern}).out,
+            Printf("Child processes for %s (%d)matching '%s'\n", dad_name.c_str(), dad,
+                   pattern.c_str()) +
+                Printf("  %-15s (%d)\n", kid_name.c_str(), kid));
   // Root by name, extended columns.
   const Result e = RunZel({"-e", "-t" + dad_name});
   EXPECT_EQ(e.out, Printf("Child processes for %s (%d)\n", dad_name.c_str(), dad) +
