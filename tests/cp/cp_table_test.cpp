@@ -5,12 +5,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 #include <string>
 
 #include "base/upnp_ini_file.h"
 #include "base/upnp_mem.h"
 #include "cp/upnp_cp.h"
 #include "cp_test_util.h"
+#include "ssdp/upnp_ssdp.h"
+#include "ssdp/upnp_ssdp_interfaces.h"
 
 extern "C" int upnp_cp_queued_event_count(void);
 
@@ -336,6 +341,41 @@ TEST_F(TableTest, RendererQuirksFollowTheModel) {
   EXPECT_EQ(w, 800u);
   EXPECT_EQ(h, 480u);
   EXPECT_EQ(upnp_cp_is_polled(index, 2), 0);
+}
+
+std::vector<std::pair<int, int>> g_deletes;  // (kind, found) of each delete seen
+std::mutex g_deletes_mutex;
+
+void observe_deletes(int added, const char *, const char *, const char *, unsigned int, int kind, int found) {
+  if (added) return;
+  std::lock_guard<std::mutex> hold(g_deletes_mutex);
+  g_deletes.push_back({kind, found});
+}
+
+TEST_F(TableTest, SsdpByebyeStopsAtTheKindTheTableKnows) {
+  upnp_interface_entry entry;
+  std::strcpy(entry.address, "127.0.0.1");
+  entry.http_port = 9000;
+  std::string location = serve_device("uuid:ssdp-000022", 1, "Announced");
+  const std::string type = "urn:schemas-upnp-org:device:MediaServer:1";
+  const std::string usn = "uuid:ssdp-000022::" + type;
+  auto notify = [&](const char *nts) {
+    std::string text = "NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nCACHE-CONTROL: max-age=1800\r\nLOCATION: " +
+                       location + "\r\nSERVER: Linux/6.1 UPnP/1.0 Lab/1.0\r\nNT: " + type + "\r\nUSN: " + usn +
+                       "\r\nNTS: " + nts + "\r\n\r\n";
+    SSDP_cp_handler(text.c_str(), &entry, "127.0.0.1", 1900);
+  };
+  notify("ssdp:alive");
+  ASSERT_TRUE(wait_until([&] { return ready("uuid:ssdp-000022", 1); }, 5000));
+  wait_until([] { return false; }, 1050);
+  upnp_cp_set_call_observer(observe_deletes);
+  notify("ssdp:byebye");
+  upnp_cp_set_call_observer(nullptr);
+  std::lock_guard<std::mutex> hold(g_deletes_mutex);
+  ASSERT_EQ(g_deletes.size(), 2u) << "renderer (unknown), then server (known); never the remote-UI table";
+  EXPECT_EQ(g_deletes[0], std::make_pair(2, 0));
+  EXPECT_EQ(g_deletes[1], std::make_pair(1, 1));
+  EXPECT_EQ(index_of("uuid:ssdp-000022", 1), -1);
 }
 
 }  // namespace
