@@ -1,4 +1,5 @@
 // The deferred output of -t: the subtree (or the whole tree) below the root.
+#include <cstdlib>
 #include <cstring>
 
 #include "listing.h"
@@ -20,8 +21,9 @@ constexpr int kOutside = 10000;
 void Listing::PrintTree(const char* pattern) {
   const bool q = o_.quiet;
   const char* root = o_.tree_root;
-  uint32_t root_id = 0;
-  if (o_.by_id && !ParseUnsigned32(root, &root_id)) root_id = 0;
+  // With -i the root is a decimal process ID (trailing characters ignored).
+  const uint32_t root_id =
+      o_.by_id ? static_cast<uint32_t>(std::strtoul(root, nullptr, 10)) : 0;
   auto extended_header = [&] {
     if (o_.extended && !q) std::fprintf(out_, "%10s %10s %s", "ID", "PARENT", "MODULE\n");
   };

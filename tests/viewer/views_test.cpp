@@ -74,8 +74,12 @@ TEST(Tree, RootByNameShowsItsSubtreeOnly) {
 
 TEST(Tree, RootById) {
   FakeSource s = Forest();
-  RunResult r = RunWith(s, {"-i", "-t0xA", "*"});
+  RunResult r = RunWith(s, {"-i", "-t10", "*"});
   EXPECT_EQ(r.out, "Child processes for alpha (10)\n  gamma           (12)\n");
+  // The root ID is read as a decimal number, unlike the patterns.
+  EXPECT_EQ(RunWith(s, {"-i", "-t0xA", "*"}).code, 1);
+  EXPECT_EQ(RunWith(s, {"-i", "-t010", "*"}).out,
+            "Child processes for alpha (10)\n  gamma           (12)\n");
   // The root text is a number only with -i: without it "10" is a name.
   EXPECT_EQ(RunWith(s, {"-t10"}).code, 1);
   EXPECT_EQ(RunWith(s, {"-b", "-i", "-t1", "12"}).out, "12\n");
