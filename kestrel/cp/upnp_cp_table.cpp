@@ -1,5 +1,6 @@
 // The device tables: slots, the state rules of an announcement (add) and a
 // byebye (delete), and deleting a device while keeping its index.
+#include <atomic>
 #include <cstring>
 
 #include "base/upnp_ini_file.h"
@@ -65,7 +66,7 @@ void cp_delete_device_locked(upnp_cp_device *device, int index) {
 
 namespace {
 
-upnp_cp_call_observer g_observer = nullptr;
+std::atomic<upnp_cp_call_observer> g_observer{nullptr};
 
 void reject(const char *udn, const char *location, const char *interface) {
   upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "upnp_control_add_device",
@@ -83,11 +84,11 @@ bool replace_text(char **field, const char *text) {
 
 }  // namespace
 
-extern "C" void upnp_cp_set_call_observer(upnp_cp_call_observer observer) { g_observer = observer; }
+extern "C" void upnp_cp_set_call_observer(upnp_cp_call_observer observer) { g_observer.store(observer); }
 
 void cp_add_device(const char *location, const char *udn, const char *interface,
                                         unsigned int validity_seconds, int kind) {
-  upnp_cp_call_observer observer = g_observer;
+  upnp_cp_call_observer observer = g_observer.load();
   if (observer != nullptr) observer(1, location, udn, interface, validity_seconds, kind, 0);
   if (location == nullptr || udn == nullptr || interface == nullptr || udn[0] == '\0' ||
       !upnp_cp_isValidDeviceType(kind) || !upnp_ssdp_is_control_point() || !upnp_cp_is_running()) {
@@ -203,7 +204,7 @@ int cp_delete_device(const char *udn, int kind) {
     }
     upnp_cp_unlock_section();
   }
-  upnp_cp_call_observer observer = g_observer;
+  upnp_cp_call_observer observer = g_observer.load();
   if (observer != nullptr) observer(0, nullptr, udn, nullptr, 0, kind, result);
   return result;
 }
