@@ -206,12 +206,12 @@ extern "C" int upnp_control_get_upnp_version(int index, int kind, int *major_out
   if (major_out != nullptr) *major_out = 0;
   if (minor_out != nullptr) *minor_out = 0;
   return with_device(index, kind, 0, 1, [&](upnp_cp_device *d) {
-    upnp_xml_node *spec = upnp_xml_find_tag(d->description, "specVersion");
-    if (spec == nullptr) return UPNP_CP_NOT_FOUND;
-    int major = upnp_xml_find_tag_value_int(spec->children, "major");
+    upnp_xml_node *version = upnp_xml_find_tag(d->description, "specVersion");
+    if (version == nullptr) return UPNP_CP_NOT_FOUND;
+    int major = upnp_xml_find_tag_value_int(version->children, "major");
     if (major == 0) return UPNP_CP_NOT_FOUND;
     if (major_out != nullptr) *major_out = major;
-    if (minor_out != nullptr) *minor_out = upnp_xml_find_tag_value_int(spec->children, "minor");
+    if (minor_out != nullptr) *minor_out = upnp_xml_find_tag_value_int(version->children, "minor");
     return UPNP_CP_OK;
   });
 }

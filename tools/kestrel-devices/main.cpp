@@ -5,7 +5,7 @@
 //
 //   kestrel-devices [-t SECONDS] [-l LOGFILE]
 //     -t  run for SECONDS (default 20; 0 until interrupted)
-//     -l  write the library's log (level info) to LOGFILE
+//     -l  write the library's log (level info; debug with KD_DEBUG set) to LOGFILE
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
