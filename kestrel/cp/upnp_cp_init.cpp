@@ -10,6 +10,7 @@
 #include "base/upnp_server_state.h"
 #include "base/upnp_thread.h"
 #include "cp/upnp_cp_internal.h"
+#include "cp/upnp_soap.h"
 #include "ssdp/upnp_ssdp.h"
 
 upnp_cp_table g_cp_tables[3];
@@ -141,6 +142,9 @@ extern "C" void upnp_cp_unlock_section(void) {
 // (tests that drive the SSDP entry points directly).
 extern "C" int upnp_cp_start(int flag, int network) {
   if (!g_initialised && first_init() != UPNP_CP_OK) return UPNP_CP_OUT_OF_MEMORY;
+  // Result texts of actions are the control point's (e.g. 701 is a
+  // transport's "Transition not available", not a directory's).
+  upnp_set_errmsgs(upnp_cp_errmsgs());
   upnp_cp_ssdp_init(flag);
   upnp_ssdp_set_network_change_callback(network_changed);
   if (network && upnp_server_stack_state() != 1) upnp_server_start(UPNP_SERVER_RUNNING);

@@ -13,6 +13,7 @@
 #include "base/upnp_ini_file.h"
 #include "base/upnp_mem.h"
 #include "cp/upnp_cp.h"
+#include "cp/upnp_soap.h"
 #include "cp_test_util.h"
 #include "ssdp/upnp_ssdp.h"
 #include "ssdp/upnp_ssdp_interfaces.h"
@@ -44,6 +45,10 @@ class TableTest : public CpTest {
     return name;
   }
 };
+
+TEST_F(TableTest, StartInstallsTheControlPointsResultTexts) {
+  EXPECT_STREQ(upnp_get_errmsg(701), "Transition not available");
+}
 
 TEST_F(TableTest, RendererAndServerAreAddedWithTheirFields) {
   std::string r = serve_device("uuid:renderer-000001", 2, "Living Room");
