@@ -53,14 +53,17 @@ TEST(WildcardMatch, CaretMatchesOnePathComponent) {
 }
 
 TEST(WildcardMatch, LongInputsStayFast) {
-  const std::string text(10000, 'a');
+  // A backtracking matcher needs exponential time for this pattern already
+  // at a few dozen stars; the sizes are kept moderate so that the bound
+  // also holds for sanitizer builds on a busy machine.
+  const std::string text(3000, 'a');
   std::string pattern;
-  for (int i = 0; i < 5000; ++i) pattern += "*a";
+  for (int i = 0; i < 1500; ++i) pattern += "*a";
   pattern += "b";
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(WildcardMatch(text.c_str(), pattern.c_str()));
-  EXPECT_TRUE(WildcardMatch(text.c_str(), std::string(10000, '*').c_str()));
-  EXPECT_TRUE(WildcardMatch(text.c_str(), (std::string(9999, '?') + "a").c_str()));
+  EXPECT_TRUE(WildcardMatch(text.c_str(), std::string(3000, '*').c_str()));
+  EXPECT_TRUE(WildcardMatch(text.c_str(), (std::string(2999, '?') + "a").c_str()));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::seconds(5));
 }
