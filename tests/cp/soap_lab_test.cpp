@@ -7,7 +7,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -293,6 +295,31 @@ class PausedPeer {
     if (group_ > 0) kill(-group_, SIGSTOP);
   }
   ~PausedPeer() { resume(); }
+  // A stop signal takes effect asynchronously, thread by thread: true once
+  // every thread of the group's leader is stopped (state T), within 3 s.
+  bool stopped() const {
+    if (group_ <= 0) return false;
+    const std::string tasks = "/proc/" + std::to_string(group_) + "/task";
+    for (int tries = 0; tries < 300; ++tries) {
+      DIR *dir = opendir(tasks.c_str());
+      if (dir == nullptr) return false;
+      bool all = true;
+      int seen = 0;
+      while (dirent *e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream stat(tasks + "/" + e->d_name + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        size_t close = text.rfind(')');
+        if (close == std::string::npos || close + 2 >= text.size()) continue;
+        ++seen;
+        if (text[close + 2] != 'T' && text[close + 2] != 't') all = false;
+      }
+      closedir(dir);
+      if (all && seen > 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
   void resume() {
     if (group_ > 0) kill(-group_, SIGCONT);
     group_ = 0;
@@ -309,6 +336,7 @@ TEST_F(SoapLab, RendererThatStopsAnsweringIsInvalidatedAndComesBack) {
   unsigned old_timeout = HTTP_set_soap_timeout(2);
   {
     PausedPeer paused(group);
+    ASSERT_TRUE(paused.stopped()) << "renderer1 (process group " << group << ") did not stop";
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(UPNP_E_NO_RESPONSE, upnp_stop(renderer_));
     // A failure after the time-out is not retried.
