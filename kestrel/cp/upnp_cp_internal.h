@@ -15,9 +15,12 @@ struct upnp_cp_service {
   const char *scpd_url;
   char *sid;
   upnp_xml_node *scpd;
-  uint32_t sequence;
-  uint64_t subscribed_at;
-  uint32_t quirks; /* bit 0: a repeated sequence number is accepted */
+  uint32_t sequence;      /* last accepted event sequence; all ones when none */
+  uint64_t subscribed_at; /* seconds on the control point clock; 0 = not subscribed */
+  uint32_t quirks;        /* bit 0: a repeated sequence number is accepted */
+  /* Event subscription (cp/upnp_cp_eventing.h). */
+  uint32_t synthetic_count; /* synthetic events injected; added to real sequence numbers */
+  int64_t timeout;          /* seconds granted by the device */
 };
 
 struct upnp_cp_server_record {
