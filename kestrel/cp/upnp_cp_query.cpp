@@ -7,6 +7,7 @@
 #include "base/upnp_string.h"
 #include "base/upnp_xml_write.h"
 #include "cp/upnp_cp_internal.h"
+#include "cp/upnp_soap.h"
 
 namespace {
 
@@ -297,18 +298,70 @@ extern "C" int getMyDevice(int kind, int take_lock) {
   return found;
 }
 
+namespace {
+
+// Where a device of kind keeps its cached protocol information.
+char **protocol_info_slot(upnp_cp_device *d, int kind) {
+  return kind == UPNP_CP_KIND_SERVER ? &static_cast<upnp_cp_server_record *>(d->kind_record)->protocol_info
+                                     : &static_cast<upnp_cp_renderer_record *>(d->kind_record)->protocol_info;
+}
+
+// What identifies the entry a device-side answer belongs to: the slot, the
+// UDN, the location and the kind record the answer is cached in.
+struct ProtocolInfoOwner {
+  int index = -1;
+  char *udn = nullptr;
+  char *location = nullptr;
+  const void *kind_record = nullptr;
+  ~ProtocolInfoOwner() {
+    upnp_free_impl(udn);
+    upnp_free_impl(location);
+  }
+  bool same(const upnp_cp_device *d) const {
+    return d->kind_record == kind_record && d->udn != nullptr && d->location != nullptr &&
+           std::strcmp(d->udn, udn) == 0 && std::strcmp(d->location, location) == 0;
+  }
+};
+
+}  // namespace
+
 extern "C" int upnp_get_ProtocolInfo(int index, int kind, char **text_out) {
   if (text_out == nullptr) return UPNP_CP_INVALID_PARAMETER;
   *text_out = nullptr;
   if (!upnp_cp_isValidMediaDeviceType(kind)) return UPNP_CP_INVALID_PARAMETER;
-  // Asking the device needs SOAP actions; only the cached text is answered.
-  return with_device(index, kind, 1, 1, [&](upnp_cp_device *d) {
-    const char *cached = kind == UPNP_CP_KIND_SERVER ? static_cast<upnp_cp_server_record *>(d->kind_record)->protocol_info
-                                                     : static_cast<upnp_cp_renderer_record *>(d->kind_record)->protocol_info;
-    if (cached == nullptr) return UPNP_CP_NOT_FOUND;
-    *text_out = upnp_strdup_impl(cached);
-    return *text_out != nullptr ? UPNP_CP_OK : UPNP_CP_OUT_OF_MEMORY;
+  ProtocolInfoOwner owner;
+  int result = with_device(index, kind, 1, 1, [&](upnp_cp_device *d) {
+    const char *cached = *protocol_info_slot(d, kind);
+    if (cached != nullptr) {
+      *text_out = upnp_strdup_impl(cached);
+      return *text_out != nullptr ? UPNP_CP_OK : UPNP_CP_OUT_OF_MEMORY;
+    }
+    owner.index = static_cast<int>(d - cp_table(kind)->slots);  // the local renderer's index resolved
+    owner.udn = upnp_strdup_impl(d->udn);
+    owner.location = upnp_strdup_impl(d->location);
+    owner.kind_record = d->kind_record;
+    return owner.udn != nullptr && owner.location != nullptr ? UPNP_CP_OK : UPNP_CP_OUT_OF_MEMORY;
   });
+  if (result != UPNP_CP_OK || *text_out != nullptr) return result;
+
+  // Not cached: ask the device without holding the lock, which the request
+  // may keep for seconds.
+  char *answer = nullptr;
+  result = upnp_get_NonCachedProtocolInfo(owner.index, kind, &answer);
+  if (result != UPNP_CP_OK || answer == nullptr) {
+    upnp_free_impl(answer);
+    return result != UPNP_CP_OK ? result : UPNP_CP_NOT_FOUND;
+  }
+  // Cached only in the entry that was asked: a device removed, replaced or
+  // described anew meanwhile keeps its own (empty) cache. A slot filled by
+  // another caller meanwhile keeps what it has.
+  with_device(owner.index, kind, 1, 1, [&](upnp_cp_device *d) {
+    char **slot = protocol_info_slot(d, kind);
+    if (*slot == nullptr && owner.same(d)) *slot = upnp_strdup_impl(answer);
+    return UPNP_CP_OK;
+  });
+  *text_out = answer;
+  return UPNP_CP_OK;
 }
 
 extern "C" int upnp_cp_device_supports_types(int index, int kind, const char *types, int all) {
