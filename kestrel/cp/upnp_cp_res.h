@@ -115,8 +115,8 @@ upnp_xml_node *createScaledUpImageRes(upnp_xml_node *thumbnail);
  * `filter` (none allowed), fetches the renderer's list and chooses.
  * *tree_out receives the parsed DIDL-Lite document, *res_out the chosen res
  * inside it, *didl_out (when given) the DIDL-Lite text as the server sent it
- * (plain, unescaped). Any out-pointer may be none; with res_out none only
- * playability is answered. */
+ * (plain, unescaped). Any out-pointer may be none, but res_out needs
+ * tree_out (2 otherwise); with res_out none only playability is answered. */
 int upnp_cp_get_supported_res2(int renderer, int server, const char *object_id, const char *filter,
                                upnp_xml_node **tree_out, upnp_xml_node **res_out, char **didl_out);
 /* upnp_cp_get_supported_res2 without filter and DIDL text. */
@@ -127,7 +127,8 @@ int upnp_cp_get_supported_res(int renderer, int server, const char *object_id, u
 int upnp_cp_renderer_can_play_object(int renderer, int server, const char *object_id);
 /* Chooses in a DIDL-Lite tree that the caller holds. */
 int upnp_cp_get_supported_res3(int renderer, upnp_xml_node *tree, upnp_xml_node **res_out);
-/* Parses DIDL-Lite text (plain) and chooses; *tree_out receives the tree. */
+/* Parses DIDL-Lite text (plain) and chooses; *tree_out receives the tree
+ * (res_out needs tree_out; with res_out none only playability). */
 int upnp_cp_get_supported_res4(int renderer, const char *didl_text, upnp_xml_node **tree_out,
                                upnp_xml_node **res_out);
 

@@ -6,6 +6,7 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_xml_escape.h"
+#include "cp/upnp_cp_res.h"
 #include "cp/upnp_soap_internal.h"
 
 namespace {
@@ -145,8 +146,24 @@ extern "C" int upnp_cp_get_SystemUpdateID(int index, unsigned *out) {
 extern "C" int upnp_get_NonCachedProtocolInfo(int index, int kind, char **out) {
   if (out) *out = nullptr;
   if (kind != UPNP_KIND_SERVER && kind != UPNP_KIND_RENDERER) return UPNP_E_INVALID_PARAM;
-  return call_text(index, kind, UPNP_SERVICE_CM, "GetProtocolInfo", nullptr, 0,
-                   kind == UPNP_KIND_RENDERER ? "Sink" : "Source", out);
+  char *list = nullptr;
+  int rc = call_text(index, kind, UPNP_SERVICE_CM, "GetProtocolInfo", nullptr, 0,
+                     kind == UPNP_KIND_RENDERER ? "Sink" : "Source", &list);
+  // A renderer's list gets the entries it plays without reporting them.
+  char *extra = nullptr;
+  if (rc == 0 && kind == UPNP_KIND_RENDERER && upnp_cp_get_extra_ProtocolInfo(index, list, &extra) == 0) {
+    size_t length = std::strlen(list ? list : "");
+    char *joined = static_cast<char *>(upnp_malloc_impl(length + std::strlen(extra) + 2));
+    if (joined) {
+      std::snprintf(joined, length + std::strlen(extra) + 2, "%s,%s", list ? list : "", extra);
+      upnp_free_impl(list);
+      list = joined;
+    }
+    upnp_free_impl(extra);
+  }
+  if (out) *out = list;
+  else upnp_free_impl(list);
+  return rc;
 }
 
 extern "C" int upnp_get_compatible_uis(int index, const char *profile, const char *filter, char **out) {
