@@ -40,28 +40,3 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_res_scale.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_res_object.cpp
 )
-
-# ---- Handing objects to renderers: proxy base URLs and proxied URLs, the
-# metadata adaptations and reduction, and SetAVTransportURI sending.
-target_sources(kestrel_core PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_proxy_base.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_proxy_url.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_proxy_sites.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_fix.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_reduce.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_proxy.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_avt_uri.cpp
-)
-
-# ---- Event subscription: GENA exchanges, subscription of the table's
-# services with their threads and renewal, the NOTIFY handler, the event
-# queue, renderer polling and the event text readers.
-target_sources(kestrel_core PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_subscribe.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_subscribe_service.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_subscribe_threads.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_parse.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_queue.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_notify.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_poll.cpp
-)
