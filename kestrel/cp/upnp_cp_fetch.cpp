@@ -1,5 +1,6 @@
 // Bounded fetch of a description or service description: one GET with a
-// time-out; a declared or received body above the bound is refused.
+// time-out; a declared or received body above the bound is refused, and one
+// that arrives without a length stops being read at the bound.
 #include <unistd.h>
 
 #include <cctype>
@@ -53,15 +54,13 @@ char *cp_fetch_text(const char *url) {
                     "Description at %s too large: %lld bytes (at most %u)", url, declared,
                     UPNP_CP_MAX_DESCRIPTION_SIZE);
     } else {
-      uint64_t length = 0;
-      body = HTTP_receive_body_with_length(socket, header, &length);
-      if (body != nullptr && length > UPNP_CP_MAX_DESCRIPTION_SIZE) {
+      // A chunked or length-less body is cut off as soon as it passes the
+      // bound, so a device streaming an endless description costs no more.
+      int over = 0;
+      body = HTTP_receive_body_bounded(socket, header, UPNP_CP_MAX_DESCRIPTION_SIZE, nullptr, &over);
+      if (over)
         upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "getDescription",
-                      "Description at %s too large: %llu bytes (at most %u)", url,
-                      static_cast<unsigned long long>(length), UPNP_CP_MAX_DESCRIPTION_SIZE);
-        upnp_free_impl(body);
-        body = nullptr;
-      }
+                      "Description at %s too large: more than %u bytes", url, UPNP_CP_MAX_DESCRIPTION_SIZE);
     }
   }
   upnp_free_impl(header);

@@ -58,6 +58,13 @@ char *HTTP_receive_body(int socket, const char *header);
 /* As HTTP_receive_body; length_out (when given) receives the body's length
  * in bytes, which counts any zero bytes inside it. */
 char *HTTP_receive_body_with_length(int socket, const char *header, uint64_t *length_out);
+/* As HTTP_receive_body_with_length with a bound of its own (at most
+ * HTTP_MAX_BODY_SIZE): a body of more than max_size bytes, whatever its
+ * framing, ends the read as soon as that shows, so no more than max_size + 1
+ * bytes are ever held. Then none comes back and *over_out (when given) is 1,
+ * else 0. */
+char *HTTP_receive_body_bounded(int socket, const char *header, uint64_t max_size, uint64_t *length_out,
+                                int *over_out);
 /* Writes the body announced by header to the file at path (appending to it).
  * max_upload_mb above 0 limits the file's total size in MiB; expected_offset
  * above 0 must equal the file's size. 1 on success, 0 otherwise;
