@@ -40,3 +40,15 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_res_scale.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_res_object.cpp
 )
+
+# ---- Handing objects to renderers: proxy base URLs and proxied URLs, the
+# metadata adaptations and reduction, and SetAVTransportURI sending.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_proxy_base.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_proxy_url.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_proxy_sites.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_fix.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_reduce.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_proxy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_avt_uri.cpp
+)
