@@ -100,9 +100,7 @@ extern "C" int upnp_cp_get_protocolinfo(int index, char **list_out) {
     upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, __func__, "no local renderer for index %d", index);
     return UPNP_CP_NOT_FOUND;
   }
-  int result = upnp_get_ProtocolInfo(index, UPNP_CP_KIND_RENDERER, list_out);
-  if (result == UPNP_CP_OK && *list_out != nullptr) return result;
-  upnp_free_impl(*list_out);
-  *list_out = nullptr;
-  return upnp_get_NonCachedProtocolInfo(index, UPNP_CP_KIND_RENDERER, list_out);
+  // The table's list: cached, else asked of the renderer (with the extra
+  // entries appended by upnp_get_NonCachedProtocolInfo).
+  return upnp_get_ProtocolInfo(index, UPNP_CP_KIND_RENDERER, list_out);
 }
