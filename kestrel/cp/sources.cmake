@@ -52,3 +52,16 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_proxy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_avt_uri.cpp
 )
+
+# ---- Event subscription: GENA exchanges, subscription of the table's
+# services with their threads and renewal, the NOTIFY handler, the event
+# queue, renderer polling and the event text readers.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_subscribe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_subscribe_service.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_subscribe_threads.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_queue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_notify.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_poll.cpp
+)

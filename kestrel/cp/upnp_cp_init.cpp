@@ -9,6 +9,8 @@
 #include "base/upnp_mem.h"
 #include "base/upnp_server_state.h"
 #include "base/upnp_thread.h"
+#include "cp/upnp_cp_eventing.h"
+#include "cp/upnp_cp_eventing_internal.h"
 #include "cp/upnp_cp_internal.h"
 #include "cp/upnp_soap.h"
 #include "ssdp/upnp_ssdp.h"
@@ -50,6 +52,7 @@ void *notifier_thread(void *) {
       while (g_running.load() && cp_notifier_deliver_one()) {
       }
     }
+    processSubscriptionEvents();
     if (!nap(50)) break;
   }
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "notifier", "Terminating notifier thread");
@@ -76,6 +79,8 @@ void *scheduler_thread(void *) {
       validateDevices(now, UPNP_CP_KIND_RENDERER);
       validateDevices(now, UPNP_CP_KIND_RUIS);
     }
+    cp_eventing_resubscribe_tick(now);
+    cp_eventing_poll_tick(now);
     check_NIC_change(now);
   }
   return nullptr;
@@ -114,6 +119,8 @@ int first_init(void) {
   cp_events_clear_locked();
   g_cp_expected_invalidation = 0;
   LeaveCriticalSection(&g_cp_lock);
+  cp_eventing_reset_times();
+  upnp_cp_eventing_init();
   g_initialised = true;
   return UPNP_CP_OK;
 }
@@ -161,6 +168,8 @@ extern "C" int upnp_control_init(void) { return upnp_control_init2(0); }
 extern "C" void upnp_control_exit(void) {
   if (!g_initialised) return;
   upnp_ssdp_set_network_change_callback(nullptr);
+  // Subscriptions end while the network still runs.
+  cp_eventing_cancel_all();
   g_running.store(false);
   if (upnp_server_stack_state() == 1) upnp_server_stop(UPNP_SERVER_RUNNING);
   if (g_notifier != UPNP_NO_THREAD) upnp_join_thread(g_notifier, nullptr);
@@ -168,6 +177,8 @@ extern "C" void upnp_control_exit(void) {
   g_notifier = g_scheduler = UPNP_NO_THREAD;
   // Loaders and verifiers are bounded by their fetch time-outs.
   while (g_workers.load() > 0) Sleep(10);
+  upnp_cp_eventing_exit();
+  cp_eventing_reset_times();
   EnterCriticalSection(&g_cp_lock);
   cp_events_clear_locked();
   for (upnp_cp_table &table : g_cp_tables) {

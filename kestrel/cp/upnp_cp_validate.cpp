@@ -178,13 +178,3 @@ extern "C" uint64_t upnp_cp_renew_device_lists(int revalidation) {
   M_Search(revalidation);
   return expected;
 }
-
-extern "C" int upnp_control_enable_auto_subscription(int index, int on, int kind) {
-  // Event subscriptions are not held yet: the flag only records the wish.
-  if (!upnp_cp_lock_section()) return UPNP_CP_GOING_DOWN;
-  upnp_cp_device *d = nullptr;
-  int result = getDeviceInfo(index, kind, 1, 1, &d);
-  if (result == UPNP_CP_OK) d->subscribed = on ? 1 : 0;
-  upnp_cp_unlock_section();
-  return result;
-}

@@ -1,0 +1,235 @@
+// Subscription of the table's service records: copy under the lock, the GENA
+// exchange without it, commit under the lock when the record is unchanged;
+// the devices' service sets; and the tracking of exchanges in flight.
+#include <atomic>
+#include <cstring>
+
+#include "base/upnp_log.h"
+#include "base/upnp_mem.h"
+#include "cp/upnp_cp_eventing.h"
+#include "cp/upnp_cp_eventing_internal.h"
+#include "cp/upnp_cp_internal.h"
+
+namespace {
+
+std::atomic<int> g_exchanges{0};
+std::atomic<uint64_t> g_last_exchange_end_ms{0};
+
+// What identifies a service record between the copy and the commit.
+struct Identity {
+  void *kind_record = nullptr;
+  const char *event_url = nullptr;
+  char *udn = nullptr;
+  char *location = nullptr;
+};
+
+void free_identity(Identity *id) {
+  upnp_free_impl(id->udn);
+  upnp_free_impl(id->location);
+}
+
+bool same_text(const char *a, const char *b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
+
+bool unchanged(const upnp_cp_device *d, const upnp_cp_service *s, const Identity &id) {
+  return d->kind_record == id.kind_record && d->kind_record != nullptr && s->event_url == id.event_url &&
+         same_text(d->udn, id.udn) && same_text(d->location, id.location);
+}
+
+bool take(upnp_cp_lock_fn lock) { return lock == nullptr || lock() != 0; }
+void give(upnp_cp_unlock_fn unlock) {
+  if (unlock != nullptr) unlock();
+}
+
+void clear_subscription(upnp_cp_service *s) {
+  s->timeout = 0;
+  s->subscribed_at = 0;
+  s->sequence = 0xFFFFFFFFu;
+  upnp_free_impl(s->sid);
+  s->sid = nullptr;
+}
+
+char *dup(const char *text) { return text != nullptr ? upnp_strdup_impl(text) : nullptr; }
+
+// The service records of a device's kind (lock held): renderer AVTransport
+// and RenderingControl, server ContentDirectory. Count, 0 for other kinds.
+int services_of(upnp_cp_device *device, upnp_cp_service **out) {
+  if (device->kind_record == nullptr) return 0;
+  if (device->kind == UPNP_CP_KIND_RENDERER) {
+    auto *r = static_cast<upnp_cp_renderer_record *>(device->kind_record);
+    out[0] = &r->avt;
+    out[1] = &r->rc;
+    return 2;
+  }
+  if (device->kind == UPNP_CP_KIND_SERVER) {
+    out[0] = &static_cast<upnp_cp_server_record *>(device->kind_record)->cds;
+    return 1;
+  }
+  return 0;
+}
+
+// Whether service is one of the device's records now (lock held): the record
+// may have been replaced since the caller looked.
+bool belongs(upnp_cp_device *device, const upnp_cp_service *service) {
+  upnp_cp_service *services[2] = {nullptr, nullptr};
+  int count = services_of(device, services);
+  for (int i = 0; i < count; ++i) {
+    if (services[i] == service) return true;
+  }
+  return false;
+}
+
+
+}  // namespace
+
+void cp_subscription_exchange_begin(void) { g_exchanges.fetch_add(1); }
+
+void cp_subscription_exchange_end(void) {
+  g_last_exchange_end_ms.store(cp_now_ms());
+  g_exchanges.fetch_sub(1);
+}
+
+bool cp_subscription_exchange_recent(void) {
+  if (g_exchanges.load() > 0) return true;
+  uint64_t end = g_last_exchange_end_ms.load();
+  return end != 0 && cp_now_ms() - end < 1000;
+}
+
+extern "C" int upnp_cp_subscribe_service(upnp_cp_device *device, upnp_cp_service *service, upnp_cp_lock_fn lock,
+                                         upnp_cp_unlock_fn unlock) {
+  if (device == nullptr || service == nullptr || (lock == nullptr) != (unlock == nullptr)) return 2;
+  if (!take(lock)) return 11;
+  if (!belongs(device, service)) {
+    give(unlock);
+    return 3;
+  }
+  if (service->event_url == nullptr || device->urlbase == nullptr || device->interface == nullptr) {
+    upnp_log_impl(LOG_LEVEL_WARNING, LOG_EVENTING, __func__, "aborted due to missing URLs");
+    give(unlock);
+    return 2;
+  }
+  Identity id;
+  id.kind_record = device->kind_record;
+  id.event_url = service->event_url;
+  id.udn = dup(device->udn);
+  id.location = dup(device->location);
+  char *urlbase = dup(device->urlbase);
+  char *sid = dup(service->sid);
+  char *callback = dup(device->interface);
+  char *event_url = dup(service->event_url);
+  int64_t timeout = service->timeout;
+  if (service->sid == nullptr) service->sequence = 0xFFFFFFFFu;
+  cp_subscription_exchange_begin();
+  give(unlock);
+
+  int result = 8;
+  char *new_sid = nullptr;
+  uint64_t now = upnp_cp_now();
+  if (now < 1) now = 1;
+  if (urlbase != nullptr && callback != nullptr && event_url != nullptr && id.udn != nullptr) {
+    if (sid != nullptr) {
+      result = upnp_cp_resubscribe(event_url, urlbase, sid, &timeout);
+      if (result == 412) {
+        upnp_log_impl(LOG_LEVEL_INFO, LOG_EVENTING, __func__, "device at %s lost our SID - subscribing freshly", urlbase);
+        result = upnp_cp_subscribe(event_url, urlbase, callback, &new_sid, &timeout);
+      }
+    } else {
+      result = upnp_cp_subscribe(event_url, urlbase, callback, &new_sid, &timeout);
+    }
+  }
+
+  if (take(lock)) {
+    if (!unchanged(device, service, id)) {
+      upnp_log_impl(LOG_LEVEL_INFO, LOG_EVENTING, __func__, "Service info for %s deleted/changed during subscription",
+                    id.udn ? id.udn : "");
+    } else if (result == 0 && (new_sid != nullptr || service->sid != nullptr)) {
+      if (new_sid != nullptr) {
+        // A fresh subscription numbers its events from 0 again.
+        upnp_free_impl(service->sid);
+        service->sid = new_sid;
+        new_sid = nullptr;
+        service->sequence = 0xFFFFFFFFu;
+      }
+      service->timeout = timeout;
+      service->subscribed_at = now;
+    } else {
+      if (result == 0) result = 7;  // granted without a SID: no subscription to keep
+      clear_subscription(service);
+    }
+    cp_subscription_exchange_end();
+    give(unlock);
+  } else {
+    cp_subscription_exchange_end();
+  }
+  upnp_free_impl(new_sid);
+  upnp_free_impl(urlbase);
+  upnp_free_impl(sid);
+  upnp_free_impl(callback);
+  upnp_free_impl(event_url);
+  free_identity(&id);
+  return result;
+}
+
+extern "C" int upnp_cp_unsubscribe_service(upnp_cp_device *device, upnp_cp_service *service, upnp_cp_lock_fn lock,
+                                           upnp_cp_unlock_fn unlock) {
+  if (device == nullptr || service == nullptr || (lock == nullptr) != (unlock == nullptr)) return 2;
+  if (!take(lock)) return 11;
+  if (!belongs(device, service)) {
+    give(unlock);
+    return 3;
+  }
+  if (service->event_url == nullptr || service->sid == nullptr || device->urlbase == nullptr) {
+    upnp_log_impl(LOG_LEVEL_DEBUG, LOG_EVENTING, __func__, "No eventSubURL or SID provided");
+    give(unlock);
+    return 2;
+  }
+  Identity id;
+  id.kind_record = device->kind_record;
+  id.event_url = service->event_url;
+  id.udn = dup(device->udn);
+  id.location = dup(device->location);
+  char *urlbase = dup(device->urlbase);
+  char *sid = dup(service->sid);
+  char *event_url = dup(service->event_url);
+  give(unlock);
+  int result = (urlbase != nullptr && sid != nullptr && event_url != nullptr) ? upnp_cp_unsubscribe(event_url, urlbase, sid)
+                                                                              : 8;
+  if (take(lock)) {
+    if (unchanged(device, service, id)) clear_subscription(service);
+    give(unlock);
+  }
+  upnp_free_impl(urlbase);
+  upnp_free_impl(sid);
+  upnp_free_impl(event_url);
+  free_identity(&id);
+  return result;
+}
+
+namespace {
+
+int for_services(upnp_cp_device *device, upnp_cp_lock_fn lock, upnp_cp_unlock_fn unlock, bool subscribe) {
+  if (device == nullptr || (lock == nullptr) != (unlock == nullptr)) return 2;
+  if (device->kind != UPNP_CP_KIND_RENDERER && device->kind != UPNP_CP_KIND_SERVER) return 2;
+  int result = 0;
+  for (int i = 0; i < 2 && result == 0; ++i) {
+    upnp_cp_service *services[2] = {nullptr, nullptr};
+    if (!take(lock)) return 11;
+    int count = services_of(device, services);
+    give(unlock);
+    if (i >= count) break;
+    // The record may change meanwhile: the service functions check it again.
+    result = subscribe ? upnp_cp_subscribe_service(device, services[i], lock, unlock)
+                       : upnp_cp_unsubscribe_service(device, services[i], lock, unlock);
+    if (!subscribe && result == 2) result = 0;  // a service that was not subscribed needs no cancel
+  }
+  return result;
+}
+
+}  // namespace
+
+extern "C" int upnp_cp_subscribe_device(upnp_cp_device *device, upnp_cp_lock_fn lock, upnp_cp_unlock_fn unlock) {
+  return for_services(device, lock, unlock, true);
+}
+
+extern "C" int upnp_cp_unsubscribe_device(upnp_cp_device *device, upnp_cp_lock_fn lock, upnp_cp_unlock_fn unlock) {
+  return for_services(device, lock, unlock, false);
+}

@@ -1,0 +1,518 @@
+// Event subscription against GENA devices that the tests run on 127.0.0.1:
+// the text readers, the GENA exchanges, subscription of the table's devices
+// with renewal and cancel, the NOTIFY handler's rules (sequence numbers,
+// duplicates and the quirk, wrap-around, synthetic count, second try) and
+// spoofed NOTIFYs refused and counted while a real subscription goes on, and
+// a polled renderer producing synthetic events. The network stack is not
+// started; our HTTP server listens on 127.0.0.1 only.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/upnp_ini_file.h"
+#include "base/upnp_mem.h"
+#include "cp/upnp_cp.h"
+#include "cp/upnp_cp_eventing.h"
+#include "cp/upnp_cp_internal.h"
+#include "cp_eventing_util.h"
+#include "cp_test_util.h"
+#include "http/http_server.h"
+
+using cp_eventing_test::avt_body;
+using cp_eventing_test::cds_body;
+using cp_eventing_test::GenaDevice;
+using cp_eventing_test::rcs_body;
+using cp_eventing_test::send_notify;
+using cp_test::CpTest;
+using cp_test::wait_until;
+
+namespace {
+
+std::string text_and_free(char *text) {
+  std::string out = text != nullptr ? text : "<none>";
+  upnp_free_impl(text);
+  return out;
+}
+
+// ---- The text readers -------------------------------------------------
+
+class EventTexts : public ::testing::Test {
+ protected:
+  void SetUp() override { upnp_mem_init(); }
+};
+
+TEST_F(EventTexts, SidIsReadUpToTheFirstBlankAndEmptyOnesCountAsMissing) {
+  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uuid:abc-1 x\r\n\r\n")), "uuid:abc-1");
+  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nsid:uuid:low\r\n\r\n")), "uuid:low");
+  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uuid:\r\n\r\n")), "<none>");
+  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uu\r\n\r\n")), "<none>");
+  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: \r\n\r\n")), "<none>");
+  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nXSID: uuid:a\r\n\r\n")), "<none>");
+  EXPECT_EQ(text_and_free(upnp_cp_get_SID(nullptr)), "<none>");
+}
+
+TEST_F(EventTexts, SequenceMustBeginWithADigit) {
+  uint32_t seq = 7;
+  EXPECT_EQ(upnp_cp_get_event_sequence("NOTIFY / HTTP/1.1\r\nSEQ: 0\r\n\r\n", &seq), 1);
+  EXPECT_EQ(seq, 0u);
+  EXPECT_EQ(upnp_cp_get_event_sequence("NOTIFY / HTTP/1.1\r\nseq:   42\r\n\r\n", &seq), 1);
+  EXPECT_EQ(seq, 42u);
+  EXPECT_EQ(upnp_cp_get_event_sequence("NOTIFY / HTTP/1.1\r\nSEQ: 99999999999\r\n\r\n", &seq), 1);
+  EXPECT_EQ(seq, 0xFFFFFFFFu);
+  EXPECT_EQ(upnp_cp_get_event_sequence("NOTIFY / HTTP/1.1\r\nSEQ: -1\r\n\r\n", &seq), 0);
+  EXPECT_EQ(upnp_cp_get_event_sequence("NOTIFY / HTTP/1.1\r\nSID: x\r\n\r\n", &seq), 0);
+}
+
+TEST_F(EventTexts, TimeoutIsTheNumberAfterSecond) {
+  EXPECT_EQ(upnp_cp_get_timeout("HTTP/1.1 200 OK\r\nTIMEOUT: Second-1800\r\n\r\n", 300), 1800);
+  EXPECT_EQ(upnp_cp_get_timeout("HTTP/1.1 200 OK\r\ntimeout: second-20\r\n\r\n", 300), 20);
+  EXPECT_EQ(upnp_cp_get_timeout("HTTP/1.1 200 OK\r\nTIMEOUT: Second-infinite\r\n\r\n", 300), 0);
+  EXPECT_EQ(upnp_cp_get_timeout("HTTP/1.1 200 OK\r\nTIMEOUT: 1800\r\nX: Second-5\r\n\r\n", 300), 0);
+  EXPECT_EQ(upnp_cp_get_timeout("HTTP/1.1 200 OK\r\nSID: uuid:a\r\n\r\n", 300), 300);
+}
+
+TEST_F(EventTexts, TransportStateFromQuotedAndEscapedValues) {
+  EXPECT_EQ(upnp_cp_get_event_TransportState(avt_body("PAUSED_PLAYBACK").c_str()), 3);
+  EXPECT_EQ(upnp_cp_get_event_TransportState("<Event><TransportState val=\"PLAYING\"/></Event>"), 1);
+  EXPECT_EQ(upnp_cp_get_event_TransportState(avt_body("DANCING").c_str()), -1);
+  EXPECT_EQ(upnp_cp_get_event_TransportState(rcs_body(10).c_str()), -1);
+  EXPECT_EQ(upnp_cp_get_event_TransportState("<TransportState val=\"PLAYING"), -1);
+}
+
+TEST_F(EventTexts, ServiceTableIsTriedInOrder) {
+  EXPECT_EQ(upnp_cp_get_event_service(avt_body("PLAYING").c_str()), UPNP_CP_SERVICE_AVT);
+  EXPECT_EQ(upnp_cp_get_event_service(rcs_body(3).c_str()), UPNP_CP_SERVICE_RC);
+  EXPECT_EQ(upnp_cp_get_event_service(cds_body(4).c_str()), UPNP_CP_SERVICE_CDS);
+  EXPECT_EQ(upnp_cp_get_event_service("<LastChange>x</LastChange>"), UPNP_CP_SERVICE_AVT | UPNP_CP_SERVICE_RC);
+  EXPECT_EQ(upnp_cp_get_event_service("<LastChange/><ContainerUpdateIDs/>"), UPNP_CP_SERVICE_AVT | UPNP_CP_SERVICE_RC);
+  EXPECT_EQ(upnp_cp_get_event_service("<ContainerUpdateIDs>0,1</ContainerUpdateIDs>"), UPNP_CP_SERVICE_CDS);
+  EXPECT_EQ(upnp_cp_get_event_service("<x/>"), 0u);
+}
+
+TEST_F(EventTexts, SyntheticEventBody) {
+  EXPECT_EQ(text_and_free(upnp_cp_createSyntheticStateEvent(1, 0)),
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?><e:propertyset xmlns:e=\"urn:schemas-upnp-org:event-1-0\">"
+            "<e:property><LastChange>&lt;Event xmlns=&quot;urn:schemas-upnp-org:metadata-1-0/AVT/&quot;&gt;"
+            "&lt;InstanceID val=&quot;0&quot;&gt;&lt;TransportState val=&quot;PLAYING&quot;/&gt;&lt;/InstanceID&gt;"
+            "&lt;/Event&gt;</LastChange></e:property></e:propertyset>");
+  std::string marked = text_and_free(upnp_cp_createSyntheticStateEvent(3, 1));
+  EXPECT_NE(marked.find("&lt;SyntheticEvent/&gt;&lt;TransportState val=&quot;PAUSED_PLAYBACK&quot;"), std::string::npos);
+  EXPECT_EQ(upnp_cp_get_event_TransportState(marked.c_str()), 3);
+  EXPECT_EQ(text_and_free(upnp_cp_createSyntheticStateEvent(7, 0)), "<none>");
+  EXPECT_EQ(text_and_free(upnp_cp_createSyntheticStateEvent(-1, 0)), "<none>");
+}
+
+// ---- GENA exchanges --------------------------------------------------
+
+class GenaTest : public ::testing::Test {
+ protected:
+  void SetUp() override { upnp_mem_init(); }
+  GenaDevice device_;
+};
+
+TEST_F(GenaTest, SubscribeSendsTheRequestAndReadsSidAndTimeout) {
+  char *sid = nullptr;
+  int64_t timeout = 0;
+  std::string base = device_.url("/dev");
+  ASSERT_EQ(upnp_cp_subscribe("/dev/AVT/event", base.c_str(), "127.0.0.1:9999", &sid, &timeout), 0);
+  std::string host = "127.0.0.1:" + std::to_string(device_.port());
+  ASSERT_EQ(device_.requests("SUBSCRIBE").size(), 1u);
+  EXPECT_EQ(device_.requests("SUBSCRIBE")[0].header,
+            "SUBSCRIBE /dev/AVT/event HTTP/1.1\r\nHOST: " + host +
+                "\r\nCALLBACK: <http://127.0.0.1:9999/>\r\nNT: upnp:event\r\nTIMEOUT: Second-300\r\n"
+                "Connection: close\r\n\r\n");
+  ASSERT_NE(sid, nullptr);
+  EXPECT_EQ(std::string(sid).rfind("uuid:sub-", 0), 0u);
+  EXPECT_EQ(timeout, 1800);
+
+  timeout = 20;
+  device_.grant_seconds = -1;  // no TIMEOUT field: the requested time stays
+  EXPECT_EQ(upnp_cp_resubscribe("AVT/event", base.c_str(), sid, &timeout), 0);
+  EXPECT_EQ(timeout, 20);
+  EXPECT_EQ(device_.requests("SUBSCRIBE")[1].header, "SUBSCRIBE /dev/AVT/event HTTP/1.1\r\nHOST: " + host +
+                                                         "\r\nSID: " + sid +
+                                                         "\r\nTIMEOUT: Second-20\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(upnp_cp_unsubscribe(device_.url("/abs/event").c_str(), base.c_str(), sid), 0);
+  EXPECT_EQ(device_.requests("UNSUBSCRIBE")[0].header,
+            "UNSUBSCRIBE /abs/event HTTP/1.1\r\nHOST: " + host + "\r\nSID: " + sid + "\r\nConnection: close\r\n\r\n");
+  upnp_free_impl(sid);
+}
+
+TEST_F(GenaTest, FailuresGiveTheirCodes) {
+  char *sid = nullptr;
+  int64_t timeout = 0;
+  std::string base = device_.url("/dev");
+  EXPECT_EQ(upnp_cp_subscribe("", base.c_str(), "127.0.0.1:1", &sid, &timeout), 2);
+  EXPECT_EQ(upnp_cp_resubscribe("/e", base.c_str(), "", &timeout), 2);
+  EXPECT_EQ(upnp_cp_unsubscribe("/e", nullptr, "uuid:a"), 2);
+  device_.renew_status = 412;
+  EXPECT_EQ(upnp_cp_resubscribe("/e", base.c_str(), "uuid:gone", &timeout), 412);
+  device_.omit_sid = true;
+  EXPECT_EQ(upnp_cp_subscribe("/e", base.c_str(), "127.0.0.1:1", &sid, &timeout), 0);
+  EXPECT_EQ(sid, nullptr);
+  // Nothing listens on port 1 of loopback.
+  EXPECT_EQ(upnp_cp_subscribe("/e", "http://127.0.0.1:1/dev", "127.0.0.1:1", &sid, &timeout), 3);
+}
+
+// ---- Subscriptions of the table's devices and the NOTIFY handler ------
+
+struct Received {
+  int kind;
+  int index;
+  unsigned int service;
+  uint32_t sequence;
+  std::string body;
+};
+
+std::mutex g_received_mutex;
+std::vector<Received> g_received;
+
+void on_event(int kind, int index, unsigned int service, uint32_t sequence, const char *body) {
+  std::lock_guard<std::mutex> hold(g_received_mutex);
+  g_received.push_back({kind, index, service, sequence, body ? body : ""});
+}
+
+std::vector<Received> received() {
+  std::lock_guard<std::mutex> hold(g_received_mutex);
+  return g_received;
+}
+
+class EventingTest : public CpTest {
+ protected:
+  void SetUp() override {
+    CpTest::SetUp();
+    {
+      std::lock_guard<std::mutex> hold(g_received_mutex);
+      g_received.clear();
+    }
+    ASSERT_EQ(upnp_cp_start(0, 0), 0);
+    upnp_control_register_callback(&CpTest::callback);
+    upnp_cp_register_subscription_callback(on_event);
+    server_socket_ = HTTP_server_open("127.0.0.1", 30000 + static_cast<unsigned int>(getpid()) % 20000);
+    ASSERT_GE(server_socket_, 0);
+    port_ = static_cast<int>(HTTP_server_port(server_socket_));
+    interface_ = "127.0.0.1:" + std::to_string(port_);
+  }
+  void TearDown() override {
+    CpTest::TearDown();
+    upnp_cp_register_subscription_callback(nullptr);
+    if (server_socket_ >= 0) HTTP_server_close(server_socket_);
+  }
+
+  // A device on the GENA device; the model text decides quirks.
+  int add(const std::string &udn, int kind, const std::string &model = "Crafted", const std::string &extra = "") {
+    std::string tail = udn.substr(udn.size() - 6);
+    std::vector<std::string> services = kind == 1 ? std::vector<std::string>{"CM", "CDS"}
+                                                  : std::vector<std::string>{"CM", "RC", "AVT"};
+    for (const std::string &s : services)
+      device_.put("/" + tail + "/" + s + ".xml", cp_test::scpd({s == "AVT" ? "GetTransportInfo" : "Get"}));
+    std::string type = kind == 1 ? "urn:schemas-upnp-org:device:MediaServer:1" : "urn:schemas-upnp-org:device:MediaRenderer:1";
+    std::string text = cp_test::description(udn, type, "Dev " + tail, services, extra);
+    size_t at = text.find("<modelName>Crafted</modelName>");
+    text.replace(at, 30, "<modelName>" + model + "</modelName>");
+    device_.put("/" + tail + "/desc.xml", text);
+    upnp_control_add_device(device_.url("/" + tail + "/desc.xml").c_str(), udn.c_str(), interface_.c_str(), 1800, kind);
+    int index = -1;
+    wait_until([&] {
+      index = upnp_control_get_device_index(udn.c_str(), kind);
+      return index >= 0 && upnp_control_get_device_state(index, kind) == UPNP_CP_STATE_READY;
+    }, 5000);
+    return index;
+  }
+
+  // Subscribes and waits for the SIDs; the AVTransport (or ContentDirectory) SID.
+  std::string subscribe(int index, int kind) {
+    EXPECT_EQ(upnp_control_enable_auto_subscription(index, 1, kind), 0);
+    EXPECT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(index, kind) == 1; }, 5000));
+    return sid(index, kind, kind == 1 ? UPNP_CP_SERVICE_CDS : UPNP_CP_SERVICE_AVT);
+  }
+  std::string sid(int index, int kind, unsigned int service) {
+    return text_and_free(upnp_cp_get_service_sid(index, kind, service));
+  }
+  int notify(const std::string &sid, long long seq, const std::string &body, const std::string &from = "127.0.0.1") {
+    return send_notify(port_, sid, seq, body, "upnp:event", from);
+  }
+  std::vector<uint32_t> sequences(unsigned int service) {
+    std::vector<uint32_t> out;
+    for (const Received &r : received())
+      if (r.service == service) out.push_back(r.sequence);
+    return out;
+  }
+  upnp_cp_eventing_stats stats() {
+    upnp_cp_eventing_stats s{};
+    upnp_cp_eventing_get_stats(&s);
+    return s;
+  }
+
+  GenaDevice device_;
+  int server_socket_ = -1;
+  int port_ = 0;
+  std::string interface_;
+};
+
+TEST_F(EventingTest, RendererSubscriptionCoversBothServicesAndRenewsAtHalfTheGrant) {
+  int r = add("uuid:renderer-000001", 2);
+  ASSERT_GE(r, 0);
+  std::string avt = subscribe(r, 2);
+  std::string rc = sid(r, 2, UPNP_CP_SERVICE_RC);
+  EXPECT_EQ(avt.rfind("uuid:sub-", 0), 0u);
+  EXPECT_EQ(rc.rfind("uuid:sub-", 0), 0u);
+  EXPECT_NE(avt, rc);
+  auto subscribes = device_.requests("SUBSCRIBE");
+  ASSERT_EQ(subscribes.size(), 2u);
+  EXPECT_EQ(subscribes[0].path, "/000001/AVT/event");
+  EXPECT_EQ(subscribes[1].path, "/000001/RC/event");
+  EXPECT_NE(subscribes[0].header.find("CALLBACK: <http://" + interface_ + "/>"), std::string::npos);
+  // 1800 s granted: renewal about 900 s later.
+  uint64_t next = upnp_cp_next_resubscription_time();
+  uint64_t now = upnp_cp_now();
+  EXPECT_GE(next + 2, now + 900);
+  EXPECT_LE(next, now + 900);
+}
+
+TEST_F(EventingTest, ShortGrantIsRenewedAndA412RenewalSubscribesFreshly) {
+  device_.grant_seconds = 2;
+  int r = add("uuid:renderer-000002", 2);
+  std::string first = subscribe(r, 2);
+  // Renewal with the SID, before the grant runs out.
+  ASSERT_TRUE(wait_until([&] { return device_.requests("SUBSCRIBE").size() >= 4; }, 4000));
+  EXPECT_NE(device_.requests("SUBSCRIBE")[2].header.find("SID: " + first), std::string::npos);
+  EXPECT_EQ(sid(r, 2, UPNP_CP_SERVICE_AVT), first);
+  // The device forgets us: the next renewal subscribes anew.
+  device_.renew_status = 412;
+  ASSERT_TRUE(wait_until([&] { return sid(r, 2, UPNP_CP_SERVICE_AVT) != first; }, 5000));
+  std::string fresh = sid(r, 2, UPNP_CP_SERVICE_AVT);
+  EXPECT_EQ(fresh.rfind("uuid:sub-", 0), 0u);
+  EXPECT_EQ(notify(fresh, 0, avt_body("PLAYING")), 200);
+  EXPECT_EQ(notify(first, 1, avt_body("PLAYING")), 412);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 1; }, 2000));
+  EXPECT_EQ(received()[0].sequence, 0u);
+}
+
+TEST_F(EventingTest, SequenceRulesDuplicatesAndWrapAround) {
+  int r = add("uuid:renderer-000003", 2);
+  std::string avt = subscribe(r, 2);
+  EXPECT_EQ(notify(avt, 0, avt_body("STOPPED")), 200);  // last is -1 right after subscribing
+  EXPECT_EQ(notify(avt, 0, avt_body("STOPPED")), 412);  // duplicate
+  EXPECT_EQ(notify(avt, 1, avt_body("PLAYING")), 200);
+  EXPECT_EQ(notify(avt, 20000, avt_body("PLAYING")), 200);
+  EXPECT_EQ(notify(avt, 3, avt_body("PAUSED_PLAYBACK")), 200);  // restarted numbering
+  EXPECT_EQ(notify(avt, 5000, avt_body("PLAYING")), 200);
+  EXPECT_EQ(notify(avt, 3, avt_body("STOPPED")), 412);  // 3 after 5000 is no wrap-around
+  EXPECT_EQ(notify(avt, 4294967295LL, avt_body("STOPPED")), 200);  // all ones: accepted, not counted
+  EXPECT_EQ(notify(avt, 5001, avt_body("STOPPED")), 200);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 7; }, 2000));
+  EXPECT_EQ(sequences(UPNP_CP_SERVICE_AVT), (std::vector<uint32_t>{0, 1, 20000, 3, 5000, 0xFFFFFFFFu, 5001}));
+  for (const Received &e : received()) {
+    EXPECT_EQ(e.kind, 2);
+    EXPECT_EQ(e.index, r);
+  }
+  EXPECT_EQ(stats().refused_sequence, 2u);
+  EXPECT_EQ(stats().accepted, 7u);
+}
+
+TEST_F(EventingTest, RepeatedSequenceIsAcceptedWithTheQuirk) {
+  int r = add("uuid:renderer-000004", 2, "Crafted", "<modelDescription>TOSHIBA LCDTV</modelDescription>");
+  std::string avt = subscribe(r, 2);
+  std::string rc = sid(r, 2, UPNP_CP_SERVICE_RC);
+  EXPECT_EQ(notify(avt, 5, avt_body("PLAYING")), 200);
+  EXPECT_EQ(notify(avt, 5, avt_body("PLAYING")), 200);
+  EXPECT_EQ(notify(rc, 2, rcs_body(10)), 200);
+  EXPECT_EQ(notify(rc, 2, rcs_body(11)), 200);
+  EXPECT_EQ(notify(rc, 1, rcs_body(12)), 412);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 4; }, 2000));
+  EXPECT_EQ(sequences(UPNP_CP_SERVICE_RC), (std::vector<uint32_t>{2, 2}));
+}
+
+TEST_F(EventingTest, SyntheticCountIsAddedToRealSequenceNumbers) {
+  int r = add("uuid:renderer-000005", 2);
+  std::string avt = subscribe(r, 2);
+  ASSERT_EQ(upnp_cp_lock_section(), 1);
+  static_cast<upnp_cp_renderer_record *>(cp_slot(r, 2)->kind_record)->avt.synthetic_count = 2;
+  upnp_cp_unlock_section();
+  EXPECT_EQ(notify(avt, 10, avt_body("PLAYING")), 200);
+  EXPECT_EQ(notify(avt, 10, avt_body("PLAYING")), 412);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 1; }, 2000));
+  EXPECT_EQ(received()[0].sequence, 12u);
+}
+
+TEST_F(EventingTest, HeaderChecksAnswer400And412) {
+  int r = add("uuid:renderer-000006", 2);
+  std::string avt = subscribe(r, 2);
+  EXPECT_EQ(notify(avt, -1, avt_body("PLAYING")), 412);  // known SID but no SEQ
+  EXPECT_EQ(send_notify(port_, avt, 0, avt_body("PLAYING"), ""), 400);  // no NT/NTS
+  EXPECT_EQ(send_notify(port_, avt, 0, avt_body("PLAYING"), "upnp:other"), 412);
+  EXPECT_EQ(send_notify(port_, "", 0, avt_body("PLAYING")), 412);
+  EXPECT_EQ(notify(avt, 0, "<x>no service named</x>"), 412);
+  EXPECT_EQ(stats().refused_malformed, 4u);
+  EXPECT_EQ(stats().refused_unidentified, 1u);
+  // None of it disturbed the numbering.
+  EXPECT_EQ(notify(avt, 0, avt_body("PLAYING")), 200);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 1; }, 2000));
+}
+
+TEST_F(EventingTest, SpoofedNotifiesAreRefusedAndCountedWhileRealEventsFlowInOrder) {
+  int r = add("uuid:renderer-000007", 2);
+  std::string avt = subscribe(r, 2);
+  std::string big(300 * 1024, ' ');
+  big = avt_body("PLAYING") + big;
+  for (int seq = 0; seq < 5; ++seq) {
+    EXPECT_EQ(notify("uuid:someone-else", seq, avt_body("STOPPED")), 412);
+    EXPECT_EQ(notify(avt, seq, avt_body("PLAYING")), 200);
+    EXPECT_EQ(notify(avt, seq, avt_body("STOPPED")), 412);                   // replayed sequence
+    EXPECT_EQ(notify(avt, seq + 1, avt_body("STOPPED"), "127.0.0.2"), 412);  // foreign address
+    EXPECT_EQ(notify(avt, seq + 1, big), 413);                               // oversized body
+    EXPECT_EQ(notify(avt, seq + 1, "<e:propertyset><LastChange>&lt;Event"), 412);  // malformed XML
+  }
+  ASSERT_TRUE(wait_until([&] { return received().size() == 5; }, 2000));
+  EXPECT_EQ(sequences(UPNP_CP_SERVICE_AVT), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+  for (const Received &e : received()) EXPECT_EQ(upnp_cp_get_event_TransportState(e.body.c_str()), 1);
+  upnp_cp_eventing_stats s = stats();
+  EXPECT_EQ(s.accepted, 5u);
+  EXPECT_EQ(s.refused_unknown_sid, 5u);
+  EXPECT_EQ(s.refused_sequence, 5u);
+  EXPECT_EQ(s.refused_foreign, 5u);
+  EXPECT_EQ(s.refused_too_large, 5u);
+  EXPECT_EQ(s.refused_malformed, 5u);
+  EXPECT_EQ(s.second_tries, 0u);
+}
+
+TEST_F(EventingTest, EventBeforeTheSubscriptionReplyIsMatchedOnTheSecondTry) {
+  std::vector<std::thread> senders;
+  std::mutex mutex;
+  std::vector<int> answers;
+  int port = port_;
+  bool first = true;
+  device_.subscribe_delay_ms = 100;
+  device_.before_answer = [&](const std::string &new_sid) {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (!first) return;
+    first = false;
+    senders.emplace_back([&, new_sid, port] {
+      int status = send_notify(port, new_sid, 0, avt_body("TRANSITIONING"));
+      std::lock_guard<std::mutex> h(mutex);
+      answers.push_back(status);
+    });
+  };
+  int r = add("uuid:renderer-000008", 2);
+  subscribe(r, 2);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 1; }, 3000));
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    for (std::thread &t : senders) t.join();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0], 200);
+  }
+  EXPECT_EQ(received()[0].sequence, 0u);
+  EXPECT_EQ(stats().second_tries, 1u);
+}
+
+TEST_F(EventingTest, FloodOfUnknownSidsIsRefusedAtOnceAndRealEventsGoOn) {
+  int r = add("uuid:renderer-000009", 2);
+  std::string avt = subscribe(r, 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // no exchange of ours is recent
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> flood;
+  std::atomic<int> refused{0};
+  for (int t = 0; t < 4; ++t) {
+    flood.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i)
+        if (send_notify(port_, "uuid:flood-" + std::to_string(t * 100 + i), i, avt_body("STOPPED")) == 412) ++refused;
+    });
+  }
+  for (int seq = 0; seq < 10; ++seq) EXPECT_EQ(notify(avt, seq, avt_body("PLAYING")), 200);
+  for (std::thread &t : flood) t.join();
+  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(refused.load(), 200);
+  // With a 250 ms wait each, 50 per sender would take 12.5 s.
+  EXPECT_LT(elapsed.count(), 5000);
+  EXPECT_EQ(stats().refused_unknown_sid, 200u);
+  EXPECT_EQ(stats().second_tries, 0u);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 10; }, 2000));
+  EXPECT_EQ(sequences(UPNP_CP_SERVICE_AVT), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+TEST_F(EventingTest, ServerContentDirectoryEventsReachTheCallback) {
+  int s = add("uuid:server-000010", 1);
+  std::string cds = subscribe(s, 1);
+  EXPECT_EQ(device_.requests("SUBSCRIBE")[0].path, "/000010/CDS/event");
+  EXPECT_EQ(notify(cds, 0, cds_body(7)), 200);
+  EXPECT_EQ(notify(cds, 1, avt_body("PLAYING")), 412);  // the SID is not a renderer's
+  ASSERT_TRUE(wait_until([&] { return received().size() == 1; }, 2000));
+  EXPECT_EQ(received()[0].kind, 1);
+  EXPECT_EQ(received()[0].index, s);
+  EXPECT_EQ(received()[0].service, UPNP_CP_SERVICE_CDS);
+  EXPECT_EQ(received()[0].body, cds_body(7));
+}
+
+TEST_F(EventingTest, PolledRendererProducesSyntheticTransportStateEvents) {
+  upnp_ini_file_setPropertyByKey(INI_DMR_STATE_POLL_INTERVAL, "1");
+  {
+    std::lock_guard<std::mutex> hold(device_.state_mutex);
+    device_.transport_state = "PLAYING";
+  }
+  int r = add("uuid:renderer-000011", 2, "WD TV Live");
+  ASSERT_EQ(upnp_cp_is_polled(r, 2), 1);
+  std::string avt = subscribe(r, 2);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 1; }, 4000));
+  {
+    std::lock_guard<std::mutex> hold(device_.state_mutex);
+    device_.transport_state = "PAUSED_PLAYBACK";
+  }
+  ASSERT_TRUE(wait_until([&] { return received().size() == 2; }, 4000));
+  std::vector<Received> events = received();
+  EXPECT_EQ(events[0].service, UPNP_CP_SERVICE_AVT);
+  EXPECT_EQ(events[0].body, text_and_free(upnp_cp_createSyntheticStateEvent(1, 0)));
+  EXPECT_EQ(events[1].body, text_and_free(upnp_cp_createSyntheticStateEvent(3, 0)));
+  EXPECT_EQ(events[0].sequence, 0u);  // none accepted yet (-1) plus a count of 1
+  EXPECT_EQ(events[1].sequence, 1u);
+  // No change, no event.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  EXPECT_EQ(received().size(), 2u);
+  // The device's own SEQ 0 now compares as 2.
+  EXPECT_EQ(notify(avt, 0, avt_body("PAUSED_PLAYBACK")), 200);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 3; }, 2000));
+  EXPECT_EQ(received()[2].sequence, 2u);
+  upnp_ini_file_setPropertyByKey(INI_DMR_STATE_POLL_INTERVAL, "5");
+}
+
+TEST_F(EventingTest, DisablingAndExitCancelSubscriptions) {
+  int r = add("uuid:renderer-000012", 2);
+  int s = add("uuid:server-000013", 1);
+  std::string avt = subscribe(r, 2);
+  std::string rc = sid(r, 2, UPNP_CP_SERVICE_RC);
+  std::string cds = subscribe(s, 1);
+  ASSERT_EQ(upnp_control_enable_auto_subscription(s, 0, 1), 0);
+  ASSERT_TRUE(wait_until([&] { return device_.requests("UNSUBSCRIBE").size() == 1; }, 3000));
+  EXPECT_NE(device_.requests("UNSUBSCRIBE")[0].header.find("SID: " + cds), std::string::npos);
+  ASSERT_TRUE(wait_until([&] { return sid(s, 1, UPNP_CP_SERVICE_CDS) == "<none>"; }, 2000));
+  EXPECT_EQ(upnp_cp_is_subscribed(s, 1), 0);
+  EXPECT_EQ(notify(cds, 0, cds_body(1)), 412);
+
+  upnp_control_exit();
+  auto cancels = device_.requests("UNSUBSCRIBE");
+  ASSERT_EQ(cancels.size(), 3u);
+  EXPECT_NE(cancels[1].header.find("SID: " + avt), std::string::npos);
+  EXPECT_NE(cancels[2].header.find("SID: " + rc), std::string::npos);
+}
+
+TEST_F(EventingTest, RegisteringNoCallbackEmptiesTheQueue) {
+  int r = add("uuid:renderer-000014", 2);
+  std::string avt = subscribe(r, 2);
+  ASSERT_EQ(upnp_cp_lock_section(), 1);
+  ASSERT_EQ(upnp_cp_add_subscription_event("<a/>", 1, r, 2, UPNP_CP_SERVICE_AVT), 200);
+  upnp_cp_unlock_section();
+  upnp_cp_register_subscription_callback(nullptr);
+  EXPECT_EQ(upnp_cp_eventing_queued(), 0);
+  EXPECT_EQ(upnp_cp_add_subscription_event("<a/>", 2, r, 2, UPNP_CP_SERVICE_AVT), 200);
+  EXPECT_EQ(upnp_cp_eventing_queued(), 0);
+  upnp_cp_register_subscription_callback(on_event);
+}
+
+}  // namespace
