@@ -51,6 +51,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_reduce.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_proxy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_avt_uri.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_avt_uri_best.cpp
 )
 
 # ---- Event subscription: GENA exchanges, subscription of the table's

@@ -5,6 +5,7 @@
 // 127.0.0.1 (order of Stop / SetAVTransportURI / Play, escaping).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -303,6 +304,19 @@ class Sending : public CpTest {
       }
       std::string action = r.soap_action.substr(r.soap_action.find('#') + 1);
       action = action.substr(0, action.size() - 1);
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (action == "Browse") {
+        char *escaped = upnp_xml_escape_cond(browse_result_.c_str(), 0);
+        std::string result = escaped;
+        upnp_free_impl(escaped);
+        return SoapServer::ok("<u:BrowseResponse xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\"><Result>" +
+                              result + "</Result><NumberReturned>1</NumberReturned><TotalMatches>1</TotalMatches>"
+                              "<UpdateID>1</UpdateID></u:BrowseResponse>");
+      }
+      if (action == "GetProtocolInfo") {
+        return SoapServer::ok("<u:GetProtocolInfoResponse xmlns:u=\"urn:schemas-upnp-org:service:ConnectionManager:1\">"
+                              "<Source></Source><Sink>" + sink_ + "</Sink></u:GetProtocolInfoResponse>");
+      }
       return SoapServer::ok("<u:" + action + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\"/>");
     }));
   }
@@ -315,9 +329,14 @@ class Sending : public CpTest {
   // A renderer with the given manufacturer and model whose services are
   // controlled at the SOAP server. Returns its index.
   int renderer(const std::string &tail, const std::string &manufacturer, const std::string &model) {
-    std::string udn = "uuid:renderer-avt-" + tail;
+    return device(tail, UPNP_CP_KIND_RENDERER, manufacturer, model);
+  }
+  int device(const std::string &tail, int kind, const std::string &manufacturer, const std::string &model) {
+    std::string udn = "uuid:device-avt-" + tail;
     std::string services;
-    const char *names[][2] = {{"ConnectionManager", "CM"}, {"RenderingControl", "RC"}, {"AVTransport", "AVT"}};
+    std::vector<std::vector<std::string>> names = {{"ConnectionManager", "CM"}, {"RenderingControl", "RC"},
+                                                   {"AVTransport", "AVT"}};
+    if (kind == UPNP_CP_KIND_SERVER) names = {{"ConnectionManager", "CM"}, {"ContentDirectory", "CDS"}};
     for (auto &n : names) {
       services += std::string("<service><serviceType>urn:schemas-upnp-org:service:") + n[0] +
                   ":1</serviceType><serviceId>urn:upnp-org:serviceId:" + n[1] + "</serviceId><controlURL>" +
@@ -326,21 +345,23 @@ class Sending : public CpTest {
     }
     server_.put("/" + tail + "/CM.xml", cp_test::scpd({"GetProtocolInfo"}));
     server_.put("/" + tail + "/RC.xml", cp_test::scpd({"GetVolume", "SetVolume"}));
+    server_.put("/" + tail + "/CDS.xml", cp_test::scpd({"Browse"}));
     server_.put("/" + tail + "/AVT.xml",
                 cp_test::scpd({"SetAVTransportURI", "SetNextAVTransportURI", "Stop", "Play", "GetTransportInfo"}));
     server_.put("/" + tail + "/desc.xml",
                 "<?xml version=\"1.0\"?><root xmlns=\"urn:schemas-upnp-org:device-1-0\"><specVersion><major>1</major>"
-                "<minor>0</minor></specVersion><device><deviceType>urn:schemas-upnp-org:device:MediaRenderer:1"
-                "</deviceType><friendlyName>Renderer " + tail + "</friendlyName><manufacturer>" + manufacturer +
+                "<minor>0</minor></specVersion><device><deviceType>urn:schemas-upnp-org:device:" +
+                    std::string(kind == UPNP_CP_KIND_SERVER ? "MediaServer" : "MediaRenderer") +
+                    ":1</deviceType><friendlyName>Device " + tail + "</friendlyName><manufacturer>" + manufacturer +
                     "</manufacturer><modelName>" + model + "</modelName><UDN>" + udn + "</UDN><serviceList>" +
                     services + "</serviceList></device></root>");
     std::string location = server_.url("/" + tail + "/desc.xml");
-    upnp_control_add_device(location.c_str(), udn.c_str(), "127.0.0.1:9000", 1800, UPNP_CP_KIND_RENDERER);
+    upnp_control_add_device(location.c_str(), udn.c_str(), "127.0.0.1:9000", 1800, kind);
     int index = -1;
     wait_until(
         [&] {
-          index = index_of(udn, UPNP_CP_KIND_RENDERER);
-          return index >= 0 && upnp_control_get_device_state(index, UPNP_CP_KIND_RENDERER) == UPNP_CP_STATE_READY;
+          index = index_of(udn, kind);
+          return index >= 0 && upnp_control_get_device_state(index, kind) == UPNP_CP_STATE_READY;
         },
         5000);
     return index;
@@ -375,10 +396,26 @@ class Sending : public CpTest {
     return text.data();
   }
 
+  void serve(const std::string &browse_result, const std::string &sink) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    browse_result_ = browse_result;
+    sink_ = sink;
+  }
+  std::vector<Call> calls_named(const std::string &name) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<Call> out;
+    for (const Call &c : calls_) {
+      if (action(c) == name) out.push_back(c);
+    }
+    return out;
+  }
+
   std::unique_ptr<SoapServer> soap_;
   std::mutex mutex_;
   std::vector<Call> calls_;
-  int set_fault_ = 0;
+  std::atomic<int> set_fault_{0};
+  std::string browse_result_;
+  std::string sink_;
 };
 
 TEST_F(Sending, StopPauseThenSetWithTheMetadataEscapedOnce) {
@@ -502,6 +539,94 @@ TEST_F(Sending, UnparsableMetadataIsSentAsGiven) {
   auto calls = avt_calls();
   ASSERT_EQ(2u, calls.size());
   EXPECT_EQ("&lt;DIDL-Lite&gt;&lt;item", element(calls[1], "CurrentURIMetaData"));
+}
+
+// ---- Best-choice forms.
+
+const char kSink[] = "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3,http-get:*:image/jpeg:*";
+
+TEST_F(Sending, BestResOfABrowsedObjectIsSentWithItsMetadata) {
+  serve(kSong, kSink);
+  int s = device("srv001", UPNP_CP_KIND_SERVER, "Acme", "Store");
+  int r = renderer("acme10", "Acme", "Player 1");
+  ASSERT_GE(s, 0);
+  ASSERT_GE(r, 0);
+  upnp_xml_node *tree = nullptr;
+  upnp_xml_node *res = nullptr;
+  ASSERT_EQ(0, upnp_cp_put_best_AVTransportURI(r, s, "64$0$1", &tree, &res));
+  ASSERT_NE(nullptr, res);
+  EXPECT_STREQ("http://127.0.0.1:8200/MediaItems/22.mp3?q=1&r=2", res->value);
+  EXPECT_EQ(res, upnp_xml_find_next_tag(upnp_xml_find_tag(tree, "res"), "res"));
+  upnp_xml_release(tree);
+  auto browse = calls_named("Browse");
+  ASSERT_EQ(1u, browse.size());
+  EXPECT_EQ("*", element(browse[0], "Filter"));
+  auto calls = avt_calls();
+  ASSERT_EQ(2u, calls.size());
+  EXPECT_EQ("SetAVTransportURI", action(calls[1]));
+  EXPECT_EQ("http://127.0.0.1:8200/MediaItems/22.mp3?q=1&amp;r=2", element(calls[1], "CurrentURI"));
+  upnp_xml_node *sent = upnp_xml_parse(metadata(calls[1]).c_str());
+  EXPECT_STREQ("Tom & Jerry <Live>", upnp_xml_find_tag_value(sent, "dc:title"));
+  upnp_xml_release(sent);
+}
+
+TEST_F(Sending, ReducedFilterRendererBrowsesWithTheReducedList) {
+  serve(kSong, kSink);
+  int s = device("srv002", UPNP_CP_KIND_SERVER, "Acme", "Store");
+  int r = renderer("sonos2", "Sonos, Inc.", "Sonos ZP90");
+  ASSERT_GE(s, 0);
+  ASSERT_GE(r, 0);
+  ASSERT_EQ(0, upnp_cp_put_best_NextAVTransportURI(r, s, "64$0$1", nullptr, nullptr));
+  auto browse = calls_named("Browse");
+  ASSERT_EQ(1u, browse.size());
+  EXPECT_NE(std::string::npos, element(browse[0], "Filter").find(upnp_cp_reduced_filter));
+  auto calls = avt_calls();
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ("SetNextAVTransportURI", action(calls[0]));
+  upnp_xml_node *sent = upnp_xml_parse(metadata(calls[0], "NextURIMetaData").c_str());
+  EXPECT_EQ((std::vector<std::string>{"dc:title", "upnp:artist", "upnp:album", "upnp:albumArtURI", "upnp:class",
+                                      "res"}),
+            child_names(sent));
+  upnp_xml_release(sent);
+}
+
+TEST_F(Sending, NothingPlayableSendsNothing) {
+  serve(kSong, "http-get:*:video/mp4:*");
+  int s = device("srv003", UPNP_CP_KIND_SERVER, "Acme", "Store");
+  int r = renderer("acme11", "Acme", "Player 1");
+  ASSERT_GE(s, 0);
+  ASSERT_GE(r, 0);
+  upnp_xml_node *tree = reinterpret_cast<upnp_xml_node *>(1);
+  EXPECT_EQ(9, upnp_cp_put_best_AVTransportURI(r, s, "64$0$1", &tree, nullptr));
+  EXPECT_EQ(nullptr, tree);
+  EXPECT_EQ(9, upnp_cp_play_best_AVTransportURI3(r, kSong, nullptr, nullptr));
+  EXPECT_EQ(2, upnp_cp_put_best_AVTransportURI(r, s, nullptr, nullptr, nullptr));
+  EXPECT_TRUE(avt_calls().empty());
+}
+
+TEST_F(Sending, BestFromDidlTextThenPlay) {
+  serve("", kSink);
+  int r = renderer("acme12", "Acme", "Player 1");
+  ASSERT_GE(r, 0);
+  const char *didl =
+      "<DIDL-Lite><item id=\"9\"><dc:title>Pic</dc:title><upnp:class>object.item.imageItem.photo</upnp:class>"
+      "<res protocolInfo=\"http-get:*:image/png:*\">http://127.0.0.1:8200/p.png</res>"
+      "<res protocolInfo=\"http-get:*:image/jpeg:*\" resolution=\"800x600\">http://127.0.0.1:8200/p.jpg</res>"
+      "</item></DIDL-Lite>";
+  char *escaped = upnp_xml_escape_cond(didl, 0);
+  upnp_xml_node *tree = nullptr;
+  upnp_xml_node *res = nullptr;
+  ASSERT_EQ(0, upnp_cp_play_best_AVTransportURI3(r, escaped, &tree, &res));
+  upnp_free_impl(escaped);
+  ASSERT_NE(nullptr, res);
+  EXPECT_STREQ("http://127.0.0.1:8200/p.jpg", res->value);
+  upnp_xml_release(tree);
+  std::vector<std::string> order;
+  for (const Call &c : avt_calls()) order.push_back(action(c));
+  EXPECT_EQ((std::vector<std::string>{"Stop", "SetAVTransportURI", "Play"}), order);
+  EXPECT_EQ("http://127.0.0.1:8200/p.jpg", element(avt_calls()[1], "CurrentURI"));
+  ASSERT_EQ(0, upnp_cp_put_best_AVTransportURI2(r, 1, didl, nullptr, nullptr));
+  EXPECT_EQ("SetNextAVTransportURI", action(avt_calls().back()));
 }
 
 }  // namespace
