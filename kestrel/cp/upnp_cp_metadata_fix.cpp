@@ -100,7 +100,11 @@ extern "C" int fixDuration(upnp_xml_node *res) {
   if (res == nullptr) return 0;
   const char *pi = upnp_xml_find_attribute_value(res, "protocolInfo");
   if (pi != nullptr && std::strstr(pi, "image/") != nullptr) return 0;
-  if (attribute(res, "duration") != nullptr) return 0;
+  // An empty duration counts as none: the compliant writer would leave it
+  // out and the renderer would see no duration at all.
+  upnp_xml_attribute *duration = attribute(res, "duration");
+  if (duration != nullptr && duration->value != nullptr && duration->value[0] != '\0') return 0;
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, __func__, "Adding duration for protocol info %s", pi ? pi : "");
+  if (duration != nullptr) return upnp_xml_set_attribute_value(duration, UPNP_CP_DEFAULT_DURATION) == 0 ? 1 : -1;
   return upnp_xml_add_attribute(res, "duration", UPNP_CP_DEFAULT_DURATION) != nullptr ? 1 : -1;
 }

@@ -123,6 +123,10 @@ TEST(FixUpRes, CompleteOrUnusableTextsStay) {
   EXPECT_EQ(full, f.protocol_info);
   EXPECT_EQ("0:03:10.000", f.duration);
   EXPECT_EQ(0, fix("audio/mpeg").flags_changed);
+  // An empty duration is given the default like a missing one.
+  Fixed empty = fix(full, " duration=\"\"");
+  EXPECT_EQ(1, empty.duration_added);
+  EXPECT_EQ("99:59:59", empty.duration);
   EXPECT_EQ(0, fixUpResElem(nullptr));
   EXPECT_EQ(0, fixDuration(nullptr));
 }
