@@ -13,6 +13,7 @@
 namespace {
 
 std::atomic<int> g_exchanges{0};
+std::atomic<int64_t> g_requested_timeout{0};
 std::atomic<uint64_t> g_last_exchange_end_ms{0};
 
 // What identifies a service record between the copy and the commit.
@@ -81,6 +82,8 @@ bool belongs(upnp_cp_device *device, const upnp_cp_service *service) {
 
 }  // namespace
 
+extern "C" void upnp_cp_set_requested_timeout(int64_t seconds) { g_requested_timeout.store(seconds > 0 ? seconds : 0); }
+
 void cp_subscription_exchange_begin(void) { g_exchanges.fetch_add(1); }
 
 void cp_subscription_exchange_end(void) {
@@ -116,7 +119,7 @@ extern "C" int upnp_cp_subscribe_service(upnp_cp_device *device, upnp_cp_service
   char *sid = dup(service->sid);
   char *callback = dup(device->interface);
   char *event_url = dup(service->event_url);
-  int64_t timeout = service->timeout;
+  int64_t timeout = service->sid != nullptr && service->timeout >= 1 ? service->timeout : g_requested_timeout.load();
   if (service->sid == nullptr) service->sequence = 0xFFFFFFFFu;
   cp_subscription_exchange_begin();
   give(unlock);

@@ -1,0 +1,241 @@
+// Event subscriptions against the lab's real peers (run through
+// tests/lab/lab.sh run): the renderer's LastChange events for play, pause,
+// stop and volume reach the callback in order through our HTTP server,
+// renewal before expiry with a short subscription time, a renderer stopped
+// without byebye ends its subscriptions cleanly, and the media server's
+// ContentDirectory events when its content changes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/upnp_ini_file.h"
+#include "base/upnp_log.h"
+#include "base/upnp_mem.h"
+#include "base/upnp_xml.h"
+#include "cp/upnp_cp.h"
+#include "cp/upnp_cp_eventing.h"
+#include "cp/upnp_soap.h"
+#include "cp_test_util.h"
+
+using cp_test::wait_until;
+
+namespace {
+
+std::string env(const char *name) {
+  const char *value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+int lab(const std::string &command) {
+  std::string line = std::string(CP_SOURCE_DIR) + "/tests/lab/lab.sh " + command + " >/dev/null 2>&1";
+  return std::system(line.c_str());
+}
+
+struct Received {
+  int kind, index;
+  unsigned int service;
+  uint32_t sequence;
+  std::string body;
+};
+
+std::mutex g_mutex;
+std::vector<Received> g_events;
+
+void on_event(int kind, int index, unsigned int service, uint32_t sequence, const char *body) {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  g_events.push_back({kind, index, service, sequence, body ? body : ""});
+}
+
+std::vector<Received> events() {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  return g_events;
+}
+
+class EventingLab : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (env("LAB_ADDR").empty()) return;
+    upnp_mem_init();
+    upnp_ini_file_init();
+    upnp_ini_file_dmc_init();
+    if (!env("CP_LAB_LOG").empty()) {
+      upnp_log_init(env("CP_LAB_LOG").c_str());
+      upnp_log_set_sources(0xFFFFFFFFu);
+      upnp_log_set_level(LOG_LEVEL_DEBUG);
+    } else {
+      upnp_log_set_level(LOG_LEVEL_CRITICAL);
+    }
+    upnp_ini_file_setPropertyByKey(INI_HTTPPORT, "9000");
+    upnp_cp_set_requested_timeout(20);
+    s_started = upnp_control_init2(0) == 0;
+    upnp_cp_register_subscription_callback(on_event);
+  }
+  static void TearDownTestSuite() {
+    if (!s_started) return;
+    upnp_control_exit();
+    upnp_cp_register_subscription_callback(nullptr);
+    upnp_cp_set_requested_timeout(0);
+    upnp_ini_file_release_on_exit();
+  }
+  void SetUp() override {
+    if (env("LAB_ADDR").empty()) GTEST_SKIP() << "not inside the lab";
+    ASSERT_TRUE(s_started);
+    std::lock_guard<std::mutex> hold(g_mutex);
+    g_events.clear();
+  }
+  int usable_index(const std::string &udn, int kind) {
+    int index = -1;
+    wait_until([&] {
+      index = upnp_control_get_device_index(udn.c_str(), kind);
+      return index >= 0 && upnp_cp_isValidIndex(index, kind);
+    }, 20000);
+    return index;
+  }
+  std::string sid(int index, int kind, unsigned int service) {
+    char *text = upnp_cp_get_service_sid(index, kind, service);
+    std::string out = text != nullptr ? text : "";
+    upnp_free_impl(text);
+    return out;
+  }
+  // Waits for an event of service whose body holds needle.
+  bool wait_event(unsigned int service, const std::string &needle, int ms) {
+    return wait_until([&] {
+      for (const Received &e : events())
+        if (e.service == service && e.body.find(needle) != std::string::npos) return true;
+      return false;
+    }, ms);
+  }
+  static bool s_started;
+};
+
+bool EventingLab::s_started = false;
+
+TEST_F(EventingLab, RendererEventsForPlayPauseStopAndVolumeArriveInOrder) {
+  int r = usable_index(env("LAB_RENDERER1_UDN"), 2);
+  ASSERT_GE(r, 0);
+  ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
+  ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(r, 2) == 1; }, 10000));
+  EXPECT_FALSE(sid(r, 2, UPNP_CP_SERVICE_AVT).empty());
+  EXPECT_FALSE(sid(r, 2, UPNP_CP_SERVICE_RC).empty());
+  // The renderer's initial events of both services.
+  ASSERT_TRUE(wait_event(UPNP_CP_SERVICE_AVT, "TransportState", 5000));
+  ASSERT_TRUE(wait_event(UPNP_CP_SERVICE_RC, "Volume", 5000));
+
+  std::string url = env("LAB_HTTP_URL");
+  if (!url.empty() && url.back() != '/') url += '/';
+  url += "media/music/tone-3s.wav";
+  std::string meta =
+      "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+      "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\"><item id=\"1\" parentID=\"0\" restricted=\"1\">"
+      "<dc:title>Tone</dc:title><upnp:class>object.item.audioItem.musicTrack</upnp:class>"
+      "<res protocolInfo=\"http-get:*:audio/wav:*\">" + url + "</res></item></DIDL-Lite>";
+  ASSERT_EQ(upnp_set_AVTransportURI(r, url.c_str(), meta.c_str()), 0);
+  ASSERT_EQ(upnp_play(r), 0);
+  EXPECT_TRUE(wait_event(UPNP_CP_SERVICE_AVT, "TransportState val=&quot;PLAYING", 10000));
+  ASSERT_EQ(upnp_pause(r), 0);
+  EXPECT_TRUE(wait_event(UPNP_CP_SERVICE_AVT, "TransportState val=&quot;PAUSED_PLAYBACK", 5000));
+  ASSERT_EQ(upnp_stop(r), 0);
+  EXPECT_TRUE(wait_event(UPNP_CP_SERVICE_AVT, "TransportState val=&quot;STOPPED", 5000));
+  ASSERT_EQ(upnp_set_Volume(r, 23), 0);
+  EXPECT_TRUE(wait_event(UPNP_CP_SERVICE_RC, "val=&quot;23&quot;", 5000));
+
+  // Per service the sequence numbers rise, and the states came in the order
+  // the actions were sent.
+  std::vector<std::string> states;
+  uint32_t last[16] = {};
+  bool first[16];
+  std::fill(first, first + 16, true);
+  for (const Received &e : events()) {
+    EXPECT_EQ(e.kind, 2);
+    EXPECT_EQ(e.index, r);
+    if (!first[e.service]) {
+      EXPECT_GT(e.sequence, last[e.service]) << e.service;
+    }
+    first[e.service] = false;
+    last[e.service] = e.sequence;
+    int state = e.service == UPNP_CP_SERVICE_AVT ? upnp_cp_get_event_TransportState(e.body.c_str()) : -1;
+    if (state >= 0 && (states.empty() || states.back() != upnp_transport_state_text(state)))
+      states.push_back(upnp_transport_state_text(state));
+  }
+  std::vector<std::string> tail;
+  for (const std::string &s : states)
+    if (s == "PLAYING" || s == "PAUSED_PLAYBACK" || (s == "STOPPED" && !tail.empty())) tail.push_back(s);
+  EXPECT_EQ(tail, (std::vector<std::string>{"PLAYING", "PAUSED_PLAYBACK", "STOPPED"}));
+  upnp_cp_eventing_stats stats{};
+  upnp_cp_eventing_get_stats(&stats);
+  EXPECT_EQ(stats.refused_sequence + stats.refused_unknown_sid + stats.refused_foreign, 0u);
+}
+
+TEST_F(EventingLab, ShortSubscriptionIsRenewedBeforeItLapses) {
+  int r = usable_index(env("LAB_RENDERER1_UDN"), 2);
+  ASSERT_GE(r, 0);
+  if (upnp_cp_is_subscribed(r, 2) == 0) {
+    ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
+    ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(r, 2) == 1; }, 10000));
+  }
+  std::string before = sid(r, 2, UPNP_CP_SERVICE_AVT);
+  uint64_t next = upnp_cp_next_resubscription_time();
+  ASSERT_GT(next, 0u);
+  // Granted 20 s (or less): renewal at half of it.
+  EXPECT_LE(next, upnp_cp_now() + 10);
+  // Past the full 20 s the subscription still holds with the same SID.
+  std::this_thread::sleep_for(std::chrono::seconds(25));
+  EXPECT_EQ(sid(r, 2, UPNP_CP_SERVICE_AVT), before);
+  EXPECT_GT(upnp_cp_next_resubscription_time(), next);
+}
+
+TEST_F(EventingLab, EventsStillFlowAfterRenewals) {
+  int r = usable_index(env("LAB_RENDERER1_UDN"), 2);
+  ASSERT_GE(r, 0);
+  ASSERT_EQ(upnp_cp_is_subscribed(r, 2), 1);
+  ASSERT_EQ(upnp_set_Volume(r, 31), 0);
+  EXPECT_TRUE(wait_event(UPNP_CP_SERVICE_RC, "val=&quot;31&quot;", 5000));
+}
+
+TEST_F(EventingLab, ServerContentDirectoryEventsWhenContentChanges) {
+  int s = usable_index(env("LAB_SERVER_UDN"), 1);
+  ASSERT_GE(s, 0);
+  ASSERT_EQ(upnp_control_enable_auto_subscription(s, 1, 1), 0);
+  ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(s, 1) == 1; }, 10000));
+  ASSERT_TRUE(wait_event(UPNP_CP_SERVICE_CDS, "SystemUpdateID", 5000)) << "initial event";
+  size_t initial = events().size();
+  std::string media = env("LAB_MEDIA");
+  {
+    std::ifstream in(media + "/music/tone-3s.wav", std::ios::binary);
+    std::ofstream out(media + "/music/eventing-added.wav", std::ios::binary);
+    out << in.rdbuf();
+  }
+  bool changed = wait_until([&] { return events().size() > initial; }, 45000);
+  std::remove((media + "/music/eventing-added.wav").c_str());
+  ASSERT_TRUE(changed) << "no ContentDirectory event within 45 s of a new file";
+  for (const Received &e : events()) {
+    EXPECT_EQ(e.kind, 1);
+    EXPECT_EQ(e.service, UPNP_CP_SERVICE_CDS);
+  }
+}
+
+TEST_F(EventingLab, RendererKilledWithoutByebyeEndsItsSubscriptions) {
+  int r = usable_index(env("LAB_RENDERER1_UDN"), 2);
+  ASSERT_GE(r, 0);
+  ASSERT_EQ(upnp_cp_is_subscribed(r, 2), 1);
+  ASSERT_EQ(lab("stop renderer1"), 0);
+  // The next renewal cannot connect: the device is invalidated, verified and
+  // removed; its subscriptions go with it.
+  upnp_ini_file_setPropertyByKey(INI_REVALIDATE_TIME, "2");
+  bool gone = wait_until([&] { return sid(r, 2, UPNP_CP_SERVICE_AVT).empty(); }, 40000);
+  upnp_ini_file_setPropertyByKey(INI_REVALIDATE_TIME, "15");
+  EXPECT_TRUE(gone);
+  ASSERT_EQ(lab("start renderer1"), 0);
+  int again = usable_index(env("LAB_RENDERER1_UDN"), 2);
+  EXPECT_EQ(again, r);
+}
+
+}  // namespace
