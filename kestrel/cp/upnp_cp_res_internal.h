@@ -20,11 +20,13 @@ size_t res_profile_span(const char *protocol_info, const char **value_out);
 /* The first item (else container) element of a DIDL-Lite tree, or none. */
 upnp_xml_node *res_find_object(upnp_xml_node *didl);
 /* HEAD request: true when the URL answered with a 2xx status within the time
- * bound; *length_out (when given) receives its Content-Length (0 when none). */
+ * bound; *length_out (when given) receives its Content-Length (0 when none).
+ * Goes through the installed information-request function. */
 bool res_head_request(const char *url, long long *length_out);
-/* Whether the scaled-up picture may send its information request (on by
- * default; the fuzz target turns it off so that no input reaches the
- * network). */
-void res_allow_requests(bool allowed);
+/* Replaces the information request of the scaled-up picture (none: the HTTP
+ * client's HEAD request again). The fuzz target installs a stand-in so that
+ * no input reaches the network. */
+typedef bool (*res_head_function)(const char *url, long long *length_out);
+void res_set_head_function(res_head_function function);
 
 #endif

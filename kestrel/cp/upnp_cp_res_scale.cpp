@@ -19,8 +19,6 @@ constexpr unsigned int kTargetWidth = 1920;
 constexpr unsigned int kTargetHeight = 1080;
 constexpr unsigned int kHeadTimeoutMs = 5000;
 
-std::atomic<bool> g_requests_allowed{true};
-
 // "_SM", else "_TN", becomes "_LRG" (first occurrence).
 bool to_large_profile(std::string *text) {
   size_t at = text->find("_SM");
@@ -34,13 +32,7 @@ upnp_xml_attribute *find_attribute(upnp_xml_node *node, const char *name) {
   return upnp_xml_find_attribute(node->attributes, name);
 }
 
-}  // namespace
-
-void res_allow_requests(bool allowed) { g_requests_allowed = allowed; }
-
-bool res_head_request(const char *url, long long *length_out) {
-  if (length_out != nullptr) *length_out = 0;
-  if (!g_requests_allowed) return false;
+bool http_head_request(const char *url, long long *length_out) {
   int s = HTTP_open(url);
   if (s < 0) return false;
   setSockOptReceiveTimeout(s, kHeadTimeoutMs);
@@ -55,6 +47,19 @@ bool res_head_request(const char *url, long long *length_out) {
   }
   upnp_socket_close(s);
   return answered;
+}
+
+std::atomic<res_head_function> g_head_function{http_head_request};
+
+}  // namespace
+
+void res_set_head_function(res_head_function function) {
+  g_head_function = function != nullptr ? function : http_head_request;
+}
+
+bool res_head_request(const char *url, long long *length_out) {
+  if (length_out != nullptr) *length_out = 0;
+  return g_head_function.load()(url, length_out);
 }
 
 extern "C" upnp_xml_node *createScaledUpImageRes(upnp_xml_node *thumbnail) {
