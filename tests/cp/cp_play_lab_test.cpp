@@ -177,4 +177,38 @@ TEST_F(PlayLab, NextTrackIsAcceptedOrRefusedAsTheRendererSays) {
   EXPECT_TRUE(rc == 0 || rc == 401 || rc == UPNP_E_NOT_IMPLEMENTED || rc == UPNP_E_INVALID_DEVICE) << rc;
 }
 
+TEST_F(PlayLab, CraftedItemPlaysTheResTheRendererLists) {
+  char *list = nullptr;
+  ASSERT_EQ(0, upnp_cp_get_protocolinfo(renderer_, &list));
+  std::string sink = take(list);
+  std::string wav_type;
+  for (const char *t : {"audio/x-wav", "audio/wav", "audio/wave"}) {
+    if (wav_type.empty() && sink.find(std::string(":") + t + ":") != std::string::npos) wav_type = t;
+  }
+  if (wav_type.empty()) GTEST_SKIP() << "the renderer lists no WAV: " << sink;
+  std::string url = env("LAB_HTTP_URL");
+  if (!url.empty() && url.back() != '/') url += '/';
+  url += "media/music/tone-3s.wav";
+  // A res of a type the renderer does not list comes first; a JPEG (the
+  // wrong type for an audio item) last.
+  std::string didl =
+      "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+      "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\"><item id=\"crafted\" parentID=\"0\" restricted=\"1\">"
+      "<dc:title>Tone &amp; Co</dc:title><upnp:class>object.item.audioItem.musicTrack</upnp:class>"
+      "<res protocolInfo=\"http-get:*:audio/x-lumet-unknown:*\">" + url + "?unknown</res>"
+      "<res protocolInfo=\"http-get:*:" + wav_type + ":*\">" + url + "</res>"
+      "<res protocolInfo=\"http-get:*:image/jpeg:*\">" + env("LAB_HTTP_URL") + "media/pictures/photo1.jpg</res>"
+      "</item></DIDL-Lite>";
+  upnp_xml_node *tree = nullptr;
+  upnp_xml_node *res = nullptr;
+  ASSERT_EQ(0, upnp_cp_play_best_AVTransportURI3(renderer_, didl.c_str(), &tree, &res));
+  std::string chosen = res->value;
+  upnp_xml_release(tree);
+  std::printf("chosen %s among 3 res\n", chosen.c_str());
+  EXPECT_EQ(url, chosen);
+  EXPECT_EQ("PLAYING", wait_state("PLAYING", 10));
+  EXPECT_EQ(url, current_uri());
+  EXPECT_EQ(0, upnp_stop(renderer_));
+}
+
 }  // namespace
