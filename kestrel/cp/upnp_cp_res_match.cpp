@@ -2,6 +2,7 @@
 // into the candidate slots of the object being examined.
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "base/upnp_log.h"
 #include "cp/upnp_cp.h"
@@ -23,10 +24,10 @@ struct Match {
 
 bool occurs(const char *list, const char *begin, size_t length) {
   if (length == 0) return false;  // an empty value would match anything
-  return std::string(list).find(std::string(begin, length)) != std::string::npos;
+  return std::string_view(list).find(std::string_view(begin, length)) != std::string_view::npos;
 }
 
-// Reads "rate=" and "channels=" of one LPCM text (bounded by `end`).
+// Reads "rate=" and "channels=" of one LPCM text.
 // rate 0 / channels 0: absent or unreadable.
 void lpcm_values(const std::string &text, unsigned long *rate, unsigned long *channels) {
   *rate = 0;

@@ -321,6 +321,90 @@ TEST_F(ResTest, DtcpContentNeedsTheRendererToSpeakDtcp) {
             0);
 }
 
+// ---- Items as the lab's media server sends them (recorded from the lab) ----
+
+const std::string kLab = "http://169.254.77.1:8200/";
+const char kDidlOpen[] =
+    "<DIDL-Lite xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\" "
+    "xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" xmlns:dlna=\"urn:schemas-dlna-org:metadata-1-0/\">\n";
+
+const std::string kLabSong = std::string(kDidlOpen) +
+    "<item id=\"1$4$0\" parentID=\"1$4\" restricted=\"1\" refID=\"64$0$0$0$0\"><dc:title>First Song</dc:title>"
+    "<upnp:class>object.item.audioItem.musicTrack</upnp:class><dc:creator>Alpha Artist</dc:creator>"
+    "<upnp:artist>Alpha Artist</upnp:artist><upnp:album>First Album</upnp:album><upnp:genre>Rock</upnp:genre>"
+    "<upnp:originalTrackNumber>1</upnp:originalTrackNumber><res size=\"40684\" duration=\"0:00:05.104\" "
+    "bitrate=\"62000\" sampleFrequency=\"44100\" nrAudioChannels=\"2\" protocolInfo=\"http-get:*:audio/mpeg:"
+    "DLNA.ORG_PN=MP3;DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=01700000000000000000000000000000\">"
+    "http://169.254.77.1:8200/MediaItems/24.mp3</res><upnp:albumArtURI dlna:profileID=\"JPEG_TN\" "
+    "xmlns:dlna=\"urn:schemas-dlna-org:metadata-1-0/\">http://169.254.77.1:8200/AlbumArt/1-24.jpg</upnp:albumArtURI>"
+    "</item></DIDL-Lite>";
+const std::string kLabFlac = std::string(kDidlOpen) +
+    "<item id=\"1$4$3\" parentID=\"1$4\" restricted=\"1\" refID=\"64$0$1$0$0\"><dc:title>\xC3\x9Cn\xC3\xAF" "code "
+    "T\xC3\xAFtle</dc:title><upnp:class>object.item.audioItem.musicTrack</upnp:class><res size=\"76043\" "
+    "duration=\"0:00:03.989\" bitrate=\"152696\" sampleFrequency=\"48000\" nrAudioChannels=\"2\" "
+    "protocolInfo=\"http-get:*:audio/x-flac:*\">http://169.254.77.1:8200/MediaItems/34.flac</res></item></DIDL-Lite>";
+const std::string kLabPhoto1 = std::string(kDidlOpen) +
+    "<item id=\"3$B$0\" parentID=\"3$B\" restricted=\"1\" refID=\"64$2$0\"><dc:title>photo1</dc:title>"
+    "<upnp:class>object.item.imageItem.photo</upnp:class><res size=\"200872\" resolution=\"640x480\" "
+    "protocolInfo=\"http-get:*:image/jpeg:DLNA.ORG_PN=JPEG_SM;DLNA.ORG_OP=01;DLNA.ORG_CI=0;"
+    "DLNA.ORG_FLAGS=00F00000000000000000000000000000\">http://169.254.77.1:8200/MediaItems/117.jpg</res>"
+    "<res resolution=\"160x120\" protocolInfo=\"http-get:*:image/jpeg:DLNA.ORG_PN=JPEG_TN;DLNA.ORG_CI=1;"
+    "DLNA.ORG_FLAGS=00F00000000000000000000000000000\">http://169.254.77.1:8200/Resized/117.jpg?width=160,height=120"
+    "</res></item></DIDL-Lite>";
+const std::string kLabPhoto2 = std::string(kDidlOpen) +
+    "<item id=\"3$B$1\" parentID=\"3$B\" restricted=\"1\" refID=\"64$2$1\"><dc:title>photo2</dc:title>"
+    "<upnp:class>object.item.imageItem.photo</upnp:class><res size=\"13752\" resolution=\"800x600\" "
+    "protocolInfo=\"http-get:*:image/jpeg:DLNA.ORG_PN=JPEG_MED;DLNA.ORG_OP=01;DLNA.ORG_CI=0;"
+    "DLNA.ORG_FLAGS=00F00000000000000000000000000000\">http://169.254.77.1:8200/MediaItems/121.jpg</res>"
+    "<res resolution=\"640x479\" protocolInfo=\"http-get:*:image/jpeg:DLNA.ORG_PN=JPEG_SM;DLNA.ORG_CI=1;"
+    "DLNA.ORG_FLAGS=00F00000000000000000000000000000\">http://169.254.77.1:8200/Resized/121.jpg?width=640,height=479"
+    "</res><res resolution=\"160x119\" protocolInfo=\"http-get:*:image/jpeg:DLNA.ORG_PN=JPEG_TN;DLNA.ORG_CI=1;"
+    "DLNA.ORG_FLAGS=00F00000000000000000000000000000\">http://169.254.77.1:8200/Resized/121.jpg?width=160,height=119"
+    "</res></item></DIDL-Lite>";
+const std::string kLabClip = std::string(kDidlOpen) +
+    "<item id=\"2$8$0\" parentID=\"2$8\" restricted=\"1\" refID=\"64$3$0\"><dc:title>clip</dc:title>"
+    "<upnp:class>object.item.videoItem</upnp:class><dc:date>2026-12-08T21:22:55</dc:date><res size=\"1130590\" "
+    "duration=\"0:00:03.000\" bitrate=\"376863\" sampleFrequency=\"44100\" nrAudioChannels=\"2\" "
+    "resolution=\"320x240\" protocolInfo=\"http-get:*:video/x-msvideo:*\">http://169.254.77.1:8200/MediaItems/125.avi"
+    "</res></item></DIDL-Lite>";
+const std::string kLabWav = std::string(kDidlOpen) +
+    "<item id=\"64$0$2\" parentID=\"64$0\" restricted=\"1\"><dc:title>tone-3s</dc:title>"
+    "<upnp:class>object.item.audioItem.musicTrack</upnp:class><res size=\"528440\" duration=\"0:00:02.995\" "
+    "bitrate=\"1411200\" sampleFrequency=\"44100\" nrAudioChannels=\"2\" protocolInfo=\"http-get:*:audio/x-wav:*\">"
+    "http://169.254.77.1:8200/MediaItems/41.wav</res></item></DIDL-Lite>";
+
+TEST_F(ResTest, LabServerItemsOnTheLabRendererAndPickyDevices) {
+  // Audio: the lab renderer takes MP3, FLAC and WAV by MIME type; the picky
+  // TV only the MP3 (by profile); the plain player no WAV.
+  EXPECT_EQ(choose(kLabRendererSink, kLabSong), kLab + "MediaItems/24.mp3");
+  EXPECT_EQ(choose(kPickyTv, kLabSong), kLab + "MediaItems/24.mp3");
+  EXPECT_EQ(choose(kLabRendererSink, kLabFlac), kLab + "MediaItems/34.flac");
+  EXPECT_EQ(playable(kPickyTv, kLabFlac), UPNP_CP_NOT_FOUND);
+  EXPECT_EQ(choose(kLabRendererSink, kLabWav), kLab + "MediaItems/41.wav");
+  EXPECT_EQ(playable(kAudioPlayer, kLabWav), UPNP_CP_NOT_FOUND);
+  // The same WAV on an audio player whose extra entries add WAV (an L16
+  // list without wav).
+  char *extra = nullptr;
+  ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model(nullptr, "http-get:*:audio/L16:*", &extra), 0);
+  std::string with_extra = std::string("http-get:*:audio/L16:*,") + extra;
+  upnp_free_impl(extra);
+  EXPECT_EQ(playable(with_extra.c_str(), kLabWav), 0);
+
+  // Pictures: the 800x600 original is plain OK on the lab renderer and best
+  // on the picky TV; its scaled copies are transcoded thumbnails.
+  EXPECT_EQ(choose(kLabRendererSink, kLabPhoto2), kLab + "MediaItems/121.jpg");
+  EXPECT_EQ(choose(kPickyTv, kLabPhoto2), kLab + "MediaItems/121.jpg");
+  // On a 640x480 screen the original is too large and the 640x479 copy fits
+  // exactly by its width.
+  EXPECT_EQ(choose(kPickyTv, kLabPhoto2, 640, 480), kLab + "Resized/121.jpg?width=640,height=479");
+  // Only small pictures: the larger thumbnail (the 640x480 original).
+  EXPECT_EQ(choose(kLabRendererSink, kLabPhoto1), kLab + "MediaItems/117.jpg");
+
+  // Video: AVI is known to the lab renderer only.
+  EXPECT_EQ(choose(kLabRendererSink, kLabClip), kLab + "MediaItems/125.avi");
+  EXPECT_EQ(playable(kPickyTv, kLabClip), UPNP_CP_NOT_FOUND);
+}
+
 // ---- Choice rules ----
 
 TEST_F(ResTest, FirstOfTwoBestResourcesInDocumentOrder) {
