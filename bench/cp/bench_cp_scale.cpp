@@ -200,12 +200,13 @@ Figures start_in_child(int slots, int wanted) {
 // web root, and the responder in the peers' namespace.
 struct Crafted {
   std::vector<std::string> dirs;
+  std::string list_path;
   pid_t responder = -1;
   int out = -1;
 
   bool start(const std::string &script) {
     std::string www = env("LAB_WWW");
-    std::string list_path = www + "/desc/cp-scale-list.txt";
+    list_path = www + "/desc/cp-scale-list.txt";
     std::ofstream list(list_path);
     const char *type = "urn:schemas-upnp-org:device:MediaServer:1";
     for (int i = 1; i <= kCrafted; ++i) {
@@ -245,6 +246,7 @@ struct Crafted {
       waitpid(responder, &status, 0);
     }
     if (out >= 0) close(out);
+    if (!list_path.empty()) unlink(list_path.c_str());
     for (const std::string &d : dirs) {
       for (const char *f : {"/desc.xml", "/CDS.xml", "/CM.xml"}) unlink((d + f).c_str());
       rmdir(d.c_str());
