@@ -59,8 +59,8 @@ int upnp_cp_get_proxy_base(int kind, char **base_out);
  * A proxy decodes it by taking the last path segment, splitting it at its
  * only '.' (if any) and percent-decoding the part before it. The extension
  * must consist of letters and digits only (at most 15); another one is left
- * out. A new accounted text, or none without memory or without base or
- * URL. */
+ * out. A new accounted text, or none without memory, without base or with
+ * a missing or empty URL. */
 char *upnp_util_create_embedded_url(const char *base, const char *url, const char *extension);
 /* The inverse for a proxy: `embedded` must start with `base` (trailing '/'
  * of the base ignored) followed by '/'. *url_out receives the decoded URL,

@@ -107,9 +107,15 @@ extern "C" int upnp_cp_adapt_metadata(const char *model_name, const char *proxy_
   }
   if (result == UPNP_CP_OK && changed) {
     upnp_string *written = upnp_xml_tree_to_compliant_string(tree, 0, 0);
-    *metadata_out = upnp_string_copy_cstring(written);
+    // Nothing left to write (every element empty): the metadata stays as
+    // given rather than being replaced by an empty text.
+    if (written == nullptr) {
+      result = UPNP_CP_OUT_OF_MEMORY;
+    } else if (written->length > 0) {
+      *metadata_out = upnp_string_copy_cstring(written);
+      if (*metadata_out == nullptr) result = UPNP_CP_OUT_OF_MEMORY;
+    }
     upnp_string_free(written);
-    if (*metadata_out == nullptr) result = UPNP_CP_OUT_OF_MEMORY;
   }
   upnp_xml_release(tree);
   if (result != UPNP_CP_OK) {

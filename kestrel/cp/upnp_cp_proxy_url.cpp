@@ -103,7 +103,7 @@ extern "C" int upnp_cp_url_file_extension(const char *url, char *buffer, unsigne
 }
 
 extern "C" char *upnp_util_create_embedded_url(const char *base, const char *url, const char *extension) {
-  if (base == nullptr || url == nullptr) return nullptr;
+  if (base == nullptr || url == nullptr || url[0] == '\0') return nullptr;
   static const char kHex[] = "0123456789ABCDEF";
   size_t url_length = std::strlen(url);
   upnp_string *out = upnp_string_create(nullptr, static_cast<uint32_t>(std::strlen(base) + url_length * 3 + 24));
@@ -167,7 +167,7 @@ extern "C" int upnp_util_parse_embedded_url(const char *base, const char *embedd
 extern "C" int getProxiedUrl(const char *base, const char *url, const char *mime_type,
                              const upnp_xml_node *metadata, char **out) {
   if (out != nullptr) *out = nullptr;
-  if (base == nullptr || base[0] == '\0' || url == nullptr || out == nullptr) return UPNP_CP_INVALID_PARAMETER;
+  if (base == nullptr || base[0] == '\0' || url == nullptr || url[0] == '\0' || out == nullptr) return UPNP_CP_INVALID_PARAMETER;
   if (upnp_cp_is_home_network_http_url(url)) {
     *out = upnp_strdup_impl(url);
     return *out != nullptr ? UPNP_CP_OK : UPNP_CP_OUT_OF_MEMORY;

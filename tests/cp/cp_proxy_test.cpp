@@ -101,6 +101,7 @@ TEST(EmbeddedUrl, FormIsBaseSlashEncodedUrlDotExtension) {
   EXPECT_EQ("http://b/x", take(upnp_util_create_embedded_url("http://b", "x", "")));
   EXPECT_EQ("<none>", take(upnp_util_create_embedded_url(nullptr, "x", "mp3")));
   EXPECT_EQ("<none>", take(upnp_util_create_embedded_url("http://b", nullptr, "mp3")));
+  EXPECT_EQ("<none>", take(upnp_util_create_embedded_url("http://b", "", "mp3")));
 }
 
 TEST(EmbeddedUrl, RoundTripGivesBackUrlAndExtension) {
@@ -221,6 +222,7 @@ TEST_F(ProxiedUrl, MissingInputsAreRefused) {
   EXPECT_EQ(nullptr, out);
   EXPECT_EQ(2, getProxiedUrl("", "http://a/b", nullptr, nullptr, &out));
   EXPECT_EQ(2, getProxiedUrl(kBase, nullptr, nullptr, nullptr, &out));
+  EXPECT_EQ(2, getProxiedUrl(kBase, "", nullptr, nullptr, &out));
   EXPECT_EQ(2, getProxiedUrl(kBase, "http://a/b", nullptr, nullptr, nullptr));
 }
 
