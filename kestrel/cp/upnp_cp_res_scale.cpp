@@ -2,6 +2,7 @@
 // ("scale=WxH" in the URL): the renderer gets a full-screen picture instead of
 // a thumbnail.
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -74,7 +75,11 @@ extern "C" upnp_xml_node *createScaledUpImageRes(upnp_xml_node *thumbnail) {
   char scale[64];
   std::snprintf(scale, sizeof scale, "scale=%ux%u", width, height);
   std::string url = thumbnail->value;
+  // The scale must be the picture's own size, not a longer number that
+  // starts with it ("scale=160x1200").
   size_t at = url.find(scale);
+  while (at != std::string::npos && std::isdigit(static_cast<unsigned char>(url[at + std::strlen(scale)])))
+    at = url.find(scale, at + 1);
   if (at == std::string::npos) return nullptr;
   url.replace(at, std::strlen(scale), "scale=1920x1080");
   to_large_profile(&url);

@@ -582,6 +582,9 @@ TEST_F(ScaledPicture, NoCopyWhenTheServerDoesNotAnswerOrTheUrlDoesNotScale) {
   // The scale in the URL is not the picture's own size.
   std::string other = url("photo_TN.jpg?scale=320x240");
   EXPECT_EQ(choose(kPickyTv, image(res(other, pi, " resolution=\"160x120\""))), other);
+  // A longer number that merely starts with the picture's size.
+  std::string longer = url("photo_TN.jpg?scale=160x1200");
+  EXPECT_EQ(choose(kPickyTv, image(res(longer, pi, " resolution=\"160x120\""))), longer);
   // No resolution known; a PNG; a picture already 1024 wide.
   EXPECT_EQ(choose(kPickyTv, image(res(thumb, pi))), thumb);
   std::string png = url("photo_TN.png?scale=160x120");
