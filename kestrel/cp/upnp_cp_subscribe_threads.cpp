@@ -85,6 +85,15 @@ bool due(const upnp_cp_device *d, uint64_t now) {
   return false;
 }
 
+// Whether a wanted subscription of the device is missing (lock held).
+bool lost(const upnp_cp_device *d) {
+  upnp_cp_service *services[2];
+  int count = wanted_services(d, services);
+  for (int i = 0; i < count; ++i)
+    if (services[i]->subscribed_at == 0) return true;
+  return false;
+}
+
 void *subscribe_thread(void *argument) {
   upnp_init_thread("CP_HANDLE_SUBSCRIBE");
   Job job = *static_cast<Job *>(argument);
@@ -100,13 +109,14 @@ void *subscribe_thread(void *argument) {
   }
   if (d != nullptr) {
     int result = upnp_cp_subscribe_device(d, lock_fn, unlock_fn);
-    if (result == 3) {
-      // No connection: an accessible device is invalidated (and verified).
-      invalidateDevice(job.index, job.kind);
-    } else if (upnp_cp_lock_section()) {
+    // No connection: an accessible device is invalidated (and verified).
+    if (result == 3) invalidateDevice(job.index, job.kind);
+    if (upnp_cp_lock_section()) {
       upnp_cp_device *now = cp_slot(job.index, job.kind);
-      if (same_device(now, job.udn) && cp_is_usable(now)) {
-        if (result == 0) now->subscribed = 1;
+      if (same_device(now, job.udn) && now->kind_record != nullptr) {
+        if (result == 0 && cp_is_usable(now)) now->subscribed = 1;
+        // A device that keeps its flag with a subscription missing is
+        // tried again later.
         if (now->subscribed) register_times_locked(now);
       }
       upnp_cp_unlock_section();
@@ -172,7 +182,10 @@ extern "C" int upnp_control_enable_auto_subscription(int index, int on, int kind
   upnp_cp_device *d = nullptr;
   int result = getDeviceInfo(index, kind, 1, 1, &d);
   if (result == UPNP_CP_OK && kind != UPNP_CP_KIND_SERVER && kind != UPNP_CP_KIND_RENDERER) result = UPNP_CP_INVALID_PARAMETER;
-  if (result == UPNP_CP_OK && (d->subscribed != 0) != (on != 0)) {
+  // Asked again while subscriptions of a flagged device are missing (lost
+  // in a failed renewal or with a reloaded description): subscribe again.
+  bool missing = on != 0 && result == UPNP_CP_OK && d->subscribed != 0 && lost(d);
+  if (result == UPNP_CP_OK && ((d->subscribed != 0) != (on != 0) || missing)) {
     if (!start(on != 0, d->kind, index == UPNP_CP_LOCAL_RENDERER_INDEX ? static_cast<int>(d - cp_table(kind)->slots) : index, d))
       result = UPNP_CP_OUT_OF_MEMORY;
   }
@@ -201,7 +214,12 @@ void cp_eventing_resubscribe_tick(uint64_t now) {
       upnp_cp_table *table = cp_table(kind);
       for (int i = 0; table != nullptr && i < table->size; ++i) {
         upnp_cp_device *d = &table->slots[i];
-        if (!cp_is_usable(d) || !d->subscribed) continue;
+        if (!d->subscribed) continue;
+        if (!cp_is_usable(d)) {
+          // Invalidated or reloading: looked at again later.
+          if (d->kind_record != nullptr) lower_next_time(now + kRetrySeconds);
+          continue;
+        }
         if (due(d, now)) {
           if (!start(true, kind, i, d)) lower_next_time(now + kRetrySeconds);
         } else {

@@ -5,6 +5,8 @@
 // without byebye ends its subscriptions cleanly, and the media server's
 // ContentDirectory events when its content changes.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <chrono>
@@ -240,20 +242,62 @@ TEST_F(EventingLab, ServerContentDirectoryEventsWhenContentChanges) {
   }
 }
 
-TEST_F(EventingLab, RendererKilledWithoutByebyeEndsItsSubscriptions) {
+// The renderer's process group in the lab's list of peers, or 0.
+pid_t peer_pid(const std::string &name) {
+  std::ifstream in(env("LAB_DIR") + "/pids");
+  pid_t pid = 0, found = 0;
+  std::string start, who;
+  while (in >> pid >> start >> who)
+    if (who == name) found = pid;
+  return found;
+}
+
+TEST_F(EventingLab, StoppedRendererLosesItsSubscriptions) {
   int r = usable_index(env("LAB_RENDERER1_UDN"), 2);
   ASSERT_GE(r, 0);
   ASSERT_EQ(upnp_cp_is_subscribed(r, 2), 1);
-  ASSERT_EQ(lab("stop renderer1"), 0);
-  // The next renewal cannot connect: the device is invalidated, verified and
-  // removed; its subscriptions go with it.
+  ASSERT_EQ(lab("stop renderer1"), 0);  // with byebye: removed at once
+  EXPECT_TRUE(wait_until([&] { return sid(r, 2, UPNP_CP_SERVICE_AVT).empty(); }, 10000));
+  EXPECT_EQ(upnp_cp_is_subscribed(r, 2), 0);
+  ASSERT_EQ(lab("start renderer1"), 0);
+  EXPECT_EQ(usable_index(env("LAB_RENDERER1_UDN"), 2), r);
+}
+
+TEST_F(EventingLab, RendererKilledWithoutByebyeIsDroppedAtItsNextRenewal) {
+  int r = usable_index(env("LAB_RENDERER1_UDN"), 2);
+  ASSERT_GE(r, 0);
+  if (upnp_cp_is_subscribed(r, 2) == 0) {
+    ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
+    ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(r, 2) == 1; }, 10000));
+  }
   upnp_ini_file_setPropertyByKey(INI_REVALIDATE_TIME, "2");
-  bool gone = wait_until([&] { return sid(r, 2, UPNP_CP_SERVICE_AVT).empty(); }, 40000);
+  pid_t pid = peer_pid("renderer1");
+  ASSERT_GT(pid, 0);
+  auto killed = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(-pid, SIGKILL), 0);
+  // The renewal (at most 10 s away with 20 s granted) cannot connect: the
+  // renderer is invalidated, fails its verification and is removed, and its
+  // subscriptions go with its record.
+  bool gone = wait_until([&] {
+    return upnp_control_get_device_state(r, 2) == static_cast<int>(UPNP_CP_STATE_FREE) &&
+           sid(r, 2, UPNP_CP_SERVICE_AVT).empty();
+  }, 40000);
+  auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - killed).count();
   upnp_ini_file_setPropertyByKey(INI_REVALIDATE_TIME, "15");
   EXPECT_TRUE(gone);
+  EXPECT_LE(took, 25) << "renewal at half of 20 s, then revalidation of 2 s";
+  EXPECT_EQ(upnp_cp_is_subscribed(r, 2), 0);
+  // Back again: the same index, and a new subscription delivers.
   ASSERT_EQ(lab("start renderer1"), 0);
-  int again = usable_index(env("LAB_RENDERER1_UDN"), 2);
-  EXPECT_EQ(again, r);
+  ASSERT_EQ(usable_index(env("LAB_RENDERER1_UDN"), 2), r);
+  ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
+  ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(r, 2) == 1; }, 10000));
+  {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    g_events.clear();
+  }
+  ASSERT_EQ(upnp_set_Volume(r, 17), 0);
+  EXPECT_TRUE(wait_volume(17, 5000));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -295,6 +296,44 @@ TEST_F(EventingTest, ShortGrantIsRenewedAndA412RenewalSubscribesFreshly) {
   EXPECT_EQ(received()[0].sequence, 0u);
 }
 
+TEST_F(EventingTest, RefusedRenewalEndsInAFreshSubscription) {
+  device_.grant_seconds = 2;
+  int r = add("uuid:renderer-000019", 2);
+  std::string first = subscribe(r, 2);
+  device_.renew_status = 500;  // not 412: the subscription is dropped, the device stays wanted
+  ASSERT_TRUE(wait_until([&] {
+    std::string now = sid(r, 2, UPNP_CP_SERVICE_AVT);
+    return now != first && now != "<none>";
+  }, 8000));
+  EXPECT_EQ(upnp_cp_is_subscribed(r, 2), 1);
+  EXPECT_EQ(notify(first, 5, avt_body("PLAYING")), 412);
+  EXPECT_EQ(notify(sid(r, 2, UPNP_CP_SERVICE_AVT), 0, avt_body("PLAYING")), 200);
+}
+
+TEST_F(EventingTest, AskingAgainSubscribesWhatWasLost) {
+  int r = add("uuid:renderer-000020", 2);
+  std::string first = subscribe(r, 2);
+  // As when a reloaded description replaced the service records.
+  ASSERT_EQ(upnp_cp_lock_section(), 1);
+  upnp_cp_service &avt = static_cast<upnp_cp_renderer_record *>(cp_slot(r, 2)->kind_record)->avt;
+  upnp_free_impl(avt.sid);
+  avt.sid = nullptr;
+  avt.subscribed_at = 0;
+  upnp_cp_unlock_section();
+  size_t before = device_.requests("SUBSCRIBE").size();
+  ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
+  ASSERT_TRUE(wait_until([&] { return sid(r, 2, UPNP_CP_SERVICE_AVT) != "<none>"; }, 3000));
+  std::string fresh = sid(r, 2, UPNP_CP_SERVICE_AVT);
+  EXPECT_NE(fresh, first);
+  EXPECT_NE(device_.requests("SUBSCRIBE")[before].header.find("NT: upnp:event"), std::string::npos);
+  EXPECT_EQ(notify(fresh, 0, avt_body("PLAYING")), 200);
+  // Asking again with everything in place sends nothing.
+  ASSERT_TRUE(wait_until([&] { return device_.requests("SUBSCRIBE").size() == before + 2; }, 3000));
+  ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(device_.requests("SUBSCRIBE").size(), before + 2);
+}
+
 TEST_F(EventingTest, SequenceRulesDuplicatesAndWrapAround) {
   int r = add("uuid:renderer-000003", 2);
   std::string avt = subscribe(r, 2);
@@ -436,6 +475,69 @@ TEST_F(EventingTest, FloodOfUnknownSidsIsRefusedAtOnceAndRealEventsGoOn) {
   EXPECT_EQ(stats().second_tries, 0u);
   ASSERT_TRUE(wait_until([&] { return received().size() == 10; }, 2000));
   EXPECT_EQ(sequences(UPNP_CP_SERVICE_AVT), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+TEST_F(EventingTest, SecondTriesWhileAnExchangeIsInFlightAreBounded) {
+  int a = add("uuid:renderer-000015", 2);
+  std::string avt = subscribe(a, 2);
+  int b = add("uuid:renderer-000016", 2);
+  device_.subscribe_delay_ms = 1500;  // b's exchange stays in flight meanwhile
+  ASSERT_EQ(upnp_control_enable_auto_subscription(b, 1, 2), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::vector<std::thread> senders;
+  std::vector<long long> took(12);
+  std::vector<int> status(12);
+  for (int i = 0; i < 12; ++i) {
+    senders.emplace_back([&, i] {
+      auto start = std::chrono::steady_clock::now();
+      status[i] = send_notify(port_, "uuid:spoof-" + std::to_string(i), 0, avt_body("STOPPED"));
+      took[i] = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    });
+  }
+  // A real event is matched at once, not held up by the waiting ones.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(notify(avt, 0, avt_body("PLAYING")), 200);
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count(),
+            200);
+  for (std::thread &t : senders) t.join();
+  int waited = 0;
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_EQ(status[i], 412);
+    if (took[i] >= 240) ++waited;
+  }
+  EXPECT_LE(waited, UPNP_CP_MAX_EVENT_RETRIES);
+  EXPECT_EQ(stats().refused_unknown_sid, 12u);
+  EXPECT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(b, 2) == 1; }, 5000));
+}
+
+TEST_F(EventingTest, AnswerWithoutSidLeavesTheDeviceUnsubscribed) {
+  device_.omit_sid = true;
+  int r = add("uuid:renderer-000017", 2);
+  ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
+  ASSERT_TRUE(wait_until([&] { return device_.requests("SUBSCRIBE").size() == 1; }, 3000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(upnp_cp_is_subscribed(r, 2), 0);
+  EXPECT_EQ(sid(r, 2, UPNP_CP_SERVICE_AVT), "<none>");
+  EXPECT_EQ(device_.requests("SUBSCRIBE").size(), 1u);  // RenderingControl only after AVTransport
+}
+
+TEST_F(EventingTest, DeviceThatCannotBeReachedForSubscribingIsInvalidated) {
+  // The URL base points at a port where nothing listens (the descriptions
+  // still come from the device's location).
+  std::string udn = "uuid:renderer-000018";
+  std::vector<std::string> services{"CM", "RC", "AVT"};
+  std::string text = cp_test::description(udn, "urn:schemas-upnp-org:device:MediaRenderer:1", "Unreachable", services,
+                                          "", "http://127.0.0.1:1");
+  device_.put("/000018/desc.xml", text);
+  upnp_control_add_device(device_.url("/000018/desc.xml").c_str(), udn.c_str(), interface_.c_str(), 1800, 2);
+  int r = -1;
+  ASSERT_TRUE(wait_until([&] {
+    r = upnp_control_get_device_index(udn.c_str(), 2);
+    return r >= 0 && upnp_control_get_device_state(r, 2) == UPNP_CP_STATE_READY;
+  }, 5000));
+  ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
+  EXPECT_TRUE(wait_until([&] { return upnp_control_get_device_state(r, 2) == UPNP_CP_STATE_INVALIDATED; }, 3000));
+  EXPECT_EQ(upnp_cp_is_subscribed(r, 2), 0);
 }
 
 TEST_F(EventingTest, ServerContentDirectoryEventsReachTheCallback) {
