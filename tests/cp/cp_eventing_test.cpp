@@ -604,6 +604,26 @@ TEST_F(EventingTest, DisablingAndExitCancelSubscriptions) {
   EXPECT_NE(cancels[2].header.find("SID: " + rc), std::string::npos);
 }
 
+std::atomic<int> g_notified{0};
+int on_notified(HTTP_connection *connection, int status) {
+  if (connection != nullptr && status == 200) ++g_notified;
+  return 1;  // the handler's result: close the connection
+}
+
+TEST_F(EventingTest, NotificationCallbackSeesEveryAcceptedNotify) {
+  int r = add("uuid:renderer-000021", 2);
+  std::string avt = subscribe(r, 2);
+  g_notified = 0;
+  upnp_cp_register_notification_callback(on_notified);
+  EXPECT_EQ(notify(avt, 0, avt_body("PLAYING")), 200);
+  EXPECT_EQ(notify(avt, 0, avt_body("PLAYING")), 412);
+  EXPECT_EQ(notify("uuid:unknown", 0, avt_body("PLAYING")), 412);
+  EXPECT_EQ(notify(avt, 1, avt_body("STOPPED")), 200);
+  upnp_cp_register_notification_callback(nullptr);
+  EXPECT_EQ(notify(avt, 2, avt_body("PLAYING")), 200);
+  EXPECT_EQ(g_notified.load(), 2);
+}
+
 TEST_F(EventingTest, RegisteringNoCallbackEmptiesTheQueue) {
   int r = add("uuid:renderer-000014", 2);
   std::string avt = subscribe(r, 2);
