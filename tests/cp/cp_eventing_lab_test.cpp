@@ -221,7 +221,11 @@ TEST_F(EventingLab, ServerContentDirectoryEventsWhenContentChanges) {
   ASSERT_GE(s, 0);
   ASSERT_EQ(upnp_control_enable_auto_subscription(s, 1, 1), 0);
   ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(s, 1) == 1; }, 10000));
-  wait_event(UPNP_CP_SERVICE_CDS, "SystemUpdateID", 5000);  // an initial event, when the server sends one
+  // Every subscription begins with an initial event. The lab's server (as run
+  // by lab.sh) has not been seen to send any ContentDirectory event, not even
+  // that one: then there is nothing to check here.
+  if (!wait_event(UPNP_CP_SERVICE_CDS, "", 10000))
+    GTEST_SKIP() << "the lab's server sent no ContentDirectory event at all, not even the initial one";
   size_t initial = events().size();
   std::string media = env("LAB_MEDIA");
   {
@@ -231,10 +235,6 @@ TEST_F(EventingLab, ServerContentDirectoryEventsWhenContentChanges) {
   }
   bool changed = wait_until([&] { return events().size() > initial; }, 45000);
   std::remove((media + "/music/eventing-added.wav").c_str());
-  // The lab's server (as run by lab.sh) has not been seen to send any
-  // ContentDirectory event, not even the initial one: then there is nothing
-  // to check here.
-  if (!changed && events().empty()) GTEST_SKIP() << "the lab's server sent no ContentDirectory event at all";
   ASSERT_TRUE(changed) << "no ContentDirectory event within 45 s of a new file";
   for (const Received &e : events()) {
     EXPECT_EQ(e.kind, 1);
