@@ -31,6 +31,11 @@ void cp_subscription_exchange_end(void);
  * event may overtake the stored SID). */
 bool cp_subscription_exchange_recent(void);
 
+/* The event service records of a device's kind (lock held): renderer
+ * AVTransport and RenderingControl, server ContentDirectory. Fills `out`
+ * (room for 2) and returns the count, 0 for other kinds or no record. */
+int cp_device_services(const upnp_cp_device *device, upnp_cp_service **out);
+
 /* Scheduler step: renews due subscriptions at `now` (seconds). */
 void cp_eventing_resubscribe_tick(uint64_t now);
 /* Scheduler step: polls the transport state of polled renderers. */

@@ -51,9 +51,60 @@ void clear_subscription(upnp_cp_service *s) {
 
 char *dup(const char *text) { return text != nullptr ? upnp_strdup_impl(text) : nullptr; }
 
-// The service records of a device's kind (lock held): renderer AVTransport
-// and RenderingControl, server ContentDirectory. Count, 0 for other kinds.
-int services_of(upnp_cp_device *device, upnp_cp_service **out) {
+// Whether service is one of the device's records now (lock held): the record
+// may have been replaced since the caller looked.
+bool belongs(upnp_cp_device *device, const upnp_cp_service *service) {
+  upnp_cp_service *services[2] = {nullptr, nullptr};
+  int count = cp_device_services(device, services);
+  for (int i = 0; i < count; ++i) {
+    if (services[i] == service) return true;
+  }
+  return false;
+}
+
+// Checks the arguments and takes the lock: 0 with the lock held and service
+// one of the device's records now, else the result to return (lock free).
+int enter(upnp_cp_device *device, const upnp_cp_service *service, upnp_cp_lock_fn lock, upnp_cp_unlock_fn unlock) {
+  if (device == nullptr || service == nullptr || (lock == nullptr) != (unlock == nullptr)) return 2;
+  if (!take(lock)) return 11;
+  if (!belongs(device, service)) {
+    give(unlock);
+    return 3;
+  }
+  return 0;
+}
+
+// What an exchange needs of the records, copied under the lock so that the
+// exchange runs without it.
+struct Copy {
+  Identity id;
+  char *urlbase = nullptr;
+  char *sid = nullptr;
+  char *event_url = nullptr;
+};
+
+Copy copy_records(const upnp_cp_device *device, const upnp_cp_service *service) {
+  Copy c;
+  c.id.kind_record = device->kind_record;
+  c.id.event_url = service->event_url;
+  c.id.udn = dup(device->udn);
+  c.id.location = dup(device->location);
+  c.urlbase = dup(device->urlbase);
+  c.sid = dup(service->sid);
+  c.event_url = dup(service->event_url);
+  return c;
+}
+
+void free_copy(Copy *c) {
+  upnp_free_impl(c->urlbase);
+  upnp_free_impl(c->sid);
+  upnp_free_impl(c->event_url);
+  free_identity(&c->id);
+}
+
+}  // namespace
+
+int cp_device_services(const upnp_cp_device *device, upnp_cp_service **out) {
   if (device->kind_record == nullptr) return 0;
   if (device->kind == UPNP_CP_KIND_RENDERER) {
     auto *r = static_cast<upnp_cp_renderer_record *>(device->kind_record);
@@ -67,20 +118,6 @@ int services_of(upnp_cp_device *device, upnp_cp_service **out) {
   }
   return 0;
 }
-
-// Whether service is one of the device's records now (lock held): the record
-// may have been replaced since the caller looked.
-bool belongs(upnp_cp_device *device, const upnp_cp_service *service) {
-  upnp_cp_service *services[2] = {nullptr, nullptr};
-  int count = services_of(device, services);
-  for (int i = 0; i < count; ++i) {
-    if (services[i] == service) return true;
-  }
-  return false;
-}
-
-
-}  // namespace
 
 extern "C" void upnp_cp_set_requested_timeout(int64_t seconds) { g_requested_timeout.store(seconds > 0 ? seconds : 0); }
 
@@ -99,26 +136,14 @@ bool cp_subscription_exchange_recent(void) {
 
 extern "C" int upnp_cp_subscribe_service(upnp_cp_device *device, upnp_cp_service *service, upnp_cp_lock_fn lock,
                                          upnp_cp_unlock_fn unlock) {
-  if (device == nullptr || service == nullptr || (lock == nullptr) != (unlock == nullptr)) return 2;
-  if (!take(lock)) return 11;
-  if (!belongs(device, service)) {
-    give(unlock);
-    return 3;
-  }
+  if (int refused = enter(device, service, lock, unlock)) return refused;
   if (service->event_url == nullptr || device->urlbase == nullptr || device->interface == nullptr) {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_EVENTING, __func__, "aborted due to missing URLs");
     give(unlock);
     return 2;
   }
-  Identity id;
-  id.kind_record = device->kind_record;
-  id.event_url = service->event_url;
-  id.udn = dup(device->udn);
-  id.location = dup(device->location);
-  char *urlbase = dup(device->urlbase);
-  char *sid = dup(service->sid);
+  Copy c = copy_records(device, service);
   char *callback = dup(device->interface);
-  char *event_url = dup(service->event_url);
   int64_t timeout = service->sid != nullptr && service->timeout >= 1 ? service->timeout : g_requested_timeout.load();
   if (service->sid == nullptr) service->sequence = 0xFFFFFFFFu;
   cp_subscription_exchange_begin();
@@ -128,22 +153,23 @@ extern "C" int upnp_cp_subscribe_service(upnp_cp_device *device, upnp_cp_service
   char *new_sid = nullptr;
   uint64_t now = upnp_cp_now();
   if (now < 1) now = 1;
-  if (urlbase != nullptr && callback != nullptr && event_url != nullptr && id.udn != nullptr) {
-    if (sid != nullptr) {
-      result = upnp_cp_resubscribe(event_url, urlbase, sid, &timeout);
+  if (c.urlbase != nullptr && callback != nullptr && c.event_url != nullptr && c.id.udn != nullptr) {
+    if (c.sid != nullptr) {
+      result = upnp_cp_resubscribe(c.event_url, c.urlbase, c.sid, &timeout);
       if (result == 412) {
-        upnp_log_impl(LOG_LEVEL_INFO, LOG_EVENTING, __func__, "device at %s lost our SID - subscribing freshly", urlbase);
-        result = upnp_cp_subscribe(event_url, urlbase, callback, &new_sid, &timeout);
+        upnp_log_impl(LOG_LEVEL_INFO, LOG_EVENTING, __func__, "device at %s lost our SID - subscribing freshly",
+                      c.urlbase);
+        result = upnp_cp_subscribe(c.event_url, c.urlbase, callback, &new_sid, &timeout);
       }
     } else {
-      result = upnp_cp_subscribe(event_url, urlbase, callback, &new_sid, &timeout);
+      result = upnp_cp_subscribe(c.event_url, c.urlbase, callback, &new_sid, &timeout);
     }
   }
 
   if (take(lock)) {
-    if (!unchanged(device, service, id)) {
+    if (!unchanged(device, service, c.id)) {
       upnp_log_impl(LOG_LEVEL_INFO, LOG_EVENTING, __func__, "Service info for %s deleted/changed during subscription",
-                    id.udn ? id.udn : "");
+                    c.id.udn ? c.id.udn : "");
     } else if (result == 0 && (new_sid != nullptr || service->sid != nullptr)) {
       if (new_sid != nullptr) {
         // A fresh subscription numbers its events from 0 again.
@@ -164,46 +190,29 @@ extern "C" int upnp_cp_subscribe_service(upnp_cp_device *device, upnp_cp_service
     cp_subscription_exchange_end();
   }
   upnp_free_impl(new_sid);
-  upnp_free_impl(urlbase);
-  upnp_free_impl(sid);
   upnp_free_impl(callback);
-  upnp_free_impl(event_url);
-  free_identity(&id);
+  free_copy(&c);
   return result;
 }
 
 extern "C" int upnp_cp_unsubscribe_service(upnp_cp_device *device, upnp_cp_service *service, upnp_cp_lock_fn lock,
                                            upnp_cp_unlock_fn unlock) {
-  if (device == nullptr || service == nullptr || (lock == nullptr) != (unlock == nullptr)) return 2;
-  if (!take(lock)) return 11;
-  if (!belongs(device, service)) {
-    give(unlock);
-    return 3;
-  }
+  if (int refused = enter(device, service, lock, unlock)) return refused;
   if (service->event_url == nullptr || service->sid == nullptr || device->urlbase == nullptr) {
     upnp_log_impl(LOG_LEVEL_DEBUG, LOG_EVENTING, __func__, "No eventSubURL or SID provided");
     give(unlock);
     return 2;
   }
-  Identity id;
-  id.kind_record = device->kind_record;
-  id.event_url = service->event_url;
-  id.udn = dup(device->udn);
-  id.location = dup(device->location);
-  char *urlbase = dup(device->urlbase);
-  char *sid = dup(service->sid);
-  char *event_url = dup(service->event_url);
+  Copy c = copy_records(device, service);
   give(unlock);
-  int result = (urlbase != nullptr && sid != nullptr && event_url != nullptr) ? upnp_cp_unsubscribe(event_url, urlbase, sid)
-                                                                              : 8;
+  int result = (c.urlbase != nullptr && c.sid != nullptr && c.event_url != nullptr)
+                   ? upnp_cp_unsubscribe(c.event_url, c.urlbase, c.sid)
+                   : 8;
   if (take(lock)) {
-    if (unchanged(device, service, id)) clear_subscription(service);
+    if (unchanged(device, service, c.id)) clear_subscription(service);
     give(unlock);
   }
-  upnp_free_impl(urlbase);
-  upnp_free_impl(sid);
-  upnp_free_impl(event_url);
-  free_identity(&id);
+  free_copy(&c);
   return result;
 }
 
@@ -216,7 +225,7 @@ int for_services(upnp_cp_device *device, upnp_cp_lock_fn lock, upnp_cp_unlock_fn
   for (int i = 0; i < 2 && result == 0; ++i) {
     upnp_cp_service *services[2] = {nullptr, nullptr};
     if (!take(lock)) return 11;
-    int count = services_of(device, services);
+    int count = cp_device_services(device, services);
     give(unlock);
     if (i >= count) break;
     // The record may change meanwhile: the service functions check it again.

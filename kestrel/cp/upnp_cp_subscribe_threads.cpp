@@ -34,20 +34,17 @@ bool same_device(const upnp_cp_device *d, const char *udn) {
   return d != nullptr && d->udn != nullptr && udn != nullptr && std::strcmp(d->udn, udn) == 0;
 }
 
-// The wanted service records of a device (lock held).
-int wanted_services(const upnp_cp_device *d, upnp_cp_service **out) {
-  if (d->kind_record == nullptr) return 0;
-  if (d->kind == UPNP_CP_KIND_RENDERER) {
-    auto *r = static_cast<upnp_cp_renderer_record *>(d->kind_record);
-    out[0] = &r->avt;
-    out[1] = &r->rc;
-    return 2;
-  }
-  if (d->kind == UPNP_CP_KIND_SERVER) {
-    out[0] = &static_cast<upnp_cp_server_record *>(d->kind_record)->cds;
-    return 1;
-  }
-  return 0;
+// When a subscription is half way through its time and due for renewal.
+uint64_t half_time(const upnp_cp_service *s) {
+  return s->subscribed_at + static_cast<uint64_t>(s->timeout > 0 ? s->timeout : 0) / 2;
+}
+
+// The thread's start: names the thread and takes over the job.
+Job begin_job(const char *thread_name, void *argument) {
+  upnp_init_thread(thread_name);
+  Job job = *static_cast<Job *>(argument);
+  upnp_free_impl(argument);
+  return job;
 }
 
 void lower_next_time(uint64_t time) {
@@ -58,12 +55,11 @@ void lower_next_time(uint64_t time) {
 // subscriptions, or a retry time when one of them is missing.
 uint64_t device_time(const upnp_cp_device *d, uint64_t now) {
   upnp_cp_service *services[2];
-  int count = wanted_services(d, services);
+  int count = cp_device_services(d, services);
   uint64_t earliest = 0;
   for (int i = 0; i < count; ++i) {
     const upnp_cp_service *s = services[i];
-    uint64_t t = s->subscribed_at != 0 ? s->subscribed_at + static_cast<uint64_t>(s->timeout > 0 ? s->timeout : 0) / 2
-                                       : now + kRetrySeconds;
+    uint64_t t = s->subscribed_at != 0 ? half_time(s) : now + kRetrySeconds;
     if (earliest == 0 || t < earliest) earliest = t;
   }
   return earliest;
@@ -76,11 +72,11 @@ void register_times_locked(const upnp_cp_device *d) {
 
 bool due(const upnp_cp_device *d, uint64_t now) {
   upnp_cp_service *services[2];
-  int count = wanted_services(d, services);
+  int count = cp_device_services(d, services);
   for (int i = 0; i < count; ++i) {
     const upnp_cp_service *s = services[i];
     if (s->subscribed_at == 0) return true;  // lost: subscribe again
-    if (s->subscribed_at + static_cast<uint64_t>(s->timeout > 0 ? s->timeout : 0) / 2 <= now) return true;
+    if (half_time(s) <= now) return true;
   }
   return false;
 }
@@ -88,16 +84,14 @@ bool due(const upnp_cp_device *d, uint64_t now) {
 // Whether a wanted subscription of the device is missing (lock held).
 bool lost(const upnp_cp_device *d) {
   upnp_cp_service *services[2];
-  int count = wanted_services(d, services);
+  int count = cp_device_services(d, services);
   for (int i = 0; i < count; ++i)
     if (services[i]->subscribed_at == 0) return true;
   return false;
 }
 
 void *subscribe_thread(void *argument) {
-  upnp_init_thread("CP_HANDLE_SUBSCRIBE");
-  Job job = *static_cast<Job *>(argument);
-  upnp_free_impl(argument);
+  Job job = begin_job("CP_HANDLE_SUBSCRIBE", argument);
   upnp_cp_device *d = nullptr;
   if (upnp_cp_lock_section()) {
     if (getDeviceInfo(job.index, job.kind, 1, 1, &d) != UPNP_CP_OK || !same_device(d, job.udn)) d = nullptr;
@@ -128,9 +122,7 @@ void *subscribe_thread(void *argument) {
 }
 
 void *unsubscribe_thread(void *argument) {
-  upnp_init_thread("CP_HANDLE_UNSUBSCRIBE");
-  Job job = *static_cast<Job *>(argument);
-  upnp_free_impl(argument);
+  Job job = begin_job("CP_HANDLE_UNSUBSCRIBE", argument);
   upnp_cp_device *d = nullptr;
   if (upnp_cp_lock_section()) {
     d = cp_slot(job.index, job.kind);
