@@ -25,60 +25,29 @@
 #include "cp/upnp_cp.h"
 #include "cp/upnp_cp_eventing.h"
 #include "cp/upnp_soap.h"
+#include "cp_lab_util.h"
 #include "cp_test_util.h"
 
+using cp_lab::env;
+using cp_lab::lab;
+using cp_lab::usable_index;
 using cp_test::wait_until;
 
 namespace {
 
-std::string env(const char *name) {
-  const char *value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
+using cp_test::Received;
 
-int lab(const std::string &command) {
-  std::string line = std::string(CP_SOURCE_DIR) + "/tests/lab/lab.sh " + command + " >/dev/null 2>&1";
-  return std::system(line.c_str());
-}
-
-struct Received {
-  int kind, index;
-  unsigned int service;
-  uint32_t sequence;
-  std::string body;
-};
-
-std::mutex g_mutex;
-std::vector<Received> g_events;
-
-void on_event(int kind, int index, unsigned int service, uint32_t sequence, const char *body) {
-  std::lock_guard<std::mutex> hold(g_mutex);
-  g_events.push_back({kind, index, service, sequence, body ? body : ""});
-}
-
-std::vector<Received> events() {
-  std::lock_guard<std::mutex> hold(g_mutex);
-  return g_events;
-}
+std::vector<Received> events() { return cp_test::recorded_events(); }
 
 class EventingLab : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (env("LAB_ADDR").empty()) return;
-    upnp_mem_init();
-    upnp_ini_file_init();
-    upnp_ini_file_dmc_init();
-    if (!env("CP_LAB_LOG").empty()) {
-      upnp_log_init(env("CP_LAB_LOG").c_str());
-      upnp_log_set_sources(0xFFFFFFFFu);
-      upnp_log_set_level(LOG_LEVEL_DEBUG);
-    } else {
-      upnp_log_set_level(LOG_LEVEL_CRITICAL);
-    }
-    upnp_ini_file_setPropertyByKey(INI_HTTPPORT, "9000");
+    if (!cp_lab::inside_lab()) return;
+    cp_lab::init_settings();
+    cp_lab::init_log(LOG_LEVEL_DEBUG);
     upnp_cp_set_requested_timeout(20);
-    s_started = upnp_control_init2(0) == 0;
-    upnp_cp_register_subscription_callback(on_event);
+    s_started = cp_lab::start_control_point("9000");
+    upnp_cp_register_subscription_callback(cp_test::record_event);
   }
   static void TearDownTestSuite() {
     if (!s_started) return;
@@ -88,24 +57,12 @@ class EventingLab : public ::testing::Test {
     upnp_ini_file_release_on_exit();
   }
   void SetUp() override {
-    if (env("LAB_ADDR").empty()) GTEST_SKIP() << "not inside the lab";
+    if (!cp_lab::inside_lab()) GTEST_SKIP() << "not inside the lab";
     ASSERT_TRUE(s_started);
-    std::lock_guard<std::mutex> hold(g_mutex);
-    g_events.clear();
-  }
-  int usable_index(const std::string &udn, int kind) {
-    int index = -1;
-    wait_until([&] {
-      index = upnp_control_get_device_index(udn.c_str(), kind);
-      return index >= 0 && upnp_cp_isValidIndex(index, kind);
-    }, 20000);
-    return index;
+    cp_test::clear_recorded_events();
   }
   std::string sid(int index, int kind, unsigned int service) {
-    char *text = upnp_cp_get_service_sid(index, kind, service);
-    std::string out = text != nullptr ? text : "";
-    upnp_free_impl(text);
-    return out;
+    return cp_lab::take(upnp_cp_get_service_sid(index, kind, service));
   }
   // Waits for an event of service whose body holds needle.
   bool wait_event(unsigned int service, const std::string &needle, int ms) {
@@ -145,9 +102,7 @@ TEST_F(EventingLab, RendererEventsForPlayPauseStopAndVolumeArriveInOrder) {
   ASSERT_TRUE(wait_event(UPNP_CP_SERVICE_AVT, "TransportState", 5000));
   ASSERT_TRUE(wait_event(UPNP_CP_SERVICE_RC, "Volume", 5000));
 
-  std::string url = env("LAB_HTTP_URL");
-  if (!url.empty() && url.back() != '/') url += '/';
-  url += "media/music/Alpha%20Artist/First%20Album/03%20-%20Long%20Tone.mp3";
+  std::string url = cp_lab::http_url("media/music/Alpha%20Artist/First%20Album/03%20-%20Long%20Tone.mp3");
   std::string meta =
       "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
       "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\"><item id=\"1\" parentID=\"0\" restricted=\"1\">"
@@ -242,16 +197,6 @@ TEST_F(EventingLab, ServerContentDirectoryEventsWhenContentChanges) {
   }
 }
 
-// The renderer's process group in the lab's list of peers, or 0.
-pid_t peer_pid(const std::string &name) {
-  std::ifstream in(env("LAB_DIR") + "/pids");
-  pid_t pid = 0, found = 0;
-  std::string start, who;
-  while (in >> pid >> start >> who)
-    if (who == name) found = pid;
-  return found;
-}
-
 TEST_F(EventingLab, StoppedRendererLosesItsSubscriptions) {
   int r = usable_index(env("LAB_RENDERER1_UDN"), 2);
   ASSERT_GE(r, 0);
@@ -271,7 +216,7 @@ TEST_F(EventingLab, RendererKilledWithoutByebyeIsDroppedAtItsNextRenewal) {
     ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(r, 2) == 1; }, 10000));
   }
   upnp_ini_file_setPropertyByKey(INI_REVALIDATE_TIME, "2");
-  pid_t pid = peer_pid("renderer1");
+  pid_t pid = cp_lab::peer_group("renderer1");
   ASSERT_GT(pid, 0);
   auto killed = std::chrono::steady_clock::now();
   ASSERT_EQ(kill(-pid, SIGKILL), 0);
@@ -292,10 +237,7 @@ TEST_F(EventingLab, RendererKilledWithoutByebyeIsDroppedAtItsNextRenewal) {
   ASSERT_EQ(usable_index(env("LAB_RENDERER1_UDN"), 2), r);
   ASSERT_EQ(upnp_control_enable_auto_subscription(r, 1, 2), 0);
   ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(r, 2) == 1; }, 10000));
-  {
-    std::lock_guard<std::mutex> hold(g_mutex);
-    g_events.clear();
-  }
+  cp_test::clear_recorded_events();
   ASSERT_EQ(upnp_set_Volume(r, 17), 0);
   EXPECT_TRUE(wait_volume(17, 5000));
 }

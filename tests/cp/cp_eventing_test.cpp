@@ -163,38 +163,18 @@ TEST_F(GenaTest, FailuresGiveTheirCodes) {
 
 // ---- Subscriptions of the table's devices and the NOTIFY handler ------
 
-struct Received {
-  int kind;
-  int index;
-  unsigned int service;
-  uint32_t sequence;
-  std::string body;
-};
+using cp_test::Received;
 
-std::mutex g_received_mutex;
-std::vector<Received> g_received;
-
-void on_event(int kind, int index, unsigned int service, uint32_t sequence, const char *body) {
-  std::lock_guard<std::mutex> hold(g_received_mutex);
-  g_received.push_back({kind, index, service, sequence, body ? body : ""});
-}
-
-std::vector<Received> received() {
-  std::lock_guard<std::mutex> hold(g_received_mutex);
-  return g_received;
-}
+std::vector<Received> received() { return cp_test::recorded_events(); }
 
 class EventingTest : public CpTest {
  protected:
   void SetUp() override {
     CpTest::SetUp();
-    {
-      std::lock_guard<std::mutex> hold(g_received_mutex);
-      g_received.clear();
-    }
+    cp_test::clear_recorded_events();
     ASSERT_EQ(upnp_cp_start(0, 0), 0);
     upnp_control_register_callback(&CpTest::callback);
-    upnp_cp_register_subscription_callback(on_event);
+    upnp_cp_register_subscription_callback(cp_test::record_event);
     server_socket_ = HTTP_server_open("127.0.0.1", 30000 + static_cast<unsigned int>(getpid()) % 20000);
     ASSERT_GE(server_socket_, 0);
     port_ = static_cast<int>(HTTP_server_port(server_socket_));
@@ -634,7 +614,7 @@ TEST_F(EventingTest, RegisteringNoCallbackEmptiesTheQueue) {
   EXPECT_EQ(upnp_cp_eventing_queued(), 0);
   EXPECT_EQ(upnp_cp_add_subscription_event("<a/>", 2, r, 2, UPNP_CP_SERVICE_AVT), 200);
   EXPECT_EQ(upnp_cp_eventing_queued(), 0);
-  upnp_cp_register_subscription_callback(on_event);
+  upnp_cp_register_subscription_callback(cp_test::record_event);
 }
 
 }  // namespace

@@ -10,19 +10,12 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "cp_test_util.h"
+#include "http_test_server.h"
+
 namespace cp_eventing_test {
 
 namespace {
-
-bool send_all(int fd, const std::string &text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Reads one message (header and a Content-Length body).
 bool read_message(int fd, std::string *header, std::string *body) {
@@ -59,17 +52,7 @@ std::string field(const std::string &header, const std::string &name) {
 }  // namespace
 
 GenaDevice::GenaDevice() {
-  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listen_fd_, 128) != 0)
-    throw std::runtime_error("bind/listen");
-  socklen_t len = sizeof a;
-  getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len);
-  port_ = ntohs(a.sin_port);
+  listen_fd_ = cp_test::listen_tcp("127.0.0.1", &port_);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -98,14 +81,7 @@ std::vector<Request> GenaDevice::requests(const std::string &method) {
 }
 
 void GenaDevice::run() {
-  while (!stop_) {
-    pollfd p{listen_fd_, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    int fd = accept(listen_fd_, nullptr, nullptr);
-    if (fd < 0) continue;
-    std::lock_guard<std::mutex> hold(mutex_);
-    workers_.emplace_back([this, fd] { answer(fd); });
-  }
+  cp_test::serve_connections(listen_fd_, stop_, mutex_, workers_, [this](int fd) { answer(fd); });
 }
 
 void GenaDevice::answer(int fd) {
@@ -164,7 +140,7 @@ void GenaDevice::answer(int fd) {
     if (before_answer) before_answer(sid);
     if (subscribe_delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(subscribe_delay_ms.load()));
   }
-  send_all(fd, reply);
+  TestServer::send_all(fd, reply);
   close(fd);
 }
 
@@ -196,7 +172,7 @@ int send_notify(int port, const std::string &sid, long long seq, const std::stri
   request += extra;
   request += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
   int status = 0;
-  if (send_all(fd, request)) {
+  if (TestServer::send_all(fd, request)) {
     std::string header, rest;
     char buf[1024];
     while (header.find("\r\n") == std::string::npos) {

@@ -16,57 +16,26 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "cp/upnp_cp.h"
+#include "cp_lab_util.h"
 #include "cp_test_util.h"
 
+using cp_lab::env;
+using cp_lab::lab;
 using cp_test::CpTest;
 using cp_test::wait_until;
+using Peer = cp_lab::Peer;
 
 namespace {
-
-std::string env(const char *name) {
-  const char *value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-struct Peer {
-  std::string udn, name, desc;
-  int kind;
-};
-
-std::vector<Peer> lab_peers() {
-  std::vector<Peer> peers{{env("LAB_SERVER_UDN"), env("LAB_SERVER_NAME"), env("LAB_SERVER_DESC"), 1}};
-  int count = std::atoi(env("LAB_RENDERERS").c_str());
-  for (int i = 1; i <= count; ++i) {
-    std::string p = "LAB_RENDERER" + std::to_string(i);
-    peers.push_back({env((p + "_UDN").c_str()), env((p + "_NAME").c_str()), env((p + "_DESC").c_str()), 2});
-  }
-  return peers;
-}
-
-int lab(const std::string &command) {
-  std::string line = std::string(CP_SOURCE_DIR) + "/tests/lab/lab.sh " + command + " >/dev/null 2>&1";
-  return std::system(line.c_str());
-}
 
 // One control point for the whole run: each test starts from the devices the
 // earlier ones left (all peers up).
 class LabTest : public CpTest {
  protected:
   static void SetUpTestSuite() {
-    if (env("LAB_ADDR").empty()) return;
-    upnp_mem_init();
-    upnp_ini_file_init();
-    upnp_ini_file_dmc_init();
-    // CP_LAB_LOG=FILE keeps the library's log of the run.
-    if (!env("CP_LAB_LOG").empty()) {
-      upnp_log_init(env("CP_LAB_LOG").c_str());
-      upnp_log_set_sources(0xFFFFFFFFu);
-      upnp_log_set_level(LOG_LEVEL_INFO);
-    } else {
-      upnp_log_set_level(LOG_LEVEL_CRITICAL);
-    }
-    upnp_ini_file_setPropertyByKey(INI_HTTPPORT, "9000");
-    s_started = upnp_control_init2(0) == 0;
+    if (!cp_lab::inside_lab()) return;
+    cp_lab::init_settings();
+    cp_lab::init_log(LOG_LEVEL_INFO);  // CP_LAB_LOG=FILE keeps the library's log of the run
+    s_started = cp_lab::start_control_point("9000");
     upnp_control_register_callback(&CpTest::callback);
   }
   static void TearDownTestSuite() {
@@ -75,7 +44,7 @@ class LabTest : public CpTest {
     upnp_ini_file_release_on_exit();
   }
   void SetUp() override {
-    if (env("LAB_ADDR").empty()) GTEST_SKIP() << "not inside the lab";
+    if (!cp_lab::inside_lab()) GTEST_SKIP() << "not inside the lab";
     ASSERT_TRUE(s_started);
     std::lock_guard<std::mutex> hold(s_mutex);
     s_events.clear();
@@ -112,7 +81,7 @@ std::string LabTest::s_watched;
 std::atomic<std::chrono::steady_clock::rep> LabTest::s_last_alive{0};
 
 TEST_F(LabTest, EveryPeerIsAddedWithKindNameUdnUrlBaseAndServices) {
-  std::vector<Peer> peers = lab_peers();
+  std::vector<Peer> peers = cp_lab::peers();
   ASSERT_GE(peers.size(), 2u);
   ASSERT_TRUE(wait_until([&] { return all_usable(peers); }, 15000));
   for (const Peer &p : peers) {
@@ -171,7 +140,7 @@ TEST_F(LabTest, CraftedRendererWithoutAServiceIsNeverAdded) {
 
 TEST_F(LabTest, DeviceGoneWithoutByebyeIsRemovedByRevalidation) {
   upnp_ini_file_setPropertyByKey(INI_REVALIDATE_TIME, "2");
-  std::vector<Peer> peers = lab_peers();
+  std::vector<Peer> peers = cp_lab::peers();
   ASSERT_TRUE(wait_until([&] { return all_usable(peers); }, 15000));
   int index = -1;
   std::string loopback;

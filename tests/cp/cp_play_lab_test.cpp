@@ -19,50 +19,28 @@
 #include "cp/upnp_cp_internal.h"
 #include "cp/upnp_cp_res.h"
 #include "cp/upnp_soap.h"
+#include "cp_lab_util.h"
+
+using cp_lab::env;
+using cp_lab::take;
 
 namespace {
-
-std::string env(const char *name) {
-  const char *v = std::getenv(name);
-  return v ? v : "";
-}
-
-std::string take(char *p) {
-  std::string r = p ? p : "";
-  upnp_free_impl(p);
-  return r;
-}
-
-int wait_usable(const std::string &desc, const std::string &udn, int kind) {
-  cp_add_device(desc.c_str(), udn.c_str(), (env("LAB_ADDR") + ":9000").c_str(), 1800, kind);
-  for (int i = 0; i < 300; ++i) {
-    int index = upnp_control_get_device_index(udn.c_str(), kind);
-    if (index >= 0 && upnp_cp_isValidIndex(index, kind) == 1 && upnp_control_get_device_services(index, kind) != 0)
-      return index;
-    Sleep(50);
-  }
-  return -1;
-}
 
 class PlayLab : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (env("LAB_ADDR").empty()) return;
-    upnp_mem_init();
-    upnp_ini_file_init();
-    upnp_ini_file_dmc_init();
-    upnp_cp_start(0, 0);
-    server_ = wait_usable(env("LAB_SERVER_DESC"), env("LAB_SERVER_UDN"), UPNP_CP_KIND_SERVER);
-    renderer_ = wait_usable(env("LAB_RENDERER_DESC"), env("LAB_RENDERER_UDN"), UPNP_CP_KIND_RENDERER);
+    if (!cp_lab::inside_lab()) return;
+    cp_lab::init_settings();
+    cp_lab::start_with_lab_devices(&server_, &renderer_);
   }
   static void TearDownTestSuite() {
-    if (env("LAB_ADDR").empty()) return;
+    if (!cp_lab::inside_lab()) return;
     if (renderer_ >= 0) upnp_stop(renderer_);
     upnp_control_exit();
     upnp_ini_file_release();
   }
   void SetUp() override {
-    if (env("LAB_ADDR").empty()) GTEST_SKIP() << "not inside the lab";
+    if (!cp_lab::inside_lab()) GTEST_SKIP() << "not inside the lab";
     ASSERT_GE(server_, 0);
     ASSERT_GE(renderer_, 0);
   }
@@ -98,14 +76,7 @@ class PlayLab : public ::testing::Test {
     return child(id, title, "item");
   }
   static std::string wait_state(const char *want, int seconds) {
-    std::string state;
-    for (int i = 0; i < seconds * 5; ++i) {
-      char *s = nullptr;
-      if (upnp_gettransportinfo(renderer_, &s) == 0) state = take(s);
-      if (state == want) break;
-      Sleep(200);
-    }
-    return state;
+    return cp_lab::wait_transport_state(renderer_, want, seconds);
   }
   static std::string current_uri() {
     char *uri = nullptr;
@@ -186,9 +157,7 @@ TEST_F(PlayLab, CraftedItemPlaysTheResTheRendererLists) {
     if (wav_type.empty() && sink.find(std::string(":") + t + ":") != std::string::npos) wav_type = t;
   }
   if (wav_type.empty()) GTEST_SKIP() << "the renderer lists no WAV: " << sink;
-  std::string url = env("LAB_HTTP_URL");
-  if (!url.empty() && url.back() != '/') url += '/';
-  url += "media/music/tone-3s.wav";
+  std::string url = cp_lab::http_url("media/music/tone-3s.wav");
   // A res of a type the renderer does not list comes first; a JPEG (the
   // wrong type for an audio item) last.
   std::string didl =

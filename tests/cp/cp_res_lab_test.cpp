@@ -18,25 +18,12 @@
 #include "cp/upnp_cp_internal.h"
 #include "cp/upnp_cp_res.h"
 #include "cp/upnp_soap.h"
+#include "cp_lab_util.h"
 #include "http/http_client.h"
 
+using cp_lab::env;
+
 namespace {
-
-std::string env(const char *name) {
-  const char *v = std::getenv(name);
-  return v ? v : "";
-}
-
-int wait_usable(const std::string &desc, const std::string &udn, int kind) {
-  cp_add_device(desc.c_str(), udn.c_str(), (env("LAB_ADDR") + ":9000").c_str(), 1800, kind);
-  for (int i = 0; i < 300; ++i) {
-    int index = upnp_control_get_device_index(udn.c_str(), kind);
-    if (index >= 0 && upnp_cp_isValidIndex(index, kind) == 1 && upnp_control_get_device_services(index, kind) != 0)
-      return index;
-    Sleep(50);
-  }
-  return -1;
-}
 
 struct Res {
   std::string url, protocol_info, resolution, size;
@@ -47,22 +34,8 @@ struct Object {
   std::vector<Res> res;
 };
 
-class ResLab : public ::testing::Test {
+class ResLab : public cp_lab::LabDevices {
  protected:
-  static void SetUpTestSuite() {
-    upnp_mem_init();
-    upnp_ini_file_init();
-    upnp_ini_file_dmc_init();
-    upnp_set_errmsgs(upnp_cp_errmsgs());
-    upnp_cp_start(0, 0);
-    server_ = wait_usable(env("LAB_SERVER_DESC"), env("LAB_SERVER_UDN"), UPNP_KIND_SERVER);
-    renderer_ = wait_usable(env("LAB_RENDERER_DESC"), env("LAB_RENDERER_UDN"), UPNP_KIND_RENDERER);
-  }
-  static void TearDownTestSuite() {
-    upnp_control_exit();
-    upnp_ini_file_release();
-  }
-
   // The children of a container (at most 200, enough for the lab's folders).
   static std::vector<Object> children(const std::string &id) {
     std::vector<Object> out;
@@ -138,13 +111,7 @@ class ResLab : public ::testing::Test {
     upnp_socket_close(s);
     return status;
   }
-
-  static int server_;
-  static int renderer_;
 };
-
-int ResLab::server_ = -1;
-int ResLab::renderer_ = -1;
 
 TEST_F(ResLab, RendererListIsTheRealAnswer) {
   ASSERT_GE(renderer_, 0);

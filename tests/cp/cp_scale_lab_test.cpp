@@ -26,20 +26,18 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "cp/upnp_cp.h"
+#include "cp_lab_util.h"
 #include "cp_test_util.h"
 
+using cp_lab::env;
 using cp_test::CpTest;
 using cp_test::wait_until;
+using Peer = cp_lab::Peer;
 
 namespace {
 
 constexpr int kFlood = 1000;
 constexpr int kFloodSeconds = 4;
-
-std::string env(const char *name) {
-  const char *value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
 
 int threads_now() {
   std::ifstream in("/proc/self/status");
@@ -47,22 +45,6 @@ int threads_now() {
   while (std::getline(in, line))
     if (line.compare(0, 8, "Threads:") == 0) return std::atoi(line.c_str() + 8);
   return -1;
-}
-
-struct Peer {
-  std::string udn, name;
-  int kind;
-  int index;
-};
-
-std::vector<Peer> lab_peers() {
-  std::vector<Peer> peers{{env("LAB_SERVER_UDN"), env("LAB_SERVER_NAME"), 1, -1}};
-  int count = std::atoi(env("LAB_RENDERERS").c_str());
-  for (int i = 1; i <= count; ++i) {
-    std::string p = "LAB_RENDERER" + std::to_string(i);
-    peers.push_back({env((p + "_UDN").c_str()), env((p + "_NAME").c_str()), 2, -1});
-  }
-  return peers;
 }
 
 std::atomic<int> g_flood_calls{0};
@@ -74,14 +56,11 @@ void observe(int added, const char *, const char *udn, const char *, unsigned in
 class ScaleLabTest : public CpTest {
  protected:
   static void SetUpTestSuite() {
-    if (env("LAB_ADDR").empty()) return;
-    upnp_mem_init();
-    upnp_ini_file_init();
-    upnp_ini_file_dmc_init();
+    if (!cp_lab::inside_lab()) return;
+    cp_lab::init_settings();
     s_log = std::make_unique<cp_test::LogFile>();
     upnp_log_set_level(LOG_LEVEL_WARNING);  // one line per refused device, no datagram dumps
-    upnp_ini_file_setPropertyByKey(INI_HTTPPORT, "9040");
-    s_started = upnp_control_init2(0) == 0;
+    s_started = cp_lab::start_control_point("9040");
     upnp_control_register_callback(&CpTest::callback);
   }
   static void TearDownTestSuite() {
@@ -93,7 +72,7 @@ class ScaleLabTest : public CpTest {
     s_log.reset();
   }
   void SetUp() override {
-    if (env("LAB_ADDR").empty()) GTEST_SKIP() << "not inside the lab";
+    if (!cp_lab::inside_lab()) GTEST_SKIP() << "not inside the lab";
     ASSERT_TRUE(s_started);
   }
   void TearDown() override {}
@@ -119,7 +98,7 @@ bool ScaleLabTest::s_started = false;
 std::unique_ptr<cp_test::LogFile> ScaleLabTest::s_log;
 
 TEST_F(ScaleLabTest, AFloodOfUnknownDevicesLeavesTheTablesBoundedAndTheKnownOnesAlone) {
-  std::vector<Peer> peers = lab_peers();
+  std::vector<Peer> peers = cp_lab::peers();
   ASSERT_GE(peers.size(), 2u);
   ASSERT_TRUE(wait_until([&] { return std::all_of(peers.begin(), peers.end(), [&](const Peer &p) { return usable(p); }); },
                          15000));

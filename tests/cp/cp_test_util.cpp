@@ -19,19 +19,38 @@
 
 namespace cp_test {
 
-FileServer::FileServer(const char *address) : address_(address) {
-  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listen_fd_ < 0) throw std::runtime_error("socket");
+int listen_tcp(const char *address, int *port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("socket");
   int one = 1;
-  setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   inet_pton(AF_INET, address, &a.sin_addr);
-  if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listen_fd_, 128) != 0)
+  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd, 128) != 0) {
+    close(fd);
     throw std::runtime_error("bind/listen");
+  }
   socklen_t len = sizeof a;
-  getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len);
-  port_ = ntohs(a.sin_port);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+void serve_connections(int listen_fd, const std::atomic<bool> &stop, std::mutex &mutex,
+                       std::vector<std::thread> &workers, const std::function<void(int fd)> &answer) {
+  while (!stop) {
+    pollfd p{listen_fd, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    int fd = accept(listen_fd, nullptr, nullptr);
+    if (fd < 0) continue;
+    std::lock_guard<std::mutex> hold(mutex);
+    workers.emplace_back([answer, fd] { answer(fd); });
+  }
+}
+
+FileServer::FileServer(const char *address) : address_(address) {
+  listen_fd_ = listen_tcp(address, &port_);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -62,14 +81,7 @@ int FileServer::hits(const std::string &path) {
 }
 
 void FileServer::run() {
-  while (!stop_) {
-    pollfd p{listen_fd_, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    int fd = accept(listen_fd_, nullptr, nullptr);
-    if (fd < 0) continue;
-    std::lock_guard<std::mutex> hold(mutex_);
-    workers_.emplace_back([this, fd] { answer(fd); });
-  }
+  serve_connections(listen_fd_, stop_, mutex_, workers_, [this](int fd) { answer(fd); });
 }
 
 void FileServer::answer(int fd) {
@@ -189,6 +201,28 @@ bool wait_until(const std::function<bool()> &pred, int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return pred();
+}
+
+namespace {
+
+std::mutex g_received_mutex;
+std::vector<Received> g_received;
+
+}  // namespace
+
+void record_event(int kind, int index, unsigned int service, uint32_t sequence, const char *body) {
+  std::lock_guard<std::mutex> hold(g_received_mutex);
+  g_received.push_back({kind, index, service, sequence, body ? body : ""});
+}
+
+std::vector<Received> recorded_events() {
+  std::lock_guard<std::mutex> hold(g_received_mutex);
+  return g_received;
+}
+
+void clear_recorded_events() {
+  std::lock_guard<std::mutex> hold(g_received_mutex);
+  g_received.clear();
 }
 
 std::mutex CpTest::s_mutex;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -16,6 +17,14 @@
 #include <vector>
 
 namespace cp_test {
+
+// A listening TCP socket at a free port of address (an IPv4 text); throws
+// when it cannot listen.
+int listen_tcp(const char *address, int *port);
+// Accepts connections on listen_fd until stop, each answered by answer(fd)
+// on a thread of its own, kept in workers (under mutex) for the owner to join.
+void serve_connections(int listen_fd, const std::atomic<bool> &stop, std::mutex &mutex,
+                       std::vector<std::thread> &workers, const std::function<void(int fd)> &answer);
 
 class FileServer {
  public:
@@ -74,6 +83,20 @@ struct Event {
 
 // Waits up to ms for pred; true when it held.
 bool wait_until(const std::function<bool()> &pred, int ms);
+
+// What the subscription callback was given.
+struct Received {
+  int kind;
+  int index;
+  unsigned int service;
+  uint32_t sequence;
+  std::string body;
+};
+// A subscription callback that records every event; what it recorded so far;
+// forgetting that.
+void record_event(int kind, int index, unsigned int service, uint32_t sequence, const char *body);
+std::vector<Received> recorded_events();
+void clear_recorded_events();
 
 class CpTest : public ::testing::Test {
  protected:

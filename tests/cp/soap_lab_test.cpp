@@ -24,31 +24,13 @@
 #include "cp/upnp_cp_internal.h"
 #include "cp/upnp_soap.h"
 #include "cp/upnp_soap_internal.h"
+#include "cp_lab_util.h"
 #include "http/http_settings.h"
 
+using cp_lab::env;
+using cp_lab::take;
+
 namespace {
-
-std::string env(const char *name) {
-  const char *v = std::getenv(name);
-  return v ? v : "";
-}
-
-std::string take(char *p) {
-  std::string r = p ? p : "";
-  upnp_free_impl(p);
-  return r;
-}
-
-int wait_usable(const std::string &desc, const std::string &udn, int kind) {
-  cp_add_device(desc.c_str(), udn.c_str(), (env("LAB_ADDR") + ":9000").c_str(), 1800, kind);
-  for (int i = 0; i < 300; ++i) {
-    int index = upnp_control_get_device_index(udn.c_str(), kind);
-    if (index >= 0 && upnp_cp_isValidIndex(index, kind) == 1 && upnp_control_get_device_services(index, kind) != 0)
-      return index;
-    Sleep(50);
-  }
-  return -1;
-}
 
 struct Entry {
   std::string kind, id, title, res;
@@ -71,22 +53,8 @@ std::vector<Entry> entries(upnp_xml_node *reply, unsigned *total) {
   return out;
 }
 
-class SoapLab : public ::testing::Test {
+class SoapLab : public cp_lab::LabDevices {
  protected:
-  static void SetUpTestSuite() {
-    upnp_mem_init();
-    upnp_ini_file_init();
-    upnp_ini_file_dmc_init();
-    upnp_set_errmsgs(upnp_cp_errmsgs());
-    upnp_cp_start(0, 0);
-    server_ = wait_usable(env("LAB_SERVER_DESC"), env("LAB_SERVER_UDN"), UPNP_KIND_SERVER);
-    renderer_ = wait_usable(env("LAB_RENDERER_DESC"), env("LAB_RENDERER_UDN"), UPNP_KIND_RENDERER);
-  }
-  static void TearDownTestSuite() {
-    upnp_control_exit();
-    upnp_ini_file_release();
-  }
-
   // All children of a container, page by page.
   static std::vector<Entry> browse_all(const std::string &id, unsigned page, int *pages) {
     std::vector<Entry> all;
@@ -130,22 +98,9 @@ class SoapLab : public ::testing::Test {
   }
 
   static std::string wait_state(const char *want, int seconds) {
-    std::string state;
-    for (int i = 0; i < seconds * 5; ++i) {
-      char *s = nullptr;
-      if (upnp_gettransportinfo(renderer_, &s) == 0) state = take(s);
-      if (state == want) break;
-      Sleep(200);
-    }
-    return state;
+    return cp_lab::wait_transport_state(renderer_, want, seconds);
   }
-
-  static int server_;
-  static int renderer_;
 };
-
-int SoapLab::server_ = -1;
-int SoapLab::renderer_ = -1;
 
 TEST_F(SoapLab, DevicesAreUsable) {
   ASSERT_GE(server_, 0);
@@ -223,9 +178,7 @@ TEST_F(SoapLab, UpnpErrorsOfRealDevices) {
 
 TEST_F(SoapLab, RendererPlaysPausesSeeksAndStops) {
   ASSERT_GE(renderer_, 0);
-  std::string url = env("LAB_HTTP_URL");
-  if (!url.empty() && url.back() != '/') url += '/';
-  url += "media/music/tone-3s.wav";
+  std::string url = cp_lab::http_url("media/music/tone-3s.wav");
   // Metadata with markup and non-ASCII text in the title must survive the trip.
   const std::string title = "Rock & Roll <Live> \"\xc3\x9c" "n\xc3\xaf" "code\"";
   char *et = upnp_xml_escape_cond(title.c_str(), 0);
@@ -279,15 +232,6 @@ TEST_F(SoapLab, VolumeAndMuteReadBack) {
   }
 }
 
-// Process group of a lab peer, from the lab's record of what it started.
-int peer_group(const std::string &name) {
-  std::ifstream in(env("LAB_DIR") + "/pids");
-  std::string pid, start, who;
-  while (in >> pid >> start >> who)
-    if (who == name) return std::atoi(pid.c_str());
-  return 0;
-}
-
 // Keeps a peer stopped (SIGSTOP) for its lifetime.
 class PausedPeer {
  public:
@@ -331,7 +275,7 @@ class PausedPeer {
 
 TEST_F(SoapLab, RendererThatStopsAnsweringIsInvalidatedAndComesBack) {
   ASSERT_GE(renderer_, 0);
-  int group = peer_group("renderer1");
+  int group = cp_lab::peer_group("renderer1");
   ASSERT_GT(group, 0);
   unsigned old_timeout = HTTP_set_soap_timeout(2);
   {
@@ -348,7 +292,7 @@ TEST_F(SoapLab, RendererThatStopsAnsweringIsInvalidatedAndComesBack) {
   }
   HTTP_set_soap_timeout(old_timeout);
   // Its next announcement makes it usable again, at the same index.
-  EXPECT_EQ(renderer_, wait_usable(env("LAB_RENDERER_DESC"), env("LAB_RENDERER_UDN"), UPNP_KIND_RENDERER));
+  EXPECT_EQ(renderer_, cp_lab::add_and_wait_usable(env("LAB_RENDERER_DESC"), env("LAB_RENDERER_UDN"), UPNP_KIND_RENDERER));
   EXPECT_EQ(0, upnp_stop(renderer_));
 }
 
