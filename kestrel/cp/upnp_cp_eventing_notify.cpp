@@ -36,38 +36,6 @@ struct Match {
   uint32_t sequence = 0;
 };
 
-// Reads a chunked body of at most `limit` bytes; none when it is larger,
-// malformed or the sender stops. *too_large tells the first case.
-char *read_chunked_bounded(int socket, uint64_t limit, uint64_t *length, bool *too_large) {
-  std::string body;
-  for (;;) {
-    uint64_t size = 0;
-    if (http_read_chunk_size(socket, UINT64_MAX, &size) != HTTP_READ_OK) return nullptr;
-    if (size == 0) break;
-    if (body.size() + size > limit) {
-      *too_large = true;
-      return nullptr;
-    }
-    size_t old = body.size();
-    body.resize(old + size);
-    size_t got = 0;
-    while (got < size) {
-      ssize_t n = upnp_recv(socket, &body[old + got], size - got, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return nullptr;
-      got += static_cast<size_t>(n);
-    }
-    if (http_read_chunk_end(socket) != HTTP_READ_OK) return nullptr;
-  }
-  // The connection closes after the reply, so a trailer is left unread.
-  auto *out = static_cast<char *>(upnp_malloc_impl(body.size() + 1));
-  if (out == nullptr) return nullptr;
-  std::memcpy(out, body.data(), body.size());
-  out[body.size()] = '\0';
-  *length = body.size();
-  return out;
-}
-
 // 0 with the body read (or none sent), 413 when it is above the bound.
 int read_body(HTTP_connection *c) {
   if (c->body != nullptr) return c->length > static_cast<int64_t>(UPNP_CP_MAX_EVENT_BODY) ? 413 : 0;
@@ -80,8 +48,12 @@ int read_body(HTTP_connection *c) {
   setsockopt(c->socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   uint64_t length = 0;
   bool too_large = false;
-  c->body = chunked ? read_chunked_bounded(c->socket, UPNP_CP_MAX_EVENT_BODY, &length, &too_large)
-                    : HTTP_receive_body_with_length(c->socket, c->header, &length);
+  if (chunked) {
+    // The connection closes after the reply, so a trailer is left unread.
+    too_large = http_read_chunked_body(c->socket, UPNP_CP_MAX_EVENT_BODY, &c->body, &length) == HTTP_CHUNKED_TOO_LARGE;
+  } else {
+    c->body = HTTP_receive_body_with_length(c->socket, c->header, &length);
+  }
   c->length = static_cast<int64_t>(length);
   return too_large ? 413 : 0;
 }

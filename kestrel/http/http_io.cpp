@@ -2,9 +2,14 @@
 #include "http/http_io.h"
 
 #include "base/upnp_log.h"
+#include "base/upnp_mem.h"
 #include "base/upnp_socket.h"
 
 #include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -92,4 +97,34 @@ int http_read_chunk_end(int socket) {
   if (r == 0) return HTTP_READ_CLOSED;
   upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "socket error %s", getLastSocketError());
   return HTTP_READ_ERROR;
+}
+
+http_chunked_result http_read_chunked_body(int socket, uint64_t limit, char **body, uint64_t *length) {
+  *body = nullptr;
+  std::string data;
+  for (;;) {
+    // Sizes are bounded only to keep the value from overflowing: one above
+    // the limit is told apart from a malformed line.
+    uint64_t size = 0;
+    if (http_read_chunk_size(socket, UINT64_MAX >> 4, &size) != HTTP_READ_OK) return HTTP_CHUNKED_FAILED;
+    if (size == 0) break;
+    if (size > limit - data.size()) return HTTP_CHUNKED_TOO_LARGE;
+    size_t old = data.size();
+    data.resize(old + size);
+    size_t got = 0;
+    while (got < size) {
+      ssize_t n = upnp_recv(socket, &data[old + got], size - got, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return HTTP_CHUNKED_FAILED;
+      got += static_cast<size_t>(n);
+    }
+    if (http_read_chunk_end(socket) != HTTP_READ_OK) return HTTP_CHUNKED_FAILED;
+  }
+  auto *out = static_cast<char *>(upnp_malloc_impl(data.size() + 1));
+  if (out == nullptr) return HTTP_CHUNKED_FAILED;
+  std::memcpy(out, data.data(), data.size());
+  out[data.size()] = '\0';
+  *body = out;
+  *length = data.size();
+  return HTTP_CHUNKED_OK;
 }

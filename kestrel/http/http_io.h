@@ -47,6 +47,18 @@ int http_read_chunk_size(int socket, uint64_t max_size, uint64_t *size);
  * one arrives). */
 int http_read_chunk_end(int socket);
 
+enum http_chunked_result {
+  HTTP_CHUNKED_OK,
+  HTTP_CHUNKED_TOO_LARGE, /* the chunks hold more than the limit */
+  HTTP_CHUNKED_FAILED     /* malformed, or the peer stopped or went away */
+};
+
+/* Reads the chunks of a chunked body, at most `limit` bytes of data in all,
+ * up to and including the last (empty) chunk; the trailer is left unread.
+ * On HTTP_CHUNKED_OK *body is the data as a terminated text of the library's
+ * memory and *length its size; otherwise *body is none. */
+http_chunked_result http_read_chunked_body(int socket, uint64_t limit, char **body, uint64_t *length);
+
 /* Reads the body framed by header (see HTTP_receive_body). close_required
  * refuses to read until close a message that neither says "Connection:
  * close" nor is HTTP/1.0. */

@@ -85,26 +85,11 @@ bool announces_body(const char *header) {
   return HTTP_parse_header_chunked(header) || HTTP_parse_header_size(header) > 0;
 }
 
-// Reads a chunked body of at most `limit` bytes; none when it is larger,
-// malformed or the peer stops.
+// Reads a chunked body of at most `limit` bytes and its trailer; none when
+// it is larger, malformed or the peer stops.
 char *read_chunked(int socket, uint64_t limit, uint64_t *length_out) {
-  std::string body;
-  for (;;) {
-    uint64_t size = 0;
-    if (http_read_chunk_size(socket, limit, &size) != HTTP_READ_OK) return nullptr;
-    if (size == 0) break;
-    if (body.size() + size > limit) return nullptr;
-    size_t old = body.size();
-    body.resize(old + size);
-    size_t got = 0;
-    while (got < size) {
-      ssize_t n = upnp_recv(socket, &body[old + got], size - got, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return nullptr;
-      got += static_cast<size_t>(n);
-    }
-    if (http_read_chunk_end(socket) != HTTP_READ_OK) return nullptr;
-  }
+  char *out = nullptr;
+  if (http_read_chunked_body(socket, limit, &out, length_out) != HTTP_CHUNKED_OK) return nullptr;
   // The trailer: lines up to an empty one.
   http_byte_reader in(socket);
   int state = 0;  // bytes of the current line
@@ -118,11 +103,6 @@ char *read_chunked(int socket, uint64_t limit, uint64_t *length_out) {
       ++state;
     }
   }
-  auto *out = static_cast<char *>(upnp_malloc_impl(body.size() + 1));
-  if (!out) return nullptr;
-  std::memcpy(out, body.data(), body.size());
-  out[body.size()] = '\0';
-  *length_out = body.size();
   return out;
 }
 

@@ -9,6 +9,7 @@
 
 #include "base/upnp_mem.h"
 #include "http/http_client.h"
+#include "http/http_io.h"
 
 namespace {
 
@@ -181,6 +182,58 @@ TEST_F(HttpReader, ChunkSizesThatWouldOverflowOrExhaustMemoryFail) {
   // A large chunk within the bound is not allocated up front; cut short, it is
   // no body.
   EXPECT_EQ(body_of(h + "3FFFFFF\r\nabc"), "<none>");
+}
+
+// The chunks of a chunked body read with a limit: result, body (or
+// "<none>") and what was left unread.
+struct Chunked {
+  http_chunked_result result;
+  std::string body, rest;
+};
+
+Chunked chunked_of(const std::string &wire, uint64_t limit) {
+  Feed f(wire);
+  char *body = nullptr;
+  uint64_t length = 0;
+  Chunked out{http_read_chunked_body(f.fd(), limit, &body, &length), "<none>", ""};
+  if (body != nullptr) {
+    out.body.assign(body, length);
+    upnp_free_impl(body);
+  }
+  out.rest = f.rest();
+  return out;
+}
+
+TEST_F(HttpReader, ChunkedBodyWithALimitLeavesTheTrailerUnread) {
+  Chunked c = chunked_of("5;x=y\r\nhello\r\n1\r\n \r\n0\r\nTrailer: t\r\n\r\nNEXT", 6);
+  EXPECT_EQ(c.result, HTTP_CHUNKED_OK);
+  EXPECT_EQ(c.body, "hello ");  // exactly the limit
+  EXPECT_EQ(c.rest, "Trailer: t\r\n\r\nNEXT");
+  c = chunked_of("0\r\n\r\n", 0);
+  EXPECT_EQ(c.result, HTTP_CHUNKED_OK);
+  EXPECT_EQ(c.body, "");
+}
+
+TEST_F(HttpReader, ChunkedBodyAboveTheLimitIsToldApartFromAMalformedOne) {
+  EXPECT_EQ(chunked_of("5\r\nhello\r\n2\r\n!!\r\n0\r\n\r\n", 6).result, HTTP_CHUNKED_TOO_LARGE);
+  EXPECT_EQ(chunked_of("7\r\nhello!!\r\n0\r\n\r\n", 6).result, HTTP_CHUNKED_TOO_LARGE);
+  // The limit is checked before any data of the chunk is taken.
+  EXPECT_EQ(chunked_of("FFFFFFFFFFFFFFF\r\nabc", 1024).result, HTTP_CHUNKED_TOO_LARGE);
+  Chunked c = chunked_of("zz\r\nabc\r\n0\r\n\r\n", 1024);
+  EXPECT_EQ(c.result, HTTP_CHUNKED_FAILED);
+  EXPECT_EQ(c.body, "<none>");
+  EXPECT_EQ(chunked_of("5\r\nabc", 1024).result, HTTP_CHUNKED_FAILED);  // cut by the peer
+  EXPECT_EQ(chunked_of("5\r\nabcde", 1024).result, HTTP_CHUNKED_FAILED);
+}
+
+TEST_F(HttpReader, ChunkSizeThatWouldWrapAroundIsNeverASmallChunk) {
+  // 2^64 + 3 wraps to 3 in 64 bits: the data "abc" must not be taken as the
+  // chunk, nor 2^64 as the end of the body.
+  for (const char *line : {"10000000000000003", "10000000000000000", "FFFFFFFFFFFFFFFFFFFF"}) {
+    Chunked c = chunked_of(std::string(line) + "\r\nabc\r\n0\r\n\r\n", 1024);
+    EXPECT_NE(c.result, HTTP_CHUNKED_OK) << line;
+    EXPECT_EQ(c.body, "<none>") << line;
+  }
 }
 
 TEST_F(HttpReader, ContentLengthBody) {
