@@ -376,6 +376,24 @@ TEST_F(EventingTest, HeaderChecksAnswer400And412) {
   ASSERT_TRUE(wait_until([&] { return received().size() == 1; }, 2000));
 }
 
+TEST_F(EventingTest, ChunkedNotifyIsTakenWithinTheBoundAndRefusedAboveIt) {
+  int r = add("uuid:renderer-000017", 2);
+  std::string avt = subscribe(r, 2);
+  std::string body = avt_body("PLAYING");
+  EXPECT_EQ(send_notify(port_, avt, 0, body, "upnp:event", "127.0.0.1", "", true, 40), 200);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 1; }, 2000));
+  EXPECT_EQ(received()[0].body, body);  // the chunks joined whole
+  // Above the bound in many chunks, and in one chunk whose size alone is above.
+  std::string big = avt_body("STOPPED") + std::string(UPNP_CP_MAX_EVENT_BODY, ' ');
+  EXPECT_EQ(send_notify(port_, avt, 1, big, "upnp:event", "127.0.0.1", "", true), 413);
+  EXPECT_EQ(send_notify(port_, avt, 1, big, "upnp:event", "127.0.0.1", "", true, big.size()), 413);
+  EXPECT_EQ(stats().refused_too_large, 2u);
+  // The next event in sequence still arrives.
+  EXPECT_EQ(send_notify(port_, avt, 1, avt_body("STOPPED"), "upnp:event", "127.0.0.1", "", true), 200);
+  ASSERT_TRUE(wait_until([&] { return received().size() == 2; }, 2000));
+  EXPECT_EQ(received()[1].sequence, 1u);
+}
+
 TEST_F(EventingTest, SpoofedNotifiesAreRefusedAndCountedWhileRealEventsFlowInOrder) {
   int r = add("uuid:renderer-000007", 2);
   std::string avt = subscribe(r, 2);
@@ -599,8 +617,12 @@ TEST_F(EventingTest, NotificationCallbackSeesEveryAcceptedNotify) {
   EXPECT_EQ(notify(avt, 0, avt_body("PLAYING")), 412);
   EXPECT_EQ(notify("uuid:unknown", 0, avt_body("PLAYING")), 412);
   EXPECT_EQ(notify(avt, 1, avt_body("STOPPED")), 200);
+  // The callback runs once the answer has gone out: wait for it before
+  // taking the callback away.
+  EXPECT_TRUE(wait_until([] { return g_notified.load() == 2; }, 2000));
   upnp_cp_register_notification_callback(nullptr);
   EXPECT_EQ(notify(avt, 2, avt_body("PLAYING")), 200);
+  wait_until([] { return false; }, 100);  // time for a call that should not come
   EXPECT_EQ(g_notified.load(), 2);
 }
 

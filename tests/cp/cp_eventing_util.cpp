@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -145,7 +146,7 @@ void GenaDevice::answer(int fd) {
 }
 
 int send_notify(int port, const std::string &sid, long long seq, const std::string &body, const std::string &nt,
-                const std::string &from, const std::string &extra) {
+                const std::string &from, const std::string &extra, bool chunked, size_t chunk_size) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -170,7 +171,18 @@ int send_notify(int port, const std::string &sid, long long seq, const std::stri
   if (!sid.empty()) request += "SID: " + sid + "\r\n";
   if (seq >= 0) request += "SEQ: " + std::to_string(seq) + "\r\n";
   request += extra;
-  request += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  if (!chunked) {
+    request += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  } else {
+    request += "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+    for (size_t at = 0; at < body.size(); at += chunk_size) {
+      std::string part = body.substr(at, chunk_size);
+      char size[32];
+      std::snprintf(size, sizeof size, "%zx\r\n", part.size());
+      request += size + part + "\r\n";
+    }
+    request += "0\r\n\r\n";
+  }
   int status = 0;
   if (TestServer::send_all(fd, request)) {
     std::string header, rest;

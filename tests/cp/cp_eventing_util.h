@@ -56,10 +56,11 @@ class GenaDevice {
 
 // Sends one NOTIFY to 127.0.0.1:port from `from` (a loopback address) and
 // returns the status of the answer (0 when none). seq < 0 leaves SEQ out;
-// empty nt leaves NT and NTS out.
+// empty nt leaves NT and NTS out. chunked sends the body in chunks of at most
+// chunk_size bytes instead of with a Content-Length.
 int send_notify(int port, const std::string &sid, long long seq, const std::string &body,
                 const std::string &nt = "upnp:event", const std::string &from = "127.0.0.1",
-                const std::string &extra = "");
+                const std::string &extra = "", bool chunked = false, size_t chunk_size = 65536);
 // A LastChange event body of AVTransport with a transport state, of
 // RenderingControl with a volume, or a ContentDirectory propertyset.
 std::string avt_body(const std::string &state);
