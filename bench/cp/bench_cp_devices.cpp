@@ -20,21 +20,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int threads_now() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.compare(0, 8, "Threads:") == 0) return std::atoi(line.c_str() + 8);
-  return -1;
-}
+int threads_now() { return static_cast<int>(cp_test::process_status_value("Threads")); }
 
-int usable(int kind) {
-  int n = 0;
-  for (int i = kind == 1 ? upnp_control_get_next_server_index(-1) : upnp_control_get_next_renderer_index(-1); i >= 0;
-       i = kind == 1 ? upnp_control_get_next_server_index(i) : upnp_control_get_next_renderer_index(i))
-    ++n;
-  return n;
-}
+int usable(int kind) { return cp_test::usable_count(kind); }
 
 }  // namespace
 

@@ -49,22 +49,9 @@ std::string env(const char *name) {
   return v != nullptr ? v : "";
 }
 
-long status_value(const char *field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  size_t n = std::strlen(field);
-  while (std::getline(in, line))
-    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atol(line.c_str() + n + 1);
-  return -1;
-}
+long status_value(const char *field) { return cp_test::process_status_value(field); }
 
-int usable(int kind) {
-  int n = 0;
-  for (int i = kind == 1 ? upnp_control_get_next_server_index(-1) : upnp_control_get_next_renderer_index(-1); i >= 0;
-       i = kind == 1 ? upnp_control_get_next_server_index(i) : upnp_control_get_next_renderer_index(i))
-    ++n;
-  return n;
-}
+int usable(int kind) { return cp_test::usable_count(kind); }
 
 // Hears the library's first M-SEARCH on the lab's group.
 class SearchWatch {

@@ -39,13 +39,7 @@ namespace {
 constexpr int kFlood = 1000;
 constexpr int kFloodSeconds = 4;
 
-int threads_now() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.compare(0, 8, "Threads:") == 0) return std::atoi(line.c_str() + 8);
-  return -1;
-}
+int threads_now() { return static_cast<int>(cp_test::process_status_value("Threads")); }
 
 std::atomic<int> g_flood_calls{0};
 

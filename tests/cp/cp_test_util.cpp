@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -273,5 +275,22 @@ int CpTest::count_events(int type, int kind, int index) {
 }
 
 int CpTest::index_of(const std::string &udn, int kind) { return upnp_control_get_device_index(udn.c_str(), kind); }
+
+long process_status_value(const char *field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  size_t n = std::strlen(field);
+  while (std::getline(in, line))
+    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atol(line.c_str() + n + 1);
+  return -1;
+}
+
+int usable_count(int kind) {
+  int n = 0;
+  for (int i = kind == 1 ? upnp_control_get_next_server_index(-1) : upnp_control_get_next_renderer_index(-1); i >= 0;
+       i = kind == 1 ? upnp_control_get_next_server_index(i) : upnp_control_get_next_renderer_index(i))
+    ++n;
+  return n;
+}
 
 }  // namespace cp_test

@@ -116,6 +116,11 @@ class CpTest : public ::testing::Test {
   static void callback(int type, int kind, int index, const char *name);
 };
 
+// A numeric field of /proc/self/status ("Threads", "VmRSS", "VmHWM"), or -1.
+long process_status_value(const char *field);
+// How many devices of kind (1 servers, 2 renderers) the table lists as usable.
+int usable_count(int kind);
+
 }  // namespace cp_test
 
 #endif
