@@ -105,7 +105,7 @@ TEST(Thread, JoinableThreadRunsWithItsArgument) {
 TEST(Thread, DetachedThreadRuns) {
   static std::atomic<int> ran{0};
   ran = 0;
-  ASSERT_EQ(1, upnp_start_detached_thread([](void *) -> void * { ran = 1; return nullptr; }, nullptr, 5));
+  ASSERT_EQ(1, upnp_start_detached_thread([](void *) -> void * { ran += 1; return nullptr; }, nullptr, 5));
   ASSERT_EQ(1, upnp_start_thread([](void *) -> void * { ran += 2; return nullptr; }, nullptr, 3));
   for (int i = 0; i < 2000 && ran != 3; ++i) Sleep(1);
   EXPECT_EQ(3, ran.load());
