@@ -22,6 +22,9 @@ extern "C" const upnp_xml_exceed_entry didlExceedTable[] = {
     {"dc:creator", 256, UPNP_XML_CUT_MARK},
     {"restricted", 0, UPNP_XML_BOOLEAN},
     {"duration", 0, UPNP_XML_TIME},
+    // A resource's URL goes out whole, however long: cut (and marked) it
+    // would send the renderer to an address that does not exist.
+    {"res", 0, UPNP_XML_WHOLE},
     {nullptr, 1024, UPNP_XML_CUT_MARK},
 };
 
@@ -159,6 +162,8 @@ extern "C" upnp_string *addCompliantString(upnp_string *out, const char *propert
       return upnp_string_append(out, (value[0] == '0' || strcmp(value, "false") == 0) ? '0' : '1');
     case UPNP_XML_PROTOCOL_INFO:
       return protocol_info_form(out, value, esc);
+    case UPNP_XML_WHOLE:
+      return put(out, value, n, esc, 0);
     case UPNP_XML_CUT:
     case UPNP_XML_CUT_MARK:
     case UPNP_XML_DROP:

@@ -19,7 +19,8 @@ enum upnp_xml_exceed_rule {
   UPNP_XML_TIME = 3,       /* H:M:S[.F] written as "%02d:%02d:%02d" */
   UPNP_XML_DATE = 4,       /* only values starting YYYY-MM-DD */
   UPNP_XML_BOOLEAN = 5,    /* "0" or "1" */
-  UPNP_XML_PROTOCOL_INFO = 6 /* fourth field reduced to name=value parameters */
+  UPNP_XML_PROTOCOL_INFO = 6, /* fourth field reduced to name=value parameters */
+  UPNP_XML_WHOLE = 7          /* never cut: a URL cut short points nowhere */
 };
 
 typedef struct upnp_xml_exceed_entry {

@@ -145,6 +145,19 @@ TEST_F(XmlWrite, CutDropAndDefaultLimits) {
   EXPECT_EQ(compliant(("<r><upnp:albumArtURI>" + art + "</upnp:albumArtURI></r>").c_str()), "");
 }
 
+// A resource's URL is never cut: a long signed or proxied URL must reach the
+// renderer whole, escaped like any other value.
+TEST_F(XmlWrite, ResourceUrlIsWrittenWholeAtAnyLength) {
+  std::string url = "http://10.0.0.1:9000/stream?token=" + std::string(3000, 'a') + "&x=1";
+  std::string escaped = "http://10.0.0.1:9000/stream?token=" + std::string(3000, 'a') + "&amp;x=1";
+  EXPECT_EQ(rule("res", url.c_str()), escaped);
+  std::string doc = "<item><res protocolInfo=\"http-get:*:audio/mpeg:*\">" + escaped + "</res></item>";
+  EXPECT_EQ(compliant(doc.c_str()), "<item><res protocolInfo=\"http-get:*:audio/mpeg:*\">" + escaped + "</res></item>");
+  // Other long values keep their limits.
+  std::string doc2 = "<item><upnp:artist>" + std::string(1100, 'o') + "</upnp:artist></item>";
+  EXPECT_EQ(compliant(doc2.c_str()), "<item><upnp:artist>" + std::string(1021, 'o') + "...</upnp:artist></item>");
+}
+
 TEST_F(XmlWrite, TimeForm) {
   EXPECT_EQ(rule("duration", "0:03:25.500"), "00:03:25");
   EXPECT_EQ(rule("duration", "1:2:3"), "01:02:03");
