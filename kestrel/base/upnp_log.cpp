@@ -97,18 +97,25 @@ bool upnp_log_puts(const std::string &line) {
   return false;
 }
 
-// The file line of one message.
-void upnp_log_message(int level, unsigned int source, const char *text) {
-  if (g_bEnabled.load(std::memory_order_relaxed) == 0) return;
-  if (!lock_log()) return;
+// "<time stamp> <level> - <source><separator><text>" and a line break: the
+// file line separates with ": ", the console line with ":" alone.
+std::string log_line(int level, unsigned int source, const char *separator, const char *text) {
   std::string line = timestamp();
   line += ' ';
   line += upnp_log_level_name(level);
   line += " - ";
   line += upnp_log_source_name(source);
-  line += ": ";
+  line += separator;
   line += text;
   line += '\n';
+  return line;
+}
+
+// The file line of one message.
+void upnp_log_message(int level, unsigned int source, const char *text) {
+  if (g_bEnabled.load(std::memory_order_relaxed) == 0) return;
+  if (!lock_log()) return;
+  std::string line = log_line(level, source, ": ", text);
   bool rotated = upnp_log_puts(line);
   if (g_LogForceFlush.load(std::memory_order_relaxed) != 0) {
     std::fflush(g_LogFile != nullptr ? g_LogFile : stdout);
@@ -121,14 +128,7 @@ void upnp_log_message(int level, unsigned int source, const char *text) {
 // The console line of a critical message.
 void upnp_log_console(int level, unsigned int source, const char *text) {
   if (!lock_log()) return;
-  std::string line = timestamp();
-  line += ' ';
-  line += upnp_log_level_name(level);
-  line += " - ";
-  line += upnp_log_source_name(source);
-  line += ':';
-  line += text;
-  line += '\n';
+  std::string line = log_line(level, source, ":", text);
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
   unlock_log();
