@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "http/http_methods.h"
+#include "support_tcp.h"
 
 namespace {
 
@@ -74,15 +75,7 @@ int connect_server(int timeout_ms) {
   return fd;
 }
 
-bool send_text(int fd, const std::string &text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
+bool send_text(int fd, const std::string &text) { return test_support::send_all(fd, text); }
 
 std::string read_until_close(int fd, int timeout_ms) {
   std::string out;

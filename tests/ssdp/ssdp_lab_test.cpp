@@ -35,6 +35,7 @@
 #include "ssdp/upnp_ssdp.h"
 #include "ssdp/upnp_ssdp_internal.h"
 #include "ssdp_test_util.h"
+#include "support_wait.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -46,67 +47,29 @@ std::string env(const char *name) {
 }
 
 bool wait_until(const std::function<bool()> &done, int milliseconds) {
-  auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
-  while (Clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return done();
+  return test_support::wait_until(done, milliseconds, 20);
 }
 
-struct Heard {
-  Clock::time_point at;
-  std::string text;
-  std::string from;
-  int port;
-};
+using Heard = ssdp_test::Datagram;
 
 // Listens to the group on the library's side of the lab.
 class GroupListener {
  public:
-  explicit GroupListener(const std::string &interface_address) {
-    socket_ = upnp_socket_create_udp();
-    setSockOptReuseAddr(socket_);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(SSDP_PORT);
-    inet_pton(AF_INET, SSDP_MULTICAST_ADDRESS, &any.sin_addr);
-    ok_ = upnp_socket_bind(socket_, &any) == 0 &&
-          upnp_socket_setSockOptAddMembership(socket_, SSDP_MULTICAST_ADDRESS, interface_address.c_str()) == 0 &&
-          setSockOptReceiveTimeout(socket_, 50) == 0;
-    if (ok_) thread_ = std::thread([this] { run(); });
-  }
-  ~GroupListener() {
-    stop_.store(true);
-    if (thread_.joinable()) thread_.join();
-    upnp_socket_close(socket_);
-  }
-  bool ok() const { return ok_; }
+  explicit GroupListener(const std::string &interface_address)
+      : socket_(SSDP_MULTICAST_ADDRESS, interface_address, [this](const Heard &h, const sockaddr_in &) {
+          std::lock_guard<std::mutex> hold(mutex_);
+          heard_.push_back(h);
+        }) {}
+  bool ok() const { return socket_.ok(); }
   std::vector<Heard> heard() {
     std::lock_guard<std::mutex> hold(mutex_);
     return heard_;
   }
 
  private:
-  void run() {
-    char buffer[4096];
-    while (!stop_.load()) {
-      sockaddr_in from{};
-      ssize_t got = upnp_recvfrom(socket_, buffer, sizeof buffer, 0, &from);
-      if (got <= 0) continue;
-      char text[INET_ADDRSTRLEN];
-      Heard h{Clock::now(), std::string(buffer, static_cast<size_t>(got)),
-              inet_ntop(AF_INET, &from.sin_addr, text, sizeof text), ntohs(from.sin_port)};
-      std::lock_guard<std::mutex> hold(mutex_);
-      heard_.push_back(h);
-    }
-  }
-  upnp_socket_t socket_;
-  bool ok_ = false;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
   std::mutex mutex_;
   std::vector<Heard> heard_;
+  ssdp_test::GroupSocket socket_;  // last: its thread stops before the rest goes
 };
 
 struct Peer {

@@ -32,6 +32,7 @@
 #include "ssdp/upnp_ssdp.h"
 #include "ssdp/upnp_ssdp_internal.h"
 #include "ssdp_test_util.h"
+#include "support_wait.h"
 
 using Clock = std::chrono::steady_clock;
 using ssdp_test::calls;
@@ -45,35 +46,15 @@ double ms_between(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-struct Packet {
-  Clock::time_point at;
-  std::string text;
-  std::string from;
-  int port;
-};
+using Packet = ssdp_test::Datagram;
 
 // A device on the group: records every datagram it hears and may answer
 // M-SEARCH requests for one type.
 class FakePeer {
  public:
-  FakePeer() {
-    socket_ = upnp_socket_create_udp();
-    setSockOptReuseAddr(socket_);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(SSDP_PORT);
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    ok_ = upnp_socket_bind(socket_, &any) == 0 &&
-          upnp_socket_setSockOptAddMembership(socket_, SSDP_MULTICAST_ADDRESS, "127.0.0.1") == 0 &&
-          setSockOptReceiveTimeout(socket_, 50) == 0 && setSockOptMulticast(socket_, 2, "127.0.0.1") == 0;
-    if (ok_) thread_ = std::thread([this] { run(); });
-  }
-  ~FakePeer() {
-    stop_.store(true);
-    if (thread_.joinable()) thread_.join();
-    upnp_socket_close(socket_);
-  }
-  bool ok() const { return ok_; }
+  FakePeer()
+      : socket_("0.0.0.0", "127.0.0.1", [this](const Packet &p, const sockaddr_in &from) { heard(p, from); }, 2) {}
+  bool ok() const { return socket_.ok(); }
   // Answer searches for `st` with a response naming `udn`.
   void answer(const std::string &st, const std::string &udn) {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -88,45 +69,27 @@ class FakePeer {
     }
     return out;
   }
-  void send_to_group(const std::string &text) {
-    sockaddr_in group{};
-    group.sin_family = AF_INET;
-    group.sin_port = htons(SSDP_PORT);
-    inet_pton(AF_INET, SSDP_MULTICAST_ADDRESS, &group.sin_addr);
-    upnp_sendto(socket_, text.data(), text.size(), 0, &group);
-  }
+  void send_to_group(const std::string &text) { socket_.send_to_group(text); }
 
  private:
-  void run() {
-    char buffer[4096];
-    while (!stop_.load()) {
-      sockaddr_in from{};
-      ssize_t got = upnp_recvfrom(socket_, buffer, sizeof buffer, 0, &from);
-      if (got <= 0) continue;
-      Packet p{Clock::now(), std::string(buffer, static_cast<size_t>(got)), "", ntohs(from.sin_port)};
-      char text[INET_ADDRSTRLEN];
-      p.from = inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-      std::string st, udn;
-      {
-        std::lock_guard<std::mutex> hold(mutex_);
-        packets_.push_back(p);
-        st = answer_st_;
-        udn = answer_udn_;
-      }
-      if (!st.empty() && p.text.rfind("M-SEARCH", 0) == 0 && p.text.find("ST: " + st + "\r\n") != std::string::npos) {
-        std::string reply = ssdp_test::response(st, udn + "::" + st, "http://127.0.0.1:8200/rootDesc.xml");
-        upnp_sendto(socket_, reply.data(), reply.size(), 0, &from);
-      }
+  void heard(const Packet &p, const sockaddr_in &from) {
+    std::string st, udn;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      packets_.push_back(p);
+      st = answer_st_;
+      udn = answer_udn_;
+    }
+    if (!st.empty() && p.text.rfind("M-SEARCH", 0) == 0 && p.text.find("ST: " + st + "\r\n") != std::string::npos) {
+      std::string reply = ssdp_test::response(st, udn + "::" + st, "http://127.0.0.1:8200/rootDesc.xml");
+      socket_.send_to(reply, from);
     }
   }
 
-  upnp_socket_t socket_;
-  bool ok_ = false;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
   std::mutex mutex_;
   std::vector<Packet> packets_;
   std::string answer_st_, answer_udn_;
+  ssdp_test::GroupSocket socket_;  // last: its thread stops before the rest goes
 };
 
 std::vector<std::string> g_addresses;
@@ -145,14 +108,7 @@ int thread_count() {
   return count;
 }
 
-bool wait_until(const std::function<bool()> &done, int milliseconds) {
-  auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
-  while (Clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
+using test_support::wait_until;
 
 class StackTest : public ::testing::Test {
  protected:

@@ -1,11 +1,8 @@
 #include "ssdp_test_util.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <arpa/inet.h>
 
-#include "base/upnp_log.h"
+#include "ssdp/upnp_ssdp.h"
 
 namespace ssdp_test {
 
@@ -52,35 +49,50 @@ std::vector<upnp_control_call> calls(unsigned long long after) {
   return all;
 }
 
-LogFile::LogFile() {
-  char pattern[] = "/tmp/kestrel-ssdp-log-XXXXXX";
-  if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-  path_ = dir_ + "/ssdp-log.txt";
-  upnp_log_init(path_.c_str());
-  upnp_log_set_level(LOG_LEVEL_DEBUG);
-  upnp_log_set_sources(0xFFFFFFFFu);
-  upnp_log_set_force_flush(1);
+GroupSocket::GroupSocket(const std::string &bind_address, const std::string &interface_address, Receiver receiver,
+                         int multicast_ttl)
+    : receiver_(std::move(receiver)) {
+  socket_ = upnp_socket_create_udp();
+  setSockOptReuseAddr(socket_);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(SSDP_PORT);
+  ok_ = inet_pton(AF_INET, bind_address.c_str(), &local.sin_addr) == 1 && upnp_socket_bind(socket_, &local) == 0 &&
+        upnp_socket_setSockOptAddMembership(socket_, SSDP_MULTICAST_ADDRESS, interface_address.c_str()) == 0 &&
+        setSockOptReceiveTimeout(socket_, 50) == 0 &&
+        (multicast_ttl <= 0 || setSockOptMulticast(socket_, multicast_ttl, interface_address.c_str()) == 0);
+  if (ok_) thread_ = std::thread([this] { run(); });
 }
 
-LogFile::~LogFile() {
-  upnp_log_exit();
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
+GroupSocket::~GroupSocket() {
+  stop_.store(true);
+  if (thread_.joinable()) thread_.join();
+  upnp_socket_close(socket_);
 }
 
-std::string LogFile::text() const {
-  upnp_log_flush();
-  std::ifstream in(path_, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
+void GroupSocket::send_to(const std::string &text, const sockaddr_in &to) {
+  upnp_sendto(socket_, text.data(), text.size(), 0, &to);
 }
 
-int LogFile::count(const std::string &needle) const {
-  std::string all = text();
-  int n = 0;
-  for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
-  return n;
+void GroupSocket::send_to_group(const std::string &text) {
+  sockaddr_in group{};
+  group.sin_family = AF_INET;
+  group.sin_port = htons(SSDP_PORT);
+  inet_pton(AF_INET, SSDP_MULTICAST_ADDRESS, &group.sin_addr);
+  send_to(text, group);
+}
+
+void GroupSocket::run() {
+  char buffer[4096];
+  while (!stop_.load()) {
+    sockaddr_in from{};
+    ssize_t got = upnp_recvfrom(socket_, buffer, sizeof buffer, 0, &from);
+    if (got <= 0) continue;
+    char address[INET_ADDRSTRLEN];
+    Datagram d{std::chrono::steady_clock::now(), std::string(buffer, static_cast<size_t>(got)),
+               inet_ntop(AF_INET, &from.sin_addr, address, sizeof address), ntohs(from.sin_port)};
+    receiver_(d, from);
+  }
 }
 
 }  // namespace ssdp_test

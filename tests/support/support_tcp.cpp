@@ -1,0 +1,61 @@
+#include "support_tcp.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace test_support {
+
+int listen_tcp(const char *address, int *port, int backlog) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  if (inet_pton(AF_INET, address, &a.sin_addr) != 1) throw std::runtime_error(std::string("no IPv4 address: ") + address);
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("socket");
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  socklen_t len = sizeof a;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+    close(fd);
+    throw std::runtime_error(std::string("bind/listen on ") + address);
+  }
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+int accept_within(int listen_fd, int wait_ms) {
+  pollfd p{listen_fd, POLLIN, 0};
+  if (poll(&p, 1, wait_ms) <= 0) return -1;
+  return accept(listen_fd, nullptr, nullptr);
+}
+
+std::string read_header(int fd, int receive_timeout_ms) {
+  timeval tv{receive_timeout_ms / 1000, (receive_timeout_ms % 1000) * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string request;
+  char buf[4096];
+  while (request.find("\r\n\r\n") == std::string::npos) {
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    request.append(buf, static_cast<size_t>(n));
+  }
+  return request;
+}
+
+bool send_all(int fd, const std::string &text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace test_support

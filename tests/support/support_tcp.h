@@ -1,0 +1,26 @@
+// TCP helpers of the servers the tests run on 127.0.0.1 (or another address
+// of a private network namespace): listening at a free port, accepting with
+// a short wait so a stop flag is seen, reading a request header, writing all
+// of a reply.
+#ifndef TESTS_SUPPORT_SUPPORT_TCP_H
+#define TESTS_SUPPORT_SUPPORT_TCP_H
+
+#include <string>
+
+namespace test_support {
+
+// A listening TCP socket at a free port of address (an IPv4 text), the port
+// in *port; throws when address is no IPv4 address or nothing can listen.
+int listen_tcp(const char *address, int *port, int backlog = 128);
+// A connection accepted on listen_fd within wait_ms, or -1.
+int accept_within(int listen_fd, int wait_ms);
+// Reads from fd until the empty line that ends a header, the peer closes,
+// or receive_timeout_ms passes between two reads; returns all that was read
+// (header and any bytes after it that came along).
+std::string read_header(int fd, int receive_timeout_ms = 5000);
+// Writes all of text; false when the peer went away.
+bool send_all(int fd, const std::string &text);
+
+}  // namespace test_support
+
+#endif
