@@ -20,17 +20,12 @@
 #include "soap_test_util.h"
 
 using cp_test::CpTest;
-using cp_test::wait_until;
 
 namespace {
 
 const std::string kFlags = "DLNA.ORG_FLAGS=01700000000000000000000000000000";
 
-std::string take(char *p) {
-  std::string r = p != nullptr ? p : "<none>";
-  upnp_free_impl(p);
-  return r;
-}
+using test_support::take_text;
 
 std::string attr(upnp_xml_node *node, const char *name) {
   const char *v = node != nullptr ? upnp_xml_find_attribute_value(node, name) : nullptr;
@@ -201,8 +196,8 @@ TEST(MetadataPlain, EscapedAndPlainFormsGiveTheSameText) {
   char *b = nullptr;
   ASSERT_EQ(0, upnp_cp_metadata_plain(escaped, &a));
   ASSERT_EQ(0, upnp_cp_metadata_plain(kSong, &b));
-  EXPECT_EQ(std::string(kSong), take(a));
-  EXPECT_EQ(std::string(kSong), take(b));
+  EXPECT_EQ(std::string(kSong), take_text(a));
+  EXPECT_EQ(std::string(kSong), take_text(b));
   upnp_free_impl(escaped);
 }
 
@@ -216,7 +211,7 @@ Adapted adapt(const char *model, const char *base, const char *url, const char *
   char *u = nullptr;
   char *m = nullptr;
   int rc = upnp_cp_adapt_metadata(model, base, url, metadata, on, &u, &m);
-  return Adapted{rc, take(u), take(m)};
+  return Adapted{rc, take_text(u), take_text(m)};
 }
 
 TEST(Adapt, SamsungDtvMp3AndJpegAsSent) {
@@ -360,15 +355,7 @@ class Sending : public CpTest {
                     "</manufacturer><modelName>" + model + "</modelName><UDN>" + udn + "</UDN><serviceList>" +
                     services + "</serviceList></device></root>");
     std::string location = server_.url("/" + tail + "/desc.xml");
-    upnp_control_add_device(location.c_str(), udn.c_str(), "127.0.0.1:9000", 1800, kind);
-    int index = -1;
-    wait_until(
-        [&] {
-          index = index_of(udn, kind);
-          return index >= 0 && upnp_control_get_device_state(index, kind) == UPNP_CP_STATE_READY;
-        },
-        5000);
-    return index;
+    return add_ready(udn, kind, location);
   }
 
   // AVTransport calls, in order.

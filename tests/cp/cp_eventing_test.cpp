@@ -35,11 +35,7 @@ using cp_test::wait_until;
 
 namespace {
 
-std::string text_and_free(char *text) {
-  std::string out = text != nullptr ? text : "<none>";
-  upnp_free_impl(text);
-  return out;
-}
+using test_support::take_text;
 
 // ---- The text readers -------------------------------------------------
 
@@ -49,13 +45,13 @@ class EventTexts : public ::testing::Test {
 };
 
 TEST_F(EventTexts, SidIsReadUpToTheFirstBlankAndEmptyOnesCountAsMissing) {
-  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uuid:abc-1 x\r\n\r\n")), "uuid:abc-1");
-  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nsid:uuid:low\r\n\r\n")), "uuid:low");
-  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uuid:\r\n\r\n")), "<none>");
-  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uu\r\n\r\n")), "<none>");
-  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: \r\n\r\n")), "<none>");
-  EXPECT_EQ(text_and_free(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nXSID: uuid:a\r\n\r\n")), "<none>");
-  EXPECT_EQ(text_and_free(upnp_cp_get_SID(nullptr)), "<none>");
+  EXPECT_EQ(take_text(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uuid:abc-1 x\r\n\r\n")), "uuid:abc-1");
+  EXPECT_EQ(take_text(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nsid:uuid:low\r\n\r\n")), "uuid:low");
+  EXPECT_EQ(take_text(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uuid:\r\n\r\n")), "<none>");
+  EXPECT_EQ(take_text(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: uu\r\n\r\n")), "<none>");
+  EXPECT_EQ(take_text(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nSID: \r\n\r\n")), "<none>");
+  EXPECT_EQ(take_text(upnp_cp_get_SID("HTTP/1.1 200 OK\r\nXSID: uuid:a\r\n\r\n")), "<none>");
+  EXPECT_EQ(take_text(upnp_cp_get_SID(nullptr)), "<none>");
 }
 
 TEST_F(EventTexts, SequenceMustBeginWithADigit) {
@@ -97,16 +93,16 @@ TEST_F(EventTexts, ServiceTableIsTriedInOrder) {
 }
 
 TEST_F(EventTexts, SyntheticEventBody) {
-  EXPECT_EQ(text_and_free(upnp_cp_createSyntheticStateEvent(1, 0)),
+  EXPECT_EQ(take_text(upnp_cp_createSyntheticStateEvent(1, 0)),
             "<?xml version=\"1.0\" encoding=\"utf-8\"?><e:propertyset xmlns:e=\"urn:schemas-upnp-org:event-1-0\">"
             "<e:property><LastChange>&lt;Event xmlns=&quot;urn:schemas-upnp-org:metadata-1-0/AVT/&quot;&gt;"
             "&lt;InstanceID val=&quot;0&quot;&gt;&lt;TransportState val=&quot;PLAYING&quot;/&gt;&lt;/InstanceID&gt;"
             "&lt;/Event&gt;</LastChange></e:property></e:propertyset>");
-  std::string marked = text_and_free(upnp_cp_createSyntheticStateEvent(3, 1));
+  std::string marked = take_text(upnp_cp_createSyntheticStateEvent(3, 1));
   EXPECT_NE(marked.find("&lt;SyntheticEvent/&gt;&lt;TransportState val=&quot;PAUSED_PLAYBACK&quot;"), std::string::npos);
   EXPECT_EQ(upnp_cp_get_event_TransportState(marked.c_str()), 3);
-  EXPECT_EQ(text_and_free(upnp_cp_createSyntheticStateEvent(7, 0)), "<none>");
-  EXPECT_EQ(text_and_free(upnp_cp_createSyntheticStateEvent(-1, 0)), "<none>");
+  EXPECT_EQ(take_text(upnp_cp_createSyntheticStateEvent(7, 0)), "<none>");
+  EXPECT_EQ(take_text(upnp_cp_createSyntheticStateEvent(-1, 0)), "<none>");
 }
 
 // ---- GENA exchanges --------------------------------------------------
@@ -214,7 +210,7 @@ class EventingTest : public CpTest {
     return sid(index, kind, kind == 1 ? UPNP_CP_SERVICE_CDS : UPNP_CP_SERVICE_AVT);
   }
   std::string sid(int index, int kind, unsigned int service) {
-    return text_and_free(upnp_cp_get_service_sid(index, kind, service));
+    return take_text(upnp_cp_get_service_sid(index, kind, service));
   }
   int notify(const std::string &sid, long long seq, const std::string &body, const std::string &from = "127.0.0.1") {
     return send_notify(port_, sid, seq, body, "upnp:event", from);
@@ -568,8 +564,8 @@ TEST_F(EventingTest, PolledRendererProducesSyntheticTransportStateEvents) {
   ASSERT_TRUE(wait_until([&] { return received().size() == 2; }, 4000));
   std::vector<Received> events = received();
   EXPECT_EQ(events[0].service, UPNP_CP_SERVICE_AVT);
-  EXPECT_EQ(events[0].body, text_and_free(upnp_cp_createSyntheticStateEvent(1, 0)));
-  EXPECT_EQ(events[1].body, text_and_free(upnp_cp_createSyntheticStateEvent(3, 0)));
+  EXPECT_EQ(events[0].body, take_text(upnp_cp_createSyntheticStateEvent(1, 0)));
+  EXPECT_EQ(events[1].body, take_text(upnp_cp_createSyntheticStateEvent(3, 0)));
   EXPECT_EQ(events[0].sequence, 0u);  // none accepted yet (-1) plus a count of 1
   EXPECT_EQ(events[1].sequence, 1u);
   // No change, no event.

@@ -18,11 +18,9 @@
 #include "soap_test_util.h"
 
 using cp_test::CpTest;
-using cp_test::wait_until;
 
 namespace {
 
-const char kIf[] = "127.0.0.1:9000";
 const char kSink[] = "http-get:*:audio/mpeg:*,http-get:*:audio/x-flac:*";  // no extra sink entries apply
 const char kSource[] = "http-get:*:video/mp4:*";
 
@@ -92,15 +90,6 @@ class ProtocolInfoTest : public CpTest {
     text.replace(text.find(relative), relative.size(), "<controlURL>" + soap_.base() + "/cm/control</controlURL>");
     server_.put("/" + tail + "/" + path, text);
     return server_.url("/" + tail + "/" + path);
-  }
-  int add_ready(const std::string &udn, int kind, const std::string &location) {
-    upnp_control_add_device(location.c_str(), udn.c_str(), kIf, 1800, kind);
-    int index = -1;
-    wait_until([&] {
-      index = index_of(udn, kind);
-      return index >= 0 && upnp_control_get_device_state(index, kind) == UPNP_CP_STATE_READY;
-    }, 5000);
-    return index;
   }
   int requests() { return static_cast<int>(soap_.requests().size()); }
 

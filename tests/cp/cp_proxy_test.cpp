@@ -14,11 +14,7 @@ using cp_test::CpTest;
 
 namespace {
 
-std::string take(char *p) {
-  std::string r = p != nullptr ? p : "<none>";
-  upnp_free_impl(p);
-  return r;
-}
+using test_support::take_text;
 
 const char kBase[] = "http://10.20.30.40:9000/proxy";
 
@@ -28,13 +24,13 @@ std::string proxied(const char *url, const char *mime = nullptr, const char *did
   int rc = getProxiedUrl(kBase, url, mime, tree, &out);
   upnp_xml_release(tree);
   EXPECT_EQ(0, rc);
-  return take(out);
+  return take_text(out);
 }
 
 std::string base(int kind) {
   char *out = nullptr;
   int rc = upnp_cp_get_proxy_base(kind, &out);
-  return rc == 0 ? take(out) : "rc" + std::to_string(rc);
+  return rc == 0 ? take_text(out) : "rc" + std::to_string(rc);
 }
 
 class ProxyBase : public CpTest {
@@ -92,16 +88,16 @@ TEST(ProxyBaseStopped, WithoutTheControlPointTheLockIsMissing) {
 
 TEST(EmbeddedUrl, FormIsBaseSlashEncodedUrlDotExtension) {
   EXPECT_EQ("http://10.0.0.2:9000/proxy/http%3A%2F%2Fexample%2Ecom%2Fa%2Emp3.mp3",
-            take(upnp_util_create_embedded_url("http://10.0.0.2:9000/proxy", "http://example.com/a.mp3", "mp3")));
+            take_text(upnp_util_create_embedded_url("http://10.0.0.2:9000/proxy", "http://example.com/a.mp3", "mp3")));
   // Trailing slashes of the base are not doubled; no extension, no dot.
   EXPECT_EQ("http://10.0.0.2/p/http%3A%2F%2Fa%2Fb%3Fx%3D1%26y%3D2",
-            take(upnp_util_create_embedded_url("http://10.0.0.2/p//", "http://a/b?x=1&y=2", nullptr)));
+            take_text(upnp_util_create_embedded_url("http://10.0.0.2/p//", "http://a/b?x=1&y=2", nullptr)));
   // An extension that is not letters and digits is left out.
-  EXPECT_EQ("http://b/x", take(upnp_util_create_embedded_url("http://b", "x", "m/p")));
-  EXPECT_EQ("http://b/x", take(upnp_util_create_embedded_url("http://b", "x", "")));
-  EXPECT_EQ("<none>", take(upnp_util_create_embedded_url(nullptr, "x", "mp3")));
-  EXPECT_EQ("<none>", take(upnp_util_create_embedded_url("http://b", nullptr, "mp3")));
-  EXPECT_EQ("<none>", take(upnp_util_create_embedded_url("http://b", "", "mp3")));
+  EXPECT_EQ("http://b/x", take_text(upnp_util_create_embedded_url("http://b", "x", "m/p")));
+  EXPECT_EQ("http://b/x", take_text(upnp_util_create_embedded_url("http://b", "x", "")));
+  EXPECT_EQ("<none>", take_text(upnp_util_create_embedded_url(nullptr, "x", "mp3")));
+  EXPECT_EQ("<none>", take_text(upnp_util_create_embedded_url("http://b", nullptr, "mp3")));
+  EXPECT_EQ("<none>", take_text(upnp_util_create_embedded_url("http://b", "", "mp3")));
 }
 
 TEST(EmbeddedUrl, RoundTripGivesBackUrlAndExtension) {
@@ -117,8 +113,8 @@ TEST(EmbeddedUrl, RoundTripGivesBackUrlAndExtension) {
       char *url = nullptr;
       char *extension = nullptr;
       EXPECT_EQ(0, upnp_util_parse_embedded_url(b, embedded, &url, &extension)) << embedded;
-      EXPECT_EQ(urls[i], take(url));
-      EXPECT_EQ(extensions[i] ? extensions[i] : "<none>", take(extension));
+      EXPECT_EQ(urls[i], take_text(url));
+      EXPECT_EQ(extensions[i] ? extensions[i] : "<none>", take_text(extension));
       upnp_free_impl(embedded);
     }
   }
@@ -137,7 +133,7 @@ TEST(EmbeddedUrl, ParseRefusesForeignTexts) {
   EXPECT_EQ(2, upnp_util_parse_embedded_url(b, "http://10.0.0.2/p/a%00b", &url, nullptr));
   EXPECT_EQ(2, upnp_util_parse_embedded_url(b, "http://10.0.0.2/p/a", nullptr, nullptr));
   EXPECT_EQ(0, upnp_util_parse_embedded_url(b, "http://10.0.0.2/p/a%2Eb", &url, nullptr));
-  EXPECT_EQ("a.b", take(url));
+  EXPECT_EQ("a.b", take_text(url));
 }
 
 TEST(UrlExtension, FileNameOfThePathOnly) {

@@ -18,11 +18,8 @@
 #include "soap_test_util.h"
 
 using cp_test::CpTest;
-using cp_test::wait_until;
 
 namespace {
-
-const char kIf[] = "127.0.0.1:9000";
 
 std::string escaped(const std::string &text) {
   std::string out;
@@ -36,11 +33,7 @@ std::string escaped(const std::string &text) {
   return out;
 }
 
-std::string take(char *p) {
-  std::string r = p ? p : "<none>";
-  upnp_free_impl(p);
-  return r;
-}
+using test_support::take_text;
 
 std::string between(const std::string &text, const std::string &open, const std::string &close) {
   size_t a = text.find(open);
@@ -115,13 +108,7 @@ class ResDevice : public CpTest {
     }
     server_.put("/" + tail + "/" + path + ".xml", text);
     std::string location = server_.url("/" + tail + "/" + path + ".xml");
-    upnp_control_add_device(location.c_str(), udn.c_str(), kIf, 1800, kind);
-    int index = -1;
-    wait_until([&] {
-      index = index_of(udn, kind);
-      return index >= 0 && upnp_control_get_device_state(index, kind) == UPNP_CP_STATE_READY;
-    }, 5000);
-    return index;
+    return add_ready(udn, kind, location);
   }
   int kiss() { return add("uuid:renderer-0be001", 2, "kiss", "KiSS"); }
   int frame() {
@@ -146,10 +133,10 @@ TEST_F(ResDevice, KnownModelGetsItsExtraEntriesAppended) {
   ASSERT_GE(r, 0);
   char *list = nullptr;
   ASSERT_EQ(upnp_cp_get_protocolinfo(r, &list), 0);
-  EXPECT_EQ(take(list), "http-get:*:audio/mpeg:*,http-get:*:image/jpeg:*");
+  EXPECT_EQ(take_text(list), "http-get:*:audio/mpeg:*,http-get:*:image/jpeg:*");
   char *extra = nullptr;
   ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo(r, "http-get:*:audio/L16:*", &extra), 0);
-  EXPECT_EQ(take(extra),
+  EXPECT_EQ(take_text(extra),
             "http-get:*:image/jpeg:*,http-get:*:audio/x-wav:*,http-get:*:audio/wav:*,http-get:*:audio/wave:*");
   // A model without a table entry and nothing to derive: nothing.
   int f = frame();
@@ -157,7 +144,7 @@ TEST_F(ResDevice, KnownModelGetsItsExtraEntriesAppended) {
   EXPECT_EQ(upnp_cp_get_extra_ProtocolInfo(f, "http-get:*:image/jpeg:*", &extra), UPNP_CP_NOT_FOUND);
   EXPECT_EQ(extra, nullptr);
   ASSERT_EQ(upnp_cp_get_protocolinfo(f, &list), 0);
-  EXPECT_EQ(take(list), "http-get:*:image/jpeg:*");
+  EXPECT_EQ(take_text(list), "http-get:*:image/jpeg:*");
 }
 
 TEST_F(ResDevice, LocalRendererHasNoListInThisBuild) {
@@ -184,7 +171,7 @@ TEST_F(ResDevice, ObjectFromTheServerIsChosenForTheFramesScreen) {
   EXPECT_STREQ(chosen->value, "http://127.0.0.1:8200/Resized/41.jpg?width=800");
   EXPECT_STREQ(tree->name, "DIDL-Lite");
   EXPECT_EQ(upnp_xml_find_tag(tree, "res")->next, chosen);
-  EXPECT_EQ(take(didl), kPhoto);
+  EXPECT_EQ(take_text(didl), kPhoto);
   upnp_xml_release(tree);
   // KiSS has no screen size: the first (large) picture, through its extra
   // JPEG entry.
@@ -261,19 +248,19 @@ TEST(ResExtraEntries, ModelTableThomsonWavAndMatroska) {
   char *extra = nullptr;
   const std::string wav = "http-get:*:audio/x-wav:*,http-get:*:audio/wav:*,http-get:*:audio/wave:*";
   ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model("NP1100", "http-get:*:audio/mpeg:*", &extra), 0);
-  EXPECT_EQ(take(extra), wav);
+  EXPECT_EQ(take_text(extra), wav);
   ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model("NOXON iRadio 2", "", &extra), 0);
-  EXPECT_EQ(take(extra), wav);
+  EXPECT_EQ(take_text(extra), wav);
   ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model("S-32/52", nullptr, &extra), 0);
-  EXPECT_EQ(take(extra), "http-get:*:audio/x-flac:*," + wav);
+  EXPECT_EQ(take_text(extra), "http-get:*:audio/x-flac:*," + wav);
   ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model("AVR-3808", nullptr, &extra), 0);
-  EXPECT_EQ(take(extra), "http-get:*:audio/x-flac:*," + wav);
+  EXPECT_EQ(take_text(extra), "http-get:*:audio/x-flac:*," + wav);
   const std::string wd =
       "http-get:*:audio/mp4:*,http-get:*:audio/vnd.dlna.adts:*,http-get:*:audio/x-aac:*,http-get:*:video/3gpp:*,"
       "http-get:*:audio/x-flac:*,http-get:*:video/x-matroska:*,http-get:*:video/quicktime:*,http-get:*:audio/L16:*";
   for (const char *model : {"WD TV HD Live", "WD TV Live Plus", "WD TV Live Hub"}) {
     ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model(model, "http-get:*:video/mpeg:*", &extra), 0);
-    EXPECT_EQ(take(extra), wd);
+    EXPECT_EQ(take_text(extra), wd);
   }
   // The name must match exactly.
   EXPECT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model("WD TV Live", "http-get:*:video/mpeg:*", &extra),
@@ -282,11 +269,11 @@ TEST(ResExtraEntries, ModelTableThomsonWavAndMatroska) {
   // Thomson: its own list with "*:*:" made http-get.
   ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model("Thomson DLNA DMR", "*:*:audio/mpeg:*,*:*:image/jpeg:*", &extra),
             0);
-  EXPECT_EQ(take(extra), "http-get:*:audio/mpeg:*,http-get:*:image/jpeg:*");
+  EXPECT_EQ(take_text(extra), "http-get:*:audio/mpeg:*,http-get:*:image/jpeg:*");
   // L16 without wav, and mkv without matroska, add their entries in order.
   ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model(nullptr, "http-get:*:audio/L16:*,http-get:*:video/x-mkv:*", &extra),
             0);
-  EXPECT_EQ(take(extra), wav + ",http-get:*:video/x-matroska:*");
+  EXPECT_EQ(take_text(extra), wav + ",http-get:*:video/x-matroska:*");
   EXPECT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model(nullptr, "http-get:*:audio/L16:*,http-get:*:audio/x-wav:*", &extra),
             UPNP_CP_NOT_FOUND);
   EXPECT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model(
@@ -294,7 +281,7 @@ TEST(ResExtraEntries, ModelTableThomsonWavAndMatroska) {
             UPNP_CP_NOT_FOUND);
   // A table entry and a derived one together.
   ASSERT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model("KiSS", "http-get:*:video/x-mkv:*", &extra), 0);
-  EXPECT_EQ(take(extra), "http-get:*:image/jpeg:*,http-get:*:video/x-matroska:*");
+  EXPECT_EQ(take_text(extra), "http-get:*:image/jpeg:*,http-get:*:video/x-matroska:*");
   EXPECT_EQ(upnp_cp_get_extra_ProtocolInfo_for_model("KiSS", "", nullptr), UPNP_CP_INVALID_PARAMETER);
 }
 

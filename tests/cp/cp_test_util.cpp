@@ -1,50 +1,23 @@
 #include "cp_test_util.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <stdexcept>
 
 #include "base/upnp_ini_file.h"
-#include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "cp/upnp_cp.h"
+#include "support_tcp.h"
 
 namespace cp_test {
-
-int listen_tcp(const char *address, int *port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket");
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  inet_pton(AF_INET, address, &a.sin_addr);
-  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd, 128) != 0) {
-    close(fd);
-    throw std::runtime_error("bind/listen");
-  }
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  *port = ntohs(a.sin_port);
-  return fd;
-}
 
 void serve_connections(int listen_fd, const std::atomic<bool> &stop, std::mutex &mutex,
                        std::vector<std::thread> &workers, const std::function<void(int fd)> &answer) {
   while (!stop) {
-    pollfd p{listen_fd, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    int fd = accept(listen_fd, nullptr, nullptr);
+    int fd = test_support::accept_within(listen_fd, 20);
     if (fd < 0) continue;
     std::lock_guard<std::mutex> hold(mutex);
     workers.emplace_back([answer, fd] { answer(fd); });
@@ -87,15 +60,7 @@ void FileServer::run() {
 }
 
 void FileServer::answer(int fd) {
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  std::string request;
-  char buf[4096];
-  while (request.find("\r\n\r\n") == std::string::npos) {
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    request.append(buf, static_cast<size_t>(n));
-  }
+  std::string request = test_support::read_header(fd);
   std::string path;
   size_t sp = request.find(' ');
   if (sp != std::string::npos) {
@@ -119,44 +84,8 @@ void FileServer::answer(int fd) {
   for (int slept = 0; slept < delay && !stop_; slept += 10) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::string reply = found ? "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n" : "HTTP/1.1 404 Not Found\r\n";
   reply += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-  size_t done = 0;
-  while (done < reply.size()) {
-    ssize_t n = send(fd, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  test_support::send_all(fd, reply);
   close(fd);
-}
-
-LogFile::LogFile() {
-  char pattern[] = "/tmp/kestrel-cp-log-XXXXXX";
-  if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-  path_ = dir_ + "/cp-log.txt";
-  upnp_log_init(path_.c_str());
-  upnp_log_set_level(LOG_LEVEL_DEBUG);
-  upnp_log_set_sources(0xFFFFFFFFu);
-  upnp_log_set_force_flush(1);
-}
-
-LogFile::~LogFile() {
-  upnp_log_exit();
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
-}
-
-std::string LogFile::text() const {
-  upnp_log_flush();
-  std::ifstream in(path_, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-int LogFile::count(const std::string &needle) const {
-  std::string all = text();
-  int n = 0;
-  for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
-  return n;
 }
 
 namespace {
@@ -195,14 +124,6 @@ std::string scpd(const std::vector<std::string> &actions) {
   std::string text = "<?xml version=\"1.0\"?><scpd><specVersion><major>1</major></specVersion><actionList>";
   for (const std::string &a : actions) text += "<action><name>" + a + "</name></action>";
   return text + "</actionList></scpd>";
-}
-
-bool wait_until(const std::function<bool()> &pred, int ms) {
-  for (int waited = 0; waited < ms; waited += 10) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return pred();
 }
 
 namespace {
@@ -261,6 +182,18 @@ std::string CpTest::serve_device(const std::string &udn, int kind, const std::st
   }
   server_.put("/" + tail + "/desc.xml", description(udn, type, name, services, extra), delay_ms);
   return server_.url("/" + tail + "/desc.xml");
+}
+
+int CpTest::add_ready(const std::string &udn, int kind, const std::string &location) {
+  upnp_control_add_device(location.c_str(), udn.c_str(), "127.0.0.1:9000", 1800, kind);
+  int index = -1;
+  wait_until(
+      [&] {
+        index = index_of(udn, kind);
+        return index >= 0 && upnp_control_get_device_state(index, kind) == UPNP_CP_STATE_READY;
+      },
+      5000);
+  return index;
 }
 
 std::vector<Event> CpTest::events() {

@@ -16,11 +16,16 @@
 #include <thread>
 #include <vector>
 
+#include "support_log_file.h"
+#include "support_mem.h"
+#include "support_tcp.h"
+#include "support_wait.h"
+
 namespace cp_test {
 
 // A listening TCP socket at a free port of address (an IPv4 text); throws
 // when it cannot listen.
-int listen_tcp(const char *address, int *port);
+using test_support::listen_tcp;
 // Accepts connections on listen_fd until stop, each answered by answer(fd)
 // on a thread of its own, kept in workers (under mutex) for the owner to join.
 void serve_connections(int listen_fd, const std::atomic<bool> &stop, std::mutex &mutex,
@@ -54,17 +59,8 @@ class FileServer {
   std::thread thread_;
 };
 
-class LogFile {
- public:
-  LogFile();
-  ~LogFile();
-  std::string text() const;
-  int count(const std::string &needle) const;
-
- private:
-  std::string dir_;
-  std::string path_;
-};
+// The library's log in a temporary file, read back by the tests.
+using test_support::LogFile;
 
 // A device description. services: any of "CM", "RC", "AVT", "CDS", "MRR",
 // "RUIS"; scpd paths are "/<udn-tail>/<service>.xml".
@@ -82,7 +78,7 @@ struct Event {
 };
 
 // Waits up to ms for pred; true when it held.
-bool wait_until(const std::function<bool()> &pred, int ms);
+using test_support::wait_until;
 
 // What the subscription callback was given.
 struct Received {
@@ -106,6 +102,10 @@ class CpTest : public ::testing::Test {
   // returns its location.
   std::string serve_device(const std::string &udn, int kind, const std::string &name,
                            std::vector<std::string> services = {}, int delay_ms = 0, const std::string &extra = "");
+  // Adds the device at location to the table (interface 127.0.0.1:9000,
+  // 1800 s) and waits up to 5 s for it to be ready; its index then (-1 when
+  // the table does not list it).
+  int add_ready(const std::string &udn, int kind, const std::string &location);
   std::vector<Event> events();
   int count_events(int type, int kind, int index);
   int index_of(const std::string &udn, int kind);

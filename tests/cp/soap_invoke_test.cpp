@@ -11,6 +11,7 @@
 #include "base/upnp_mem.h"
 #include "cp/upnp_soap_internal.h"
 #include "soap_test_util.h"
+#include "support_mem.h"
 
 namespace {
 
@@ -47,11 +48,7 @@ class SoapInvoke : public ::testing::Test {
   std::unique_ptr<SoapServer> server;
 };
 
-std::string take(char *p) {
-  std::string r = p ? p : "<none>";
-  upnp_free_impl(p);
-  return r;
-}
+using test_support::take_text;
 
 TEST_F(SoapInvoke, PlaySendsHeaderPathAndEnvelope) {
   serve([](const SoapRequest &) { return SoapServer::ok("<u:PlayResponse xmlns:u=\"x\"/>"); });
@@ -249,25 +246,25 @@ TEST_F(SoapInvoke, PositionTransportAndMediaInfo) {
   EXPECT_EQ(2, track);
   EXPECT_EQ(2147483647, rel);
   EXPECT_EQ(-1, abs);
-  EXPECT_EQ("0:03:10", take(dur));
-  EXPECT_EQ("<DIDL-Lite/>", take(meta));
-  EXPECT_EQ("http://h/t.mp3", take(uri));
-  EXPECT_EQ("0:00:12", take(reltime));
-  EXPECT_EQ("NOT_IMPLEMENTED", take(abstime));
+  EXPECT_EQ("0:03:10", take_text(dur));
+  EXPECT_EQ("<DIDL-Lite/>", take_text(meta));
+  EXPECT_EQ("http://h/t.mp3", take_text(uri));
+  EXPECT_EQ("0:00:12", take_text(reltime));
+  EXPECT_EQ("NOT_IMPLEMENTED", take_text(abstime));
   EXPECT_EQ(3, upnp_gettransportstate(0));
   char *state = nullptr, *status = nullptr, *speed = nullptr;
   ASSERT_EQ(0, upnp_get_TransportInfo(0, &state, &status, &speed));
-  EXPECT_EQ("PAUSED_PLAYBACK", take(state));
-  EXPECT_EQ("OK", take(status));
-  EXPECT_EQ("1", take(speed));
+  EXPECT_EQ("PAUSED_PLAYBACK", take_text(state));
+  EXPECT_EQ("OK", take_text(status));
+  EXPECT_EQ("1", take_text(speed));
   int n = 0;
   char *cur = nullptr, *next = nullptr, *next_meta = nullptr, *medium = nullptr;
   ASSERT_EQ(0, upnp_get_MediaInfo(0, &n, nullptr, &cur, nullptr, &next, &next_meta, &medium, nullptr, nullptr));
   EXPECT_EQ(1, n);
-  EXPECT_EQ("http://h/c", take(cur));
-  EXPECT_EQ("", take(next));
-  EXPECT_EQ("n", take(next_meta));
-  EXPECT_EQ("", take(medium));  // missing: empty
+  EXPECT_EQ("http://h/c", take_text(cur));
+  EXPECT_EQ("", take_text(next));
+  EXPECT_EQ("n", take_text(next_meta));
+  EXPECT_EQ("", take_text(medium));  // missing: empty
   uint64_t a = 0, b = 0, size = 0;
   ASSERT_EQ(0, upnp_control_getDlnaBytePositionInfo(0, &a, &b, &size));
   EXPECT_EQ(10u, a);
@@ -417,9 +414,9 @@ TEST_F(SoapInvoke, RenameReadsTheOldTitleAndObjectProperty) {
   upnp_xml_release(tree);
   char *p = nullptr;
   EXPECT_EQ(0, upnp_cp_get_object_property(0, "7", "upnp:originalTrackNumber", 0, &p));
-  EXPECT_EQ("3", take(p));
+  EXPECT_EQ("3", take_text(p));
   EXPECT_EQ(0, upnp_cp_get_object_property(0, "7", "dc:title", 1, &p));
-  EXPECT_EQ("&lt;dc:title&gt;A &amp;amp; B&lt;/dc:title&gt;", take(p));
+  EXPECT_EQ("&lt;dc:title&gt;A &amp;amp; B&lt;/dc:title&gt;", take_text(p));
   EXPECT_EQ(UPNP_E_NOT_FOUND, upnp_cp_get_object_property(0, "7", "dc:creator", 0, &p));
   EXPECT_EQ(nullptr, p);
 }
@@ -436,9 +433,9 @@ TEST_F(SoapInvoke, ProtocolInfoCapabilitiesAndReference) {
   server_kind();
   char *out = nullptr;
   EXPECT_EQ(0, upnp_get_NonCachedProtocolInfo(0, UPNP_KIND_SERVER, &out));
-  EXPECT_EQ("http-get:*:audio/mpeg:*", take(out));
+  EXPECT_EQ("http-get:*:audio/mpeg:*", take_text(out));
   EXPECT_EQ(0, upnp_get_NonCachedProtocolInfo(0, UPNP_KIND_RENDERER, &out));
-  EXPECT_EQ("http-get:*:audio/flac:*", take(out));
+  EXPECT_EQ("http-get:*:audio/flac:*", take_text(out));
   EXPECT_EQ(UPNP_E_INVALID_PARAM, upnp_get_NonCachedProtocolInfo(0, 3, &out));
   unsigned id = 0;
   EXPECT_EQ(0, upnp_cp_get_SystemUpdateID(0, &id));
@@ -460,7 +457,7 @@ TEST_F(SoapInvoke, CompatibleUisOfARemoteUiServer) {
   table.device().services[UPNP_SERVICE_RUIS] = FakeService{"/ctl/ruis", ""};
   char *out = nullptr;
   EXPECT_EQ(0, upnp_get_compatible_uis(0, "<profile a=\"1\"/>", "*", &out));
-  EXPECT_EQ("<uilist/>", take(out));
+  EXPECT_EQ("<uilist/>", take_text(out));
   EXPECT_EQ(UPNP_E_BAD_RESPONSE, upnp_get_compatible_uis(0, "", "*", &out));
   EXPECT_EQ(nullptr, out);
   auto r = requests();
@@ -488,7 +485,7 @@ TEST_F(SoapInvoke, CreateObjectSendsOneEscapedItemAndReadsIdAndResult) {
   ASSERT_EQ(0, upnp_control_create_object(0, "64", " x:a=\"1\"", "A & B", "object.item.audioItem",
                                           "http-get:*:audio/mpeg:*", "<upnp:album>C</upnp:album>", " z=\"2\"",
                                           " size=\"10\"", "", 1, &tree, &id));
-  EXPECT_EQ("64$9", take(id));
+  EXPECT_EQ("64$9", take_text(id));
   ASSERT_NE(nullptr, tree);
   EXPECT_STREQ("A & B", upnp_xml_find_tag_value(tree, "dc:title"));
   upnp_xml_release(tree);
