@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>

@@ -9,12 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "support_files.h"
 
 class IniTest : public ::testing::Test {
  protected:
@@ -22,16 +21,13 @@ class IniTest : public ::testing::Test {
     upnp_mem_init();
     upnp_log_set_sources(0);
     upnp_log_set_level(0);
-    char pattern[] = "/tmp/kestrel-ini-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = test_support::make_temp_dir("kestrel-ini");
     upnp_ini_file_init();
   }
   void TearDown() override {
     upnp_ini_set_obfuscation(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     upnp_ini_file_release_on_exit();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    test_support::remove_tree(dir_);
   }
 
   // Parses "prog -appdata <dir>" followed by `words`.
@@ -50,17 +46,8 @@ class IniTest : public ::testing::Test {
     upnp_ini_file_init();
   }
 
-  void write_file(const std::filesystem::path &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-  }
-
-  std::string read_file(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
+  void write_file(const std::filesystem::path &path, const std::string &bytes) { test_support::write_file(path, bytes); }
+  std::string read_file(const std::filesystem::path &path) { return test_support::read_file(path); }
 
   std::string value(unsigned int key) {
     const char *text = upnp_ini_file_getString(key);

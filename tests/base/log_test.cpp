@@ -5,6 +5,7 @@
 #include "base/upnp_log_rotate.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
+#include "support_files.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,12 +45,7 @@ void exit_function(int status) {
   g_exit_status.store(status);
 }
 
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
+using test_support::read_file;
 
 std::vector<std::string> part_files(const fs::path &dir, const std::string &current) {
   std::vector<std::string> parts;
@@ -75,9 +70,7 @@ class LogTest : public ::testing::Test {
   void SetUp() override {
     upnp_mem_init();
     upnp_log_register_critical_error_handler(critical_handler);
-    char pattern[] = "/tmp/kestrel-log-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = test_support::make_temp_dir("kestrel-log");
     upnp_log_set_level(0);
     upnp_log_set_sources(0);
     upnp_log_enable(1);
@@ -88,8 +81,7 @@ class LogTest : public ::testing::Test {
     wait_for_cleanups();
     upnp_log_exit();
     register_upnp_exit_function(nullptr);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    test_support::remove_tree(dir_);
   }
   // Logs lines of `line_bytes` (info, LOG_SYSTEM, no function name) until
   // the file has received at least `total` bytes.

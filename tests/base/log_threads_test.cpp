@@ -4,6 +4,7 @@
 #include "base/upnp_log_rotate.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
+#include "support_files.h"
 
 #include <gtest/gtest.h>
 
@@ -67,17 +68,14 @@ class LogThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     upnp_mem_init();
-    char pattern[] = "/tmp/kestrel-logmt-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = test_support::make_temp_dir("kestrel-logmt");
     upnp_log_set_level(LOG_LEVEL_INFO);
     upnp_log_set_sources(LOG_HTTP);
   }
   void TearDown() override {
     for (int i = 0; i < 500 && upnp_log_cleanups_running() > 0; ++i) Sleep(10);
     upnp_log_exit();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    test_support::remove_tree(dir_);
   }
   fs::path dir_;
 };

@@ -4,6 +4,7 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_resource.h"
+#include "support_files.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -22,9 +22,7 @@ class ResourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     upnp_mem_init();
-    char pattern[] = "/tmp/kestrel-res-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = test_support::make_temp_dir("kestrel-res");
     fs::create_directories(dir_ / "resources" / "views");
     upnp_ini_file_init();
     upnp_set_EXE_Name((dir_ / "program").c_str());
@@ -40,14 +38,10 @@ class ResourceTest : public ::testing::Test {
     upnp_resource_exit();
     upnp_log_exit();
     upnp_ini_file_release_on_exit();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    test_support::remove_tree(dir_);
   }
 
-  void put(const std::string &name, const std::string &bytes) {
-    std::ofstream out(dir_ / "resources" / name, std::ios::binary);
-    out << bytes;
-  }
+  void put(const std::string &name, const std::string &bytes) { test_support::write_file(dir_ / "resources" / name, bytes); }
   void remove(const std::string &name) { fs::remove(dir_ / "resources" / name); }
 
   // The content found for `name`, or "<none>"; checks the two zero bytes.
@@ -69,10 +63,7 @@ class ResourceTest : public ::testing::Test {
 
   std::string log_text() {
     upnp_log_flush();
-    std::ifstream in(log_, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+    return test_support::read_file(log_);
   }
 
   fs::path dir_;

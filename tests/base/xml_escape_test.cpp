@@ -8,6 +8,7 @@
 
 #include "base/upnp_mem.h"
 #include "base/upnp_xml_escape.h"
+#include "support_mem.h"
 #include "xml_test_util.h"
 
 namespace {
@@ -33,15 +34,8 @@ std::string unescaped(const char *text) {
   return std::string(buf.data());
 }
 
-class XmlEscape : public ::testing::Test {
- protected:
-  void SetUp() override {
-    upnp_mem_init();
-    before_ = upnp_mem_used();
-  }
-  void TearDown() override { EXPECT_EQ(upnp_mem_used(), before_) << "accounted memory leaked"; }
-  int64_t before_ = 0;
-};
+// Every test gives back all the accounted memory it took.
+class XmlEscape : public test_support::MemCheckedTest {};
 
 TEST_F(XmlEscape, FiveEntitiesAndControlBytes) {
   EXPECT_EQ(escaped("a\"b&c'd<e>f\x01g\th\x1f", 0), "a&quot;b&amp;c&apos;d&lt;e&gt;f&#1;g&#9;h&#31;");

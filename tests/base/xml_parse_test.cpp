@@ -6,9 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +14,8 @@
 #include "base/upnp_mem.h"
 #include "base/upnp_xml.h"
 #include "base/upnp_xml_scan.h"
+#include "support_files.h"
+#include "support_mem.h"
 #include "xml_test_util.h"
 
 namespace {
@@ -47,15 +47,8 @@ std::string nested(int levels) {
   return s;
 }
 
-class XmlParse : public ::testing::Test {
- protected:
-  void SetUp() override {
-    upnp_mem_init();
-    before_ = upnp_mem_used();
-  }
-  void TearDown() override { EXPECT_EQ(upnp_mem_used(), before_) << "accounted memory leaked"; }
-  int64_t before_ = 0;
-};
+// Every test gives back all the accounted memory it took.
+class XmlParse : public test_support::MemCheckedTest {};
 
 TEST_F(XmlParse, AttributesAreListedInReverseOrder) {
   XmlTree t(upnp_xml_parse("<a x=\"1\" y='2'/>"));
@@ -435,9 +428,7 @@ class XmlLog : public ::testing::Test {
  protected:
   void SetUp() override {
     upnp_mem_init();
-    char pattern[] = "/tmp/kestrel-xml-log-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = test_support::make_temp_dir("kestrel-xml-log").string();
     file_ = dir_ + "/xml.txt";
     ASSERT_EQ(upnp_log_init(file_.c_str()), 1);
     upnp_log_enable(1);
@@ -446,15 +437,11 @@ class XmlLog : public ::testing::Test {
   }
   void TearDown() override {
     upnp_log_exit();
-    unlink(file_.c_str());
-    rmdir(dir_.c_str());
+    test_support::remove_tree(dir_);
   }
   std::string logged() {
     upnp_log_flush();
-    std::ifstream in(file_, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+    return test_support::read_file(file_);
   }
   std::string dir_;
   std::string file_;

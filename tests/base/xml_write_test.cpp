@@ -9,6 +9,7 @@
 #include "base/upnp_xml.h"
 #include "base/upnp_xml_compliant.h"
 #include "base/upnp_xml_write.h"
+#include "support_mem.h"
 #include "xml_test_util.h"
 
 namespace {
@@ -45,15 +46,8 @@ std::string element_value(const std::string &name, const std::string &value) {
   return compliant(doc.c_str());
 }
 
-class XmlWrite : public ::testing::Test {
- protected:
-  void SetUp() override {
-    upnp_mem_init();
-    before_ = upnp_mem_used();
-  }
-  void TearDown() override { EXPECT_EQ(upnp_mem_used(), before_) << "accounted memory leaked"; }
-  int64_t before_ = 0;
-};
+// Every test gives back all the accounted memory it took.
+class XmlWrite : public test_support::MemCheckedTest {};
 
 TEST_F(XmlWrite, PlainWriterReversesNothingButTheParsedAttributeList) {
   // The parse keeps attributes in reverse order, so a write shows them so.

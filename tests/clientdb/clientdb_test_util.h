@@ -9,9 +9,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "base/upnp_ini_file.h"
@@ -21,6 +19,8 @@
 #include "base/upnp_server_state.h"
 #include "clientdb/upnp_client_db.h"
 #include "clientdb/upnp_client_db_internal.h"
+#include "support_files.h"
+#include "support_mem.h"
 
 namespace cdbtest {
 
@@ -54,24 +54,11 @@ inline int fake_mac(const char *ip, char *mac) {
   return 1;
 }
 
-inline std::string read_file(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-inline void write_file(const std::filesystem::path &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
+using test_support::read_file;
+using test_support::write_file;
 
 // Takes a copy returned by the database and frees it.
-inline std::string take(char *text) {
-  std::string out = text != nullptr ? text : "<none>";
-  upnp_free_impl(text);
-  return out;
-}
+inline std::string take(char *text) { return test_support::take_text(text); }
 
 }  // namespace cdbtest
 
@@ -81,9 +68,7 @@ class ClientDbTest : public ::testing::Test {
     upnp_mem_init();
     upnp_log_set_sources(0);
     upnp_log_set_level(5);
-    char pattern[] = "/tmp/kestrel-cdb-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = test_support::make_temp_dir("kestrel-cdb");
     upnp_ini_file_init();
     upnp_ini_file_setPropertyByKey(INI_APPDATA, dir_.c_str());
     upnp_server_set_state(UPNP_SERVER_RUNNING);
@@ -97,8 +82,7 @@ class ClientDbTest : public ::testing::Test {
     register_upnp_resource_get_function(nullptr);
     upnp_server_set_state(UPNP_SERVER_RUNNING);
     upnp_ini_file_release_on_exit();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    test_support::remove_tree(dir_);
   }
 
   // Loads the shipped "clients.db" from the source tree.

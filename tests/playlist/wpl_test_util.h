@@ -7,13 +7,10 @@
 
 #include "base/upnp_mem.h"
 #include "playlist/upnp_wpl.h"
+#include "support_mem.h"
 
 // Takes over an accounted text ("<none>" for none).
-inline std::string take_text(char *text) {
-  std::string s = text ? text : "<none>";
-  upnp_free_impl(text);
-  return s;
-}
+using test_support::take_text;
 
 // src of every item, in order.
 inline std::vector<std::string> item_srcs(uint32_t handle) {
