@@ -554,8 +554,14 @@ cmd_start() {
 
 cmd_hold() {
   need_root
+  # A signal while the lab comes up is kept until it is up (or failed), then
+  # ends it: the ready file appears before cmd_up returns, and a SIGTERM
+  # between the two must not kill this process with the lab left running.
+  local stop=0
+  trap 'stop=1' INT TERM HUP
   cmd_up 1 || exit 1
   trap 'cmd_down; exit 0' INT TERM HUP
+  if [ "$stop" = 1 ]; then cmd_down; exit 0; fi
   log "holding; enter with: $SELF shell   (LAB_DIR=$LAB_DIR; Ctrl-C or SIGTERM ends the lab)"
   sed 's/^/    /' "$LAB_DIR/lab.env" >&2
   while lab_ready; do sleep 1 & wait $! || true; done
