@@ -8,7 +8,10 @@
  *
  * Bounds of a network-facing server (beyond the plain protocol):
  * - at most HTTP_SERVER_MAX_CONNECTIONS connection threads in the process;
- *   a connection beyond that is closed at once;
+ *   when all are taken, a new connection makes room by closing the one that
+ *   has waited longest for a request (first among those without a whole
+ *   request line), and is itself closed at once only when every thread is
+ *   busy with a request;
  * - a keep-alive connection that sends nothing for the idle time-out is
  *   closed, and a request header must arrive whole within the header
  *   time-out once its first byte came (slow senders cannot hold threads);

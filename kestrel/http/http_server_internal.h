@@ -27,6 +27,34 @@ http_handler_match http_find_handler(uint32_t type, const char *path);
 /* Handles one request on the connection; 0 to go on with the next one. */
 int http_handle_request(int socket, const char *peer, const char *base_url, http_file_cache *cache);
 
+/* The pool of connection threads (all servers), at most the configured
+ * number. A new connection takes a slot; when none is free, room is made by
+ * shutting down the connection that has waited longest for a request (one
+ * that has not sent a whole request line first) and waiting for its thread to
+ * leave. false when no slot could be had: every thread is busy with a
+ * request. */
+bool http_pool_enter();
+/* Gives the slot back as the connection thread ends. */
+void http_pool_leave();
+
+/* A connection thread's wait for its next request header: the connection
+ * can be shut down to make room while this lives. Its socket must stay open
+ * until this is gone. */
+class http_pool_wait {
+ public:
+  explicit http_pool_wait(int socket);
+  ~http_pool_wait();
+  http_pool_wait(const http_pool_wait &) = delete;
+  http_pool_wait &operator=(const http_pool_wait &) = delete;
+  /* A whole request line has arrived: closed for room only after the
+   * connections that are still without one. */
+  void line_seen();
+
+ private:
+  uint64_t key_;
+  bool line_seen_ = false;
+};
+
 /* Current limits. */
 unsigned int http_server_idle_timeout();
 unsigned int http_server_header_timeout();

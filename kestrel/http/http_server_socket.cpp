@@ -50,8 +50,6 @@ struct Connection {
 std::mutex g_servers_mutex;
 std::map<int, std::shared_ptr<Server>> g_servers;
 
-std::atomic<int> g_connection_count{0};
-std::atomic<int> g_max_connections{HTTP_SERVER_MAX_CONNECTIONS};
 std::atomic<unsigned int> g_idle_timeout{HTTP_SERVER_DEFAULT_IDLE_TIMEOUT_MS};
 std::atomic<unsigned int> g_header_timeout{HTTP_SERVER_DEFAULT_HEADER_TIMEOUT_MS};
 std::atomic<uint64_t> g_max_body{HTTP_SERVER_DEFAULT_MAX_BODY};
@@ -78,6 +76,7 @@ bool header_complete(const char *data, size_t n) {
 // longer than the record keeps is cut by the header reader; here it only
 // has to end in time and within HTTP_SERVER_MAX_HEADER_WAIT bytes.
 bool wait_for_header(int socket, std::vector<char> &peek) {
+  http_pool_wait waiting(socket);
   struct pollfd p = {socket, POLLIN, 0};
   int r = poll(&p, 1, static_cast<int>(g_idle_timeout.load()));
   if (r <= 0) return false;
@@ -92,6 +91,7 @@ bool wait_for_header(int socket, std::vector<char> &peek) {
       ok = true;
       break;
     }
+    if (n > 0 && std::memchr(peek.data(), '\n', static_cast<size_t>(n))) waiting.line_seen();
     if (n == static_cast<ssize_t>(peek.size())) {
       upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, "HTTP_receive", "request header too large, closing");
       break;
@@ -133,13 +133,12 @@ void *connection_thread(void *argument) {
     upnp_socket_close(s);
   }
   server.idle.notify_all();
-  g_connection_count.fetch_sub(1);
+  http_pool_leave();
   return nullptr;
 }
 
 void start_connection(const std::shared_ptr<Server> &server, int s, const sockaddr_in &peer) {
-  if (g_connection_count.fetch_add(1) >= g_max_connections.load()) {
-    g_connection_count.fetch_sub(1);
+  if (!http_pool_enter()) {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, "HTTP_accept", "too many connections, refusing one");
     upnp_socket_close(s);
     return;
@@ -164,7 +163,7 @@ void start_connection(const std::shared_ptr<Server> &server, int s, const sockad
     }
     delete conn;
     upnp_socket_close(s);
-    g_connection_count.fetch_sub(1);
+    http_pool_leave();
   }
 }
 
@@ -211,8 +210,6 @@ extern "C" unsigned int HTTP_server_set_header_timeout(unsigned int milliseconds
   return g_header_timeout.exchange(milliseconds);
 }
 extern "C" uint64_t HTTP_server_set_max_body(uint64_t bytes) { return g_max_body.exchange(bytes); }
-extern "C" int HTTP_server_set_max_connections(int count) { return g_max_connections.exchange(count); }
-extern "C" int HTTP_server_connection_count(void) { return g_connection_count.load(); }
 
 extern "C" int HTTP_create_server_socket(int *socket_out, unsigned int *port, const char *address) {
   if (socket_out) *socket_out = -1;

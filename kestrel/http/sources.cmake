@@ -14,10 +14,11 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/http_mime_clientdb.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_socket_watchdog.cpp
 )
-# The HTTP server: listening and connection threads, request handling, the
-# handler list, replies, and its questions to the client database.
+# The HTTP server: listening and connection threads, their pool, request
+# handling, the handler list, replies, and its questions to the client database.
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/http_server_socket.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_server_pool.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_server_request.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_server_handlers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_server_reply.cpp

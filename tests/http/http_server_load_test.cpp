@@ -102,8 +102,13 @@ TEST(HttpServerLoad, SlowSendersDoNotStopNormalRequests) {
 
 TEST(HttpServerLoad, ConnectionsBeyondTheBoundAreRefusedNotQueuedForever) {
   int old = HTTP_server_set_max_connections(20);
-  std::vector<int> idle;
-  for (int i = 0; i < 20; ++i) idle.push_back(connect_server(1000));
+  // Each holds its thread inside a request whose body is still to come, so
+  // no connection is idle and no room can be made.
+  std::vector<int> busy;
+  for (int i = 0; i < 20; ++i) {
+    busy.push_back(connect_server(1000));
+    send_text(busy.back(), "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\nabc");
+  }
   for (int i = 0; i < 50 && HTTP_server_connection_count() < 20; ++i) usleep(20000);
   EXPECT_EQ(20, HTTP_server_connection_count());
   int extra = connect_server(2000);
@@ -111,7 +116,7 @@ TEST(HttpServerLoad, ConnectionsBeyondTheBoundAreRefusedNotQueuedForever) {
   // Closed at once instead of holding a thread.
   EXPECT_TRUE(closed_by_server(extra, 2000));
   close(extra);
-  for (int fd : idle) close(fd);
+  for (int fd : busy) close(fd);
   for (int i = 0; i < 100 && HTTP_server_connection_count() > 0; ++i) usleep(20000);
   EXPECT_EQ(0, HTTP_server_connection_count());
   HTTP_server_set_max_connections(old);

@@ -251,6 +251,7 @@ int pages_handler(HTTP_connection *c) {
 }  // namespace
 
 int test_server_port() { return g_port; }
+int test_server_socket() { return g_socket; }
 
 void start_test_server() {
   upnp_http_register_handler(notify_handler, HTTP_METHOD_NOTIFY, "", 1, 0);

@@ -10,6 +10,8 @@
 
 // The server the tests talk to (started once per process by main).
 int test_server_port();
+// Its listening socket.
+int test_server_socket();
 std::string test_url(const std::string &path);
 
 // What the handlers saw: "METHOD path|body" per request, in order.
