@@ -54,6 +54,17 @@ std::atomic<unsigned int> g_idle_timeout{HTTP_SERVER_DEFAULT_IDLE_TIMEOUT_MS};
 std::atomic<unsigned int> g_header_timeout{HTTP_SERVER_DEFAULT_HEADER_TIMEOUT_MS};
 std::atomic<uint64_t> g_max_body{HTTP_SERVER_DEFAULT_MAX_BODY};
 
+// A peer that has shut down its sending side: Linux tells it by POLLRDHUP
+// (asked for), the BSD poll by POLLHUP. The peek alone cannot see it while
+// bytes of an unfinished header are waiting unread.
+#ifdef POLLRDHUP
+constexpr short kPollEvents = POLLIN | POLLRDHUP;
+constexpr short kPeerClosed = POLLHUP | POLLRDHUP;
+#else
+constexpr short kPollEvents = POLLIN;
+constexpr short kPeerClosed = POLLHUP;
+#endif
+
 constexpr unsigned int kCloseWaitMs = 5000;
 constexpr int kRecheckMs = 20;
 
@@ -72,17 +83,19 @@ bool header_complete(const char *data, size_t n) {
 // Waits until the next request's header is there whole, without taking
 // anything off the socket. false when the connection stayed idle for the
 // idle time-out, the header did not complete within the header time-out,
-// the header is larger than the peek buffer, or the peer closed. A header
-// longer than the record keeps is cut by the header reader; here it only
-// has to end in time and within HTTP_SERVER_MAX_HEADER_WAIT bytes.
+// the header is larger than the peek buffer, or the peer closed (also after
+// part of a header: it cannot complete any more). A header longer than the
+// record keeps is cut by the header reader; here it only has to end in time
+// and within HTTP_SERVER_MAX_HEADER_WAIT bytes.
 bool wait_for_header(int socket, std::vector<char> &peek) {
   http_pool_wait waiting(socket);
-  struct pollfd p = {socket, POLLIN, 0};
+  struct pollfd p = {socket, kPollEvents, 0};
   int r = poll(&p, 1, static_cast<int>(g_idle_timeout.load()));
   if (r <= 0) return false;
   const int64_t deadline = now_ms() + g_header_timeout.load();
   ssize_t seen = -1;
   bool ok = false;
+  bool peer_closed = false;
   for (;;) {
     ssize_t n = recv(socket, peek.data(), peek.size(), MSG_PEEK | MSG_DONTWAIT);
     if (n == 0) break;
@@ -96,6 +109,11 @@ bool wait_for_header(int socket, std::vector<char> &peek) {
       upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, "HTTP_receive", "request header too large, closing");
       break;
     }
+    // This peek came after the close, so it saw all there will ever be.
+    if (peer_closed) {
+      upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, "HTTP_receive", "peer closed within its request header, closing");
+      break;
+    }
     int64_t left = deadline - now_ms();
     if (left <= 0) {
       upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, "HTTP_receive", "request header not complete in time, closing");
@@ -107,7 +125,11 @@ bool wait_for_header(int socket, std::vector<char> &peek) {
     p.revents = 0;
     r = poll(&p, 1, static_cast<int>(left));
     if (r < 0 && errno != EINTR) break;
-    if (n == seen) Sleep(kRecheckMs);  // the platform ignores the low-water mark for poll
+    if (r > 0 && (p.revents & kPeerClosed)) {
+      peer_closed = true;
+    } else if (n == seen) {
+      Sleep(kRecheckMs);  // the platform ignores the low-water mark for poll
+    }
     seen = n;
   }
   int one = 1;

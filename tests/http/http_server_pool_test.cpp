@@ -1,5 +1,6 @@
 // The pool of connection threads: a flood of idle connections does not shut a
-// normal client out. 127.0.0.1 only, bounded in count and time.
+// normal client out, and a connection whose peer goes away mid-request gives
+// its thread back at once. 127.0.0.1 only, bounded in count and time.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -57,6 +58,30 @@ TEST(HttpServerPool, IdleFloodDoesNotShutOutAClient) {
   }
   EXPECT_EQ(kIdle - HTTP_SERVER_MAX_CONNECTIONS + 1, closed);
   EXPECT_LT(newest_closed, kIdle / 3);
+}
+
+TEST(HttpServerPool, PeerClosingMidRequestGivesItsThreadBackAtOnce) {
+  unsigned int old = HTTP_server_set_header_timeout(5000);
+  const struct {
+    const char *sent;
+    bool half_close;  // shuts down its sending side only
+  } cases[] = {{"GET /sma", false}, {"GET /small HTTP/1.1\r\nHost: x\r\n\r", true}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.sent << (c.half_close ? " (half close)" : ""));
+    ASSERT_TRUE(connection_count_reaches(0, 6000));
+    int fd = connect_server(1000);
+    ASSERT_TRUE(connection_count_reaches(1, 2000));
+    send_text(fd, c.sent);
+    usleep(20000);  // the server peeks at the bytes before the close
+    if (c.half_close) {
+      shutdown(fd, SHUT_WR);
+      EXPECT_TRUE(closed_by_server(fd, 1000));
+    }
+    close(fd);
+    // Well before the header time-out.
+    EXPECT_TRUE(connection_count_reaches(0, 1000));
+  }
+  HTTP_server_set_header_timeout(old);
 }
 
 }  // namespace
