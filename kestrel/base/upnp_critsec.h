@@ -47,9 +47,10 @@ CRITICAL_SECTION *upnp_client_create_mutex(int locked);
 int upnp_client_lock_mutex(CRITICAL_SECTION **mutex, int force);
 /* Leaves *mutex; 0 when there is no section. */
 int upnp_client_unlock_mutex(CRITICAL_SECTION **mutex);
-/* Takes the section (unless `already_held`), clears the reference, leaves it,
- * waits 20 ms so that threads that were waiting for it can let go, then
- * deletes and frees it. */
+/* Takes the section (unless `already_held`), clears the reference and leaves
+ * it. Threads that were waiting for it through the reference then give up;
+ * the section is deleted and freed once none of them can still touch it (by
+ * the last one to let go, or at once when none was waiting). */
 void upnp_client_delete_mutex(CRITICAL_SECTION **mutex, int already_held);
 
 #ifdef __cplusplus

@@ -4,8 +4,15 @@
 // Locking order: a thread may block on a member lock only while it does not
 // hold the list lock (it pins the member first so that it stays allocated);
 // it may take the list lock while holding member locks. Removal marks the
-// member invalid, waits for its lock, then unlinks it and hands its
-// iterators on. A member is freed once it is unlinked and nobody pins it.
+// member invalid, takes its lock, unlinks it and hands its iterators on. A
+// member is freed once it is unlinked and nobody pins it.
+//
+// Removal never waits for another thread's hold: two threads that each hold
+// an item and remove the other's would wait for each other for good. When
+// the member's lock is busy, the remover marks the removal pending and
+// returns; the holder's last unlock (always made under the list lock, so it
+// cannot slip past the mark) finishes it. Only popping waits for the holder,
+// since it hands the item over to its caller.
 #include "base/upnp_list.h"
 
 #include <atomic>
@@ -33,6 +40,7 @@ struct upnp_client_list_member {
   CRITICAL_SECTION *mutex;  // none: the member has no lock of its own
   int lock_count;           // touched by the holder of `mutex` only
   std::atomic<bool> valid;
+  bool remove_pending;                   // under the list lock: the holder's last unlock removes it
   bool linked;                           // under the list lock
   unsigned int pins;                     // under the list lock
   upnp_client_list_iterator *iterators;  // under the list lock
@@ -44,13 +52,19 @@ struct upnp_client_list {
   CRITICAL_SECTION *mutex;  // none: the caller provides exclusion
   int lock_count;           // touched by the holder of `mutex` only
   std::atomic<bool> valid;
+  // Under the list lock: removals that let the list lock go to take a member
+  // lock or release an item and will take it again; the list is not freed
+  // before they are done.
+  int removing;
   bool member_locks;
   upnp_client_release_item_fn release;
 };
 
 namespace {
 
-enum class Lock { kLocked, kInvalid, kFailed };
+// kInvalidHeld: the lock was taken but the member had been removed meanwhile;
+// the caller gives it back with unlock_member under the list lock.
+enum class Lock { kLocked, kInvalid, kInvalidHeld, kFailed };
 
 bool lock_list(upnp_client_list *list, bool force) {
   if (list->mutex == nullptr) return true;
@@ -86,23 +100,8 @@ Lock lock_member(upnp_client_list_member *member, bool force) {
   if (!force && !member->valid.load()) return Lock::kInvalid;
   if (!upnp_client_lock_mutex(&member->mutex, force)) return Lock::kFailed;
   member->lock_count = 1;
-  if (!force && !member->valid.load()) {
-    member->lock_count = 0;
-    upnp_client_unlock_mutex(&member->mutex);
-    return Lock::kInvalid;
-  }
+  if (!force && !member->valid.load()) return Lock::kInvalidHeld;
   return Lock::kLocked;
-}
-
-// Gives one hold of the member lock back; false when the caller has none.
-bool unlock_member(upnp_client_list_member *member) {
-  if (member->mutex == nullptr) return true;
-  if (!upnp_critical_section_is_owned(member->mutex) || member->lock_count <= 0) {
-    upnp_base_log(LOG_LEVEL_ERROR, "unlockMember", "unlockMember: Mutex not locked");
-    return false;
-  }
-  if (--member->lock_count == 0) upnp_client_unlock_mutex(&member->mutex);
-  return true;
 }
 
 void destroy_member(upnp_client_list_member *member) {
@@ -187,6 +186,41 @@ void unlink(upnp_client_list *list, upnp_client_list_member *member) {
   }
 }
 
+// Under the list lock (held once), by the thread that has just given up its
+// last hold of a member whose removal another thread asked for: unlinks it,
+// lets its lock go and releases its item outside the list lock. Returns with
+// the list lock held again; the member may be gone.
+void finish_removal(upnp_client_list *list, upnp_client_list_member *member) {
+  member->remove_pending = false;
+  member->pins++;
+  list->removing++;
+  unlink(list, member);
+  void *item = member->item;
+  upnp_client_unlock_mutex(&member->mutex);
+  unlock_list(list);
+  if (list->release != nullptr && item != nullptr) list->release(item);
+  lock_list(list, true);
+  list->removing--;
+  unpin(member);
+}
+
+// Under the list lock: gives one hold of the member lock back; the last one
+// finishes a pending removal. False when the caller has no hold.
+bool unlock_member(upnp_client_list *list, upnp_client_list_member *member) {
+  if (member->mutex == nullptr) return true;
+  if (!upnp_critical_section_is_owned(member->mutex) || member->lock_count <= 0) {
+    upnp_base_log(LOG_LEVEL_ERROR, "unlockMember", "unlockMember: Mutex not locked");
+    return false;
+  }
+  if (--member->lock_count > 0) return true;
+  if (member->remove_pending) {
+    finish_removal(list, member);
+  } else {
+    upnp_client_unlock_mutex(&member->mutex);
+  }
+  return true;
+}
+
 // Under the list lock.
 void place_iterator(upnp_client_list_iterator *it, upnp_client_list_member *target) {
   if (it->current == target) return;
@@ -241,6 +275,7 @@ bool lock_picked(upnp_client_list *list, Pick pick, void **item) {
     Lock result = lock_member(member, false);
     void *found = member->item;
     lock_list(list, true);
+    if (result == Lock::kInvalidHeld) unlock_member(list, member);
     unpin(member);
     unlock_list(list);
     if (result == Lock::kLocked) {
@@ -259,15 +294,28 @@ void *get_locked(upnp_client_list *list, Pick pick) {
 }
 
 // Entered with the list lock held once by the caller; returns with it given
-// back. Removes a valid, linked member: waits for its lock, unlinks it,
-// releases (or hands back) its item.
+// back. Removes a valid, linked member: takes its lock, unlinks it, releases
+// (or hands back) its item. When another thread holds the member, a removal
+// that releases is left pending for the holder (none is returned); popping
+// waits for the holder.
 void *remove_member(upnp_client_list *list, upnp_client_list_member *member, bool release) {
   member->valid.store(false);
+  bool held = member->mutex == nullptr || upnp_critical_section_is_owned(member->mutex);
+  if (!held && release) {
+    if (!upnp_critical_section_try_enter(member->mutex)) {
+      member->remove_pending = true;
+      unlock_list(list);
+      return nullptr;
+    }
+    held = true;
+  }
   member->pins++;
-  bool caller_holds = member->mutex != nullptr && upnp_critical_section_is_owned(member->mutex);
-  unlock_list(list);
-  if (member->mutex != nullptr && !caller_holds) lock_member(member, true);
-  lock_list(list, true);
+  list->removing++;
+  if (!held) {
+    unlock_list(list);
+    lock_member(member, true);
+    lock_list(list, true);
+  }
   unlink(list, member);
   unlock_list(list);
   void *item = member->item;
@@ -277,6 +325,7 @@ void *remove_member(upnp_client_list *list, upnp_client_list_member *member, boo
   }
   if (release && list->release != nullptr && item != nullptr) list->release(item);
   lock_list(list, true);
+  list->removing--;
   unpin(member);
   unlock_list(list);
   return item;
@@ -561,19 +610,17 @@ extern "C" void upnp_client_release_list(upnp_client_list *list) {
   list->valid.store(false);
   for (;;) {
     lock_list(list, true);
-    upnp_client_list_member *member = list->first;
-    if (member == nullptr) {
-      unlock_list(list);
-      break;
-    }
-    member = skip_invalid(member);
+    upnp_client_list_member *member = skip_invalid(list->first);
     if (member != nullptr) {
       remove_member(list, member, true);
-    } else {
-      // Only members whose removal another thread has begun: let it finish.
-      unlock_list(list);
-      Sleep(1);
+      continue;
     }
+    // Left: members whose removal another thread has begun or whose holder
+    // has yet to let go, and removals still releasing their items.
+    bool done = list->first == nullptr && list->removing == 0;
+    unlock_list(list);
+    if (done) break;
+    Sleep(1);
   }
   if (list->mutex != nullptr) upnp_client_delete_mutex(&list->mutex, 0);
   list->valid.~atomic();
@@ -602,7 +649,7 @@ extern "C" int upnp_client_unlock_list_item(upnp_client_list *list, const void *
     upnp_base_log(LOG_LEVEL_ERROR, "unlockMember", "unlockMember: Mutex not locked");
     done = false;
   } else {
-    done = unlock_member(member);
+    done = unlock_member(list, member);
   }
   unlock_list(list);
   return done ? 1 : 0;

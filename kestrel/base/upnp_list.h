@@ -11,8 +11,12 @@
  * - An item handed out by a get, find or iterator function comes with its
  *   member's lock held by the caller, who gives it back with
  *   upnp_client_unlock_list_item. A locked member is not freed until it is
- *   unlocked; removing it waits for the holder. Removing an item that the
- *   caller itself holds locked also gives that lock up.
+ *   unlocked. Removing an item that another thread holds does not wait: the
+ *   item leaves the list at once for everyone else, and the holder's last
+ *   unlock unlinks it and releases it (so two threads may each remove the
+ *   other's item while holding their own). Popping an item that another
+ *   thread holds waits for it, since the item is handed over. Removing an
+ *   item that the caller itself holds locked also gives that lock up.
  * - Members whose removal has begun are invalid: they refuse to be locked
  *   (unless forced) and the get functions pass over them.
  * - A member removed while iterators stand on it hands them on to the next
@@ -57,7 +61,8 @@ upnp_client_list_member *upnp_client_add_list_item_sorted(upnp_client_list *list
 upnp_client_list_member *upnp_client_get_list_member(upnp_client_list *list, const void *item);
 /* First item for which compare(item, key) == 0, locked; none when absent. */
 void *upnp_client_list_find_item(upnp_client_list *list, upnp_client_compare_fn compare, const void *key);
-/* Removes the member holding `item` and releases the item; 1 when found. */
+/* Removes the member holding `item` and releases the item (at its holder's
+ * unlock when another thread holds it); 1 when found. */
 int upnp_client_find_and_remove_list_item(upnp_client_list *list, void *item);
 /* Removes `member` and releases its item; 1 when it was in the list. */
 int upnp_client_remove_list_member(upnp_client_list *list, upnp_client_list_member *member);

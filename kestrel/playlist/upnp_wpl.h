@@ -6,7 +6,8 @@
  *
  * Handles start at 1; a deleted playlist's handle is never given out again.
  * Every operation runs under one recursive lock, created by upnp_wpl_init;
- * before that the operations refuse (14). Items and texts handed out are
+ * before that (and after upnp_wpl_exit) the operations refuse with their
+ * error code and the first refusal logs a warning. Items and texts handed out are
  * accounted copies: items are freed with upnp_wpl_free_item, texts and
  * arrays with upnp_free_impl. */
 

@@ -22,7 +22,8 @@ struct upnp_wpl_playlist {
   upnp_wpl_item **items;
 };
 
-/* Lock of the store. Both log and give false when the store is not set up. */
+/* Lock of the store. When the store is not set up both give false and the
+ * first such call logs a warning (once until the next upnp_wpl_init). */
 bool wpl_lock();
 void wpl_unlock();
 

@@ -24,6 +24,10 @@ namespace {
 CRITICAL_SECTION g_wpl_section;
 std::atomic<bool> g_wpl_ready{false};
 std::mutex g_wpl_init_mutex;
+// Set once a call without the store has been reported; upnp_wpl_init clears
+// it. A host that calls early gets its error code and one warning, not a
+// line per call (and never the end of its process).
+std::atomic<bool> g_wpl_warned{false};
 
 // Slots by handle; slot 0 is never used. The next free slot only grows.
 upnp_wpl_playlist **g_slots = nullptr;
@@ -72,11 +76,17 @@ int remove_by_src(uint32_t handle, const char *src) {
   return UPNP_WPL_FAILED;
 }
 
+void warn_not_ready(const char *function) {
+  if (!g_wpl_warned.exchange(true)) {
+    upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, function, "critical section not initialized");
+  }
+}
+
 }  // namespace
 
 bool wpl_lock() {
   if (!g_wpl_ready.load()) {
-    upnp_log_impl(LOG_LEVEL_CRITICAL, LOG_SYSTEM, "wpl_lock", "critical section not initialized");
+    warn_not_ready("wpl_lock");
     return false;
   }
   EnterCriticalSection(&g_wpl_section);
@@ -85,7 +95,7 @@ bool wpl_lock() {
 
 void wpl_unlock() {
   if (!g_wpl_ready.load()) {
-    upnp_log_impl(LOG_LEVEL_CRITICAL, LOG_SYSTEM, "wpl_unlock", "critical section not initialized");
+    warn_not_ready("wpl_unlock");
     return;
   }
   LeaveCriticalSection(&g_wpl_section);
@@ -203,6 +213,7 @@ extern "C" void upnp_wpl_init(void) {
   std::lock_guard<std::mutex> hold(g_wpl_init_mutex);
   if (g_wpl_ready.load()) return;
   InitializeCriticalSection(&g_wpl_section);
+  g_wpl_warned.store(false);
   g_wpl_ready.store(true);
 }
 

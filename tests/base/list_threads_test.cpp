@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -124,29 +128,75 @@ TEST(ListThreads, AddRemoveAndIterateAtOnce) {
   EXPECT_EQ(before, upnp_mem_used());
 }
 
-TEST(ListThreads, RemovalWaitsForTheHolder) {
+bool wait_for(const std::function<bool()> &done, int seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  return done();
+}
+
+// Removing an item that another thread holds returns at once; releasing the
+// list waits; the item goes at its holder's unlock.
+TEST(ListThreads, HeldItemGoesAtItsHoldersUnlock) {
   int64_t before = upnp_mem_used();
   g_made = g_released = 0;
   upnp_client_list *list = upnp_client_create_list(release_item, 1);
   Item *item = make_item(1);
   upnp_client_append_list_item(list, item);
   ASSERT_EQ(item, upnp_client_list_get_first_item(list));
-  std::atomic<bool> removed{false};
+  std::atomic<int> removed{-1};
+  std::atomic<bool> released{false};
   std::thread remover([&] {
-    upnp_client_find_and_remove_list_item(list, item);
-    removed = true;
+    removed = upnp_client_find_and_remove_list_item(list, item);
+    upnp_client_release_list(list);
+    released = true;
   });
-  Sleep(100);
-  EXPECT_FALSE(removed.load());
+  EXPECT_TRUE(wait_for([&] { return removed.load() != -1; }, 2)) << "removal must not wait for the holder";
+  EXPECT_EQ(nullptr, upnp_client_list_get_first_item(list)) << "an item being removed is passed over";
+  Sleep(50);
+  EXPECT_FALSE(released.load()) << "releasing the list waits for the holder";
   EXPECT_EQ(0, g_released.load());
   EXPECT_EQ(kAlive, item->magic);
-  EXPECT_EQ(nullptr, upnp_client_list_get_first_item(list)) << "an item being removed is passed over";
   upnp_client_unlock_list_item(list, item);
   remover.join();
-  EXPECT_TRUE(removed.load());
+  EXPECT_EQ(1, removed.load());
   EXPECT_EQ(1, g_released.load());
-  upnp_client_release_list(list);
   EXPECT_EQ(before, upnp_mem_used());
+}
+
+// Two threads each hold one item and remove the other's: one after the
+// other either way round, and at once. Neither may wait for the other; each
+// item goes only when its holder lets go.
+TEST(ListThreads, HoldersRemovingEachOthersItemsDoNotWait) {
+  for (int order : {0, 1, 2}) {  // thread 0 first, thread 1 first, at once
+    g_made = g_released = 0;
+    upnp_client_list *list = upnp_client_create_list(release_item, 1);
+    Item *items[2] = {make_item(0), make_item(1)};
+    for (Item *item : items) upnp_client_append_list_item(list, item);
+    std::atomic<int> held{0}, turn{0}, removed{0}, results{0}, finished{0};
+    std::atomic<bool> gone_while_held{false};
+    auto holder = [&](int me) {
+      held += upnp_client_lock_list_item(list, items[me]);
+      wait_for([&] { return held.load() == 2 && (order == 2 || turn.load() == (me ^ order)); }, 5);
+      results += upnp_client_find_and_remove_list_item(list, items[1 - me]);
+      turn++;
+      removed++;
+      wait_for([&] { return removed.load() == 2; }, 5);
+      if (items[me]->magic != kAlive) gone_while_held = true;
+      upnp_client_unlock_list_item(list, items[me]);
+      finished++;
+    };
+    std::thread zero(holder, 0), one(holder, 1);
+    if (!wait_for([&] { return finished.load() == 2; }, 10)) {
+      std::fprintf(stderr, "holders removing each other's items deadlocked (order %d)\n", order);
+      std::_Exit(1);  // the threads wait for each other for good: nothing to join
+    }
+    zero.join();
+    one.join();
+    EXPECT_EQ(2, results.load()) << order;
+    EXPECT_FALSE(gone_while_held.load()) << order;
+    EXPECT_EQ(2, g_released.load()) << order;
+    upnp_client_release_list(list);
+  }
 }
 
 TEST(ListThreads, ConcurrentSortedInsertsKeepOrder) {

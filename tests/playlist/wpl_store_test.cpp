@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 
+#include "base/upnp_exit.h"
+#include "support_log_file.h"
 #include "wpl_test_util.h"
 
 namespace {
@@ -198,6 +202,31 @@ TEST(WplItems, ItemsHandedOutAreCopies) {
   EXPECT_EQ("<none>", take_text(upnp_wpl_get_item_title(copy)));
   upnp_wpl_free_item(copy);
   upnp_wpl_delete_playlist(h);
+}
+
+std::atomic<int> g_exit_calls{0};
+
+// Before the store is set up (or after it was taken down) calls answer their
+// error code and log one warning; the exit function, which a critical line
+// would call, stays untouched.
+TEST(WplStore, CallsWithoutTheStoreAnswerTheirErrorAndWarnOnce) {
+  uint32_t h = make_playlist("BeforeInit", 1), out = 0;
+  upnp_wpl_exit();
+  register_upnp_exit_function([](int) { g_exit_calls++; });
+  test_support::LogFile log;
+  upnp_string *text = nullptr;
+  const std::function<int()> calls[] = {
+      [&] { return upnp_wpl_rename_playlist(h, "y"); },
+      [&] { return upnp_wpl_convert_to_xml(h, &text); },
+      [&] { return upnp_wpl_delete_playlist(h); },
+      [&] { return upnp_wpl_create_playlist("x", 1, 1, nullptr, nullptr, &out); },
+  };
+  for (const auto &call : calls) EXPECT_EQ(14, call());
+  EXPECT_EQ(0, g_exit_calls.load());
+  EXPECT_EQ(0, log.count("[Critical]"));
+  EXPECT_EQ(1, log.count("[Warning] - LOG_SYSTEM: wpl_lock : critical section not initialized"));
+  register_upnp_exit_function(nullptr);
+  upnp_wpl_init();
 }
 
 }  // namespace
