@@ -578,6 +578,26 @@ TEST_F(EventingTest, PolledRendererProducesSyntheticTransportStateEvents) {
   upnp_ini_file_setPropertyByKey(INI_DMR_STATE_POLL_INTERVAL, "5");
 }
 
+TEST_F(EventingTest, RenewalsKeepTheirTimeWhileAPolledRendererHangs) {
+  upnp_ini_file_setPropertyByKey(INI_DMR_STATE_POLL_INTERVAL, "1");
+  device_.grant_seconds = 2;  // renewed about every second
+  device_.stall_soap = true;  // GetTransportInfo gets no answer
+  struct Release {
+    GenaDevice &device;
+    ~Release() { device.stall_soap = false; }
+  } release{device_};
+  int r = add("uuid:renderer-000022", 2, "WD TV Live");
+  std::string avt = subscribe(r, 2);
+  ASSERT_TRUE(wait_until([&] { return device_.requests("POST").size() == 1; }, 4000));
+  size_t before = device_.requests("SUBSCRIBE").size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+  // Each renewal renews both services; while the poll hangs at least two of
+  // them go out, keeping the subscription.
+  EXPECT_GE(device_.requests("SUBSCRIBE").size(), before + 4);
+  EXPECT_EQ(sid(r, 2, UPNP_CP_SERVICE_AVT), avt);
+  EXPECT_EQ(device_.requests("POST").size(), 1u);
+}
+
 TEST_F(EventingTest, DisablingAndExitCancelSubscriptions) {
   int r = add("uuid:renderer-000012", 2);
   int s = add("uuid:server-000013", 1);
