@@ -67,6 +67,9 @@ const IniRow kClientRows[] = {
      "Maximum amount of concurrent supported renderers. Default: 30"},
     {INI_MAX_SUPPORTED_RUIS, "max_supported_ruis", "30", C, 0, 0,
      "Maximum amount of concurrent supported remote ui services. Default: 30"},
+    // Rows added later go last: an ini file written before keeps its order.
+    {INI_SUBSCRIPTION_TIMEOUT, "subscription_timeout", "300", C, 0, 0,
+     "Time in s to request for event subscriptions of devices. Default: 300"},
 };
 
 void client_init(unsigned int groups) {

@@ -37,12 +37,11 @@ extern "C" {
 
 /* Kind 1 sets the application's base, 2 the automatic one; an empty or
  * missing URL clears it. A URL that is not an http URL is refused with 2, as
- * is any other kind; 11 when the control point is not running (its lock
- * cannot be had). */
+ * is any other kind. The bases do not depend on the control point running:
+ * they may be set while it is stopped and survive its stop and start. */
 int upnp_cp_set_proxy_base(const char *url, int kind);
 /* A copy of the base of `kind` (1, 2 or 3) in *base_out: 0, 9 when there is
- * none (or the control point is not running), 2 for another kind or without
- * base_out, 8 without memory. */
+ * none, 2 for another kind or without base_out, 8 without memory. */
 int upnp_cp_get_proxy_base(int kind, char **base_out);
 
 /* ---- Proxied URLs ---- */

@@ -96,8 +96,10 @@ int upnp_cp_subscribe_device(struct upnp_cp_device *device, upnp_cp_lock_fn lock
 int upnp_cp_unsubscribe_device(struct upnp_cp_device *device, upnp_cp_lock_fn lock, upnp_cp_unlock_fn unlock);
 
 /* Subscription time asked of devices for new subscriptions (seconds; 0 or
- * less restores the default of UPNP_CP_DEFAULT_SUBSCRIPTION_TIMEOUT). A
- * renewal asks for the time granted before. */
+ * less restores the default of UPNP_CP_DEFAULT_SUBSCRIPTION_TIMEOUT): sets
+ * the configuration property subscription_timeout, which may also come from
+ * the ini file or the command line. A renewal asks for the time granted
+ * before. */
 void upnp_cp_set_requested_timeout(int64_t seconds);
 
 /* Process-wide next resubscription time (seconds on the control point

@@ -38,7 +38,7 @@ int cp_device_services(const upnp_cp_device *device, upnp_cp_service **out);
 
 /* Scheduler step: renews due subscriptions at `now` (seconds). */
 void cp_eventing_resubscribe_tick(uint64_t now);
-/* Scheduler step: polls the transport state of polled renderers. */
+/* Polling thread step: polls the transport state of polled renderers. */
 void cp_eventing_poll_tick(uint64_t now);
 /* At control-point exit: cancels every subscribed renderer and server and
  * waits (bounded) for the cancels. */

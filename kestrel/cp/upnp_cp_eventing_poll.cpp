@@ -1,6 +1,6 @@
 // Polling of renderers whose own events cannot be trusted (the polled flag):
-// the scheduler asks their transport state once per interval and turns a
-// change into a synthetic AVTransport event.
+// the polling thread asks their transport state once per interval and turns
+// a change into a synthetic AVTransport event.
 #include <cstring>
 #include <vector>
 
@@ -14,7 +14,7 @@
 
 namespace {
 
-uint64_t g_last_poll = 0;  // scheduler thread only
+uint64_t g_last_poll = 0;  // polling thread only
 
 struct Polled {
   int index;

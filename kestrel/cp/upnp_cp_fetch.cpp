@@ -35,7 +35,8 @@ long long content_length(const char *header) {
 
 }  // namespace
 
-char *cp_fetch_text(const char *url) {
+char *cp_fetch_text(const char *url, int *too_large) {
+  if (too_large != nullptr) *too_large = 0;
   if (url == nullptr) return nullptr;
   int socket = HTTP_open(url);
   if (socket < 0) return nullptr;
@@ -53,14 +54,17 @@ char *cp_fetch_text(const char *url) {
       upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "getDescription",
                     "Description at %s too large: %lld bytes (at most %u)", url, declared,
                     UPNP_CP_MAX_DESCRIPTION_SIZE);
+      if (too_large != nullptr) *too_large = 1;
     } else {
       // A chunked or length-less body is cut off as soon as it passes the
       // bound, so a device streaming an endless description costs no more.
       int over = 0;
       body = HTTP_receive_body_bounded(socket, header, UPNP_CP_MAX_DESCRIPTION_SIZE, nullptr, &over);
-      if (over)
+      if (over) {
         upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "getDescription",
                       "Description at %s too large: more than %u bytes", url, UPNP_CP_MAX_DESCRIPTION_SIZE);
+        if (too_large != nullptr) *too_large = 1;
+      }
     }
   }
   upnp_free_impl(header);

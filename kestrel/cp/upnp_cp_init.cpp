@@ -1,5 +1,6 @@
 // Start and stop of the control point, its lock, the clock, the worker
-// accounting and the two background threads ("CP_NOTIFIER", "CP_SCHEDULER").
+// accounting and the background threads ("CP_NOTIFIER", "CP_SCHEDULER" and
+// "CP_STATE_POLLING").
 #include <atomic>
 #include <cstring>
 
@@ -30,6 +31,7 @@ bool g_initialised = false;
 std::atomic<int> g_workers{0};
 upnp_thread_t g_notifier = UPNP_NO_THREAD;
 upnp_thread_t g_scheduler = UPNP_NO_THREAD;
+upnp_thread_t g_poller = UPNP_NO_THREAD;
 
 // Sleeps up to ms in small steps; false once the control point stops.
 bool nap(unsigned int ms) {
@@ -80,9 +82,17 @@ void *scheduler_thread(void *) {
       validateDevices(now, UPNP_CP_KIND_RUIS);
     }
     cp_eventing_resubscribe_tick(now);
-    cp_eventing_poll_tick(now);
     check_NIC_change(now);
   }
+  return nullptr;
+}
+
+// Renderer polling waits on the renderers' answers (up to the SOAP time-out
+// each), so it runs apart from the scheduler: a renderer that stalls must not
+// hold up validation and the renewal of subscriptions.
+void *poller_thread(void *) {
+  upnp_init_thread("CP_STATE_POLLING");
+  while (nap(1000)) cp_eventing_poll_tick(upnp_cp_now());
   return nullptr;
 }
 
@@ -158,6 +168,7 @@ extern "C" int upnp_cp_start(int flag, int network) {
   if (!g_running.exchange(true)) {
     g_notifier = upnp_start_joinable_thread(notifier_thread, nullptr, UPNP_THREAD_LEVEL_DEFAULT);
     g_scheduler = upnp_start_joinable_thread(scheduler_thread, nullptr, UPNP_THREAD_LEVEL_DEFAULT);
+    g_poller = upnp_start_joinable_thread(poller_thread, nullptr, UPNP_THREAD_LEVEL_DEFAULT);
   }
   return UPNP_CP_OK;
 }
@@ -174,7 +185,9 @@ extern "C" void upnp_control_exit(void) {
   if (upnp_server_stack_state() == 1) upnp_server_stop(UPNP_SERVER_RUNNING);
   if (g_notifier != UPNP_NO_THREAD) upnp_join_thread(g_notifier, nullptr);
   if (g_scheduler != UPNP_NO_THREAD) upnp_join_thread(g_scheduler, nullptr);
-  g_notifier = g_scheduler = UPNP_NO_THREAD;
+  // A poll under way ends with its SOAP time-out at the latest.
+  if (g_poller != UPNP_NO_THREAD) upnp_join_thread(g_poller, nullptr);
+  g_notifier = g_scheduler = g_poller = UPNP_NO_THREAD;
   // Loaders and verifiers are bounded by their fetch time-outs.
   while (g_workers.load() > 0) Sleep(10);
   upnp_cp_eventing_exit();

@@ -145,8 +145,9 @@ unsigned int cp_kind_record_services(const void *record, uint32_t kind);
 /* Applies the model quirks to a renderer. */
 void cp_apply_renderer_quirks(upnp_cp_device *device);
 
-/* Bounded fetch of a description: body (accounted) or none. */
-char *cp_fetch_text(const char *url);
+/* Bounded fetch of a description: body (accounted) or none. *too_large (when
+ * given) tells whether it was refused for passing UPNP_CP_MAX_DESCRIPTION_SIZE. */
+char *cp_fetch_text(const char *url, int *too_large = nullptr);
 
 /* The network lock around the local network prefixes. */
 void cp_net_lock_init(void);

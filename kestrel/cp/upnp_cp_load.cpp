@@ -26,21 +26,37 @@ void drop_device(upnp_cp_device *d, int index) {
   else cp_delete_device_locked(d, index);
 }
 
+// A description above the bound is not asked for a second time.
 char *fetch_description(const char *url) {
   char *body = nullptr;
-  for (int attempt = 0; attempt < 2 && body == nullptr && upnp_cp_is_running(); ++attempt) body = cp_fetch_text(url);
+  int too_large = 0;
+  for (int attempt = 0; attempt < 2 && body == nullptr && !too_large && upnp_cp_is_running(); ++attempt)
+    body = cp_fetch_text(url, &too_large);
   return body;
 }
 
-upnp_xml_node *fetch_scpd(const char *url, void *) {
-  char *text = cp_fetch_text(url);
+// What the service fetches of one load share: whether a service description
+// passed the bound (the device is then not added, as with a description
+// above it; the services after it are not fetched).
+struct ScpdFetch {
+  int too_large = 0;
+};
+
+upnp_xml_node *fetch_scpd(const char *url, void *context) {
+  auto *fetch = static_cast<ScpdFetch *>(context);
+  if (fetch->too_large) return nullptr;
+  char *text = cp_fetch_text(url, &fetch->too_large);
   if (text != nullptr && text[0] == '\0') {
     upnp_free_impl(text);
     text = nullptr;
   }
-  if (text == nullptr && upnp_cp_is_running()) {
+  if (text == nullptr && !fetch->too_large && upnp_cp_is_running()) {
     Sleep(100);
-    text = cp_fetch_text(url);
+    text = cp_fetch_text(url, &fetch->too_large);
+  }
+  if (fetch->too_large) {
+    upnp_free_impl(text);
+    return nullptr;
   }
   if (text == nullptr || text[0] == '\0') {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "getServiceXML", "getServiceXML: Cannot receive service XML from %s", url);
@@ -123,8 +139,15 @@ void load(const char *location, const char *loopback, const char *udn, int kind,
     upnp_log_impl(LOG_LEVEL_ERROR, LOG_SYSTEM, "loadDeviceInfo", "loadDeviceInfo: Out of memory copying base URL");
     return;
   }
-  out->kind_record =
-      cp_build_kind_record(out->fields.device_node, kind, out->urlbase, udn, used, fetch_scpd, nullptr);
+  ScpdFetch scpd;
+  out->kind_record = cp_build_kind_record(out->fields.device_node, kind, out->urlbase, udn, used, fetch_scpd, &scpd);
+  if (scpd.too_large) {
+    upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "loadDeviceInfo",
+                  "loadDeviceInfo: Not adding %s %s at %s: a service description is larger than %u bytes", kind_name,
+                  udn, used, UPNP_CP_MAX_DESCRIPTION_SIZE);
+    cp_free_kind_record(out->kind_record, static_cast<uint32_t>(kind));
+    out->kind_record = nullptr;
+  }
 }
 
 void commit(int kind, int index, const char *location, const char *udn, const char *loopback, Loaded *loaded) {

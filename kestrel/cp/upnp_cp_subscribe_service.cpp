@@ -2,8 +2,10 @@
 // exchange without it, commit under the lock when the record is unchanged;
 // the devices' service sets; and the tracking of exchanges in flight.
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
+#include "base/upnp_ini_file.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "cp/upnp_cp_eventing.h"
@@ -13,7 +15,6 @@
 namespace {
 
 std::atomic<int> g_exchanges{0};
-std::atomic<int64_t> g_requested_timeout{0};
 std::atomic<uint64_t> g_last_exchange_end_ms{0};
 
 // What identifies a service record between the copy and the commit.
@@ -119,7 +120,13 @@ int cp_device_services(const upnp_cp_device *device, upnp_cp_service **out) {
   return 0;
 }
 
-extern "C" void upnp_cp_set_requested_timeout(int64_t seconds) { g_requested_timeout.store(seconds > 0 ? seconds : 0); }
+// The requested time is the configuration's subscription_timeout; this
+// setter changes it there (0 or less brings back its default).
+extern "C" void upnp_cp_set_requested_timeout(int64_t seconds) {
+  char text[24];
+  if (seconds > 0) std::snprintf(text, sizeof text, "%lld", static_cast<long long>(seconds));
+  upnp_ini_file_setPropertyByKey(INI_SUBSCRIPTION_TIMEOUT, seconds > 0 ? text : nullptr);
+}
 
 void cp_subscription_exchange_begin(void) { g_exchanges.fetch_add(1); }
 
@@ -136,6 +143,9 @@ bool cp_subscription_exchange_recent(void) {
 
 extern "C" int upnp_cp_subscribe_service(upnp_cp_device *device, upnp_cp_service *service, upnp_cp_lock_fn lock,
                                          upnp_cp_unlock_fn unlock) {
+  // Read before the control point's lock is taken; below 1 (or no
+  // configuration) the exchange asks for its default.
+  int64_t requested = upnp_ini_file_getInt(INI_SUBSCRIPTION_TIMEOUT);
   if (int refused = enter(device, service, lock, unlock)) return refused;
   if (service->event_url == nullptr || device->urlbase == nullptr || device->interface == nullptr) {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_EVENTING, __func__, "aborted due to missing URLs");
@@ -144,7 +154,7 @@ extern "C" int upnp_cp_subscribe_service(upnp_cp_device *device, upnp_cp_service
   }
   Copy c = copy_records(device, service);
   char *callback = dup(device->interface);
-  int64_t timeout = service->sid != nullptr && service->timeout >= 1 ? service->timeout : g_requested_timeout.load();
+  int64_t timeout = service->sid != nullptr && service->timeout >= 1 ? service->timeout : requested;
   if (service->sid == nullptr) service->sequence = 0xFFFFFFFFu;
   cp_subscription_exchange_begin();
   give(unlock);

@@ -86,6 +86,35 @@ TEST_F(IniTest, WrittenFileReadsBackTheSame) {
   EXPECT_EQ(read_file(ini_file()), first);
 }
 
+// A row added to the client table later (subscription_timeout) comes last:
+// an ini file written before it existed is read with every value kept, and
+// written back with only that row appended.
+TEST_F(IniTest, AFileWrittenBeforeALaterRowKeepsItsTextAndGainsTheRowAtTheEnd) {
+  const std::string row =
+      "# Time in s to request for event subscriptions of devices. Default: 300\nsubscription_timeout=300\n\n";
+  upnp_ini_file_dmc_init();
+  ASSERT_EQ(parse({"-revalidate_time", "20", "-max_supported_ruis", "7"}), 0);
+  ASSERT_EQ(upnp_ini_file_write_properties(), 0);
+  std::string now = read_file(dir_ / "lumet-client.ini");
+  ASSERT_GT(now.size(), row.size());
+  ASSERT_EQ(now.substr(now.size() - row.size()), row);
+  const std::string before = now.substr(0, now.size() - row.size());
+  EXPECT_EQ(before.size() - before.rfind("max_supported_ruis=7\n\n"), std::strlen("max_supported_ruis=7\n\n"));
+
+  for (const std::string &extra : {std::string(), std::string("subscription_timeout=600\n")}) {
+    restart_store();
+    upnp_ini_file_dmc_init();
+    write_file(dir_ / "lumet-client.ini", before + extra);
+    ASSERT_EQ(parse({}), 0);
+    EXPECT_EQ(value(INI_REVALIDATE_TIME), "20");
+    EXPECT_EQ(value(INI_MAX_SUPPORTED_RUIS), "7");
+    EXPECT_EQ(upnp_ini_file_getInt(INI_SUBSCRIPTION_TIMEOUT), extra.empty() ? 300 : 600);
+    ASSERT_EQ(upnp_ini_file_write_properties(), 0);
+    std::string expected = extra.empty() ? now : before + row.substr(0, row.find('=') + 1) + "600\n\n";
+    EXPECT_EQ(read_file(dir_ / "lumet-client.ini"), expected);
+  }
+}
+
 TEST_F(IniTest, Utf16FileIsReadAndWrittenBackAsUtf16) {
   write_file(ini_file(), utf16le(u"#! LumetMedia ini file / charset UTF-16\r\n[main]\r\nfriendlyname=K\u00fcche \u266b\r\n"
                                  u"httpport=8000\r\n"));

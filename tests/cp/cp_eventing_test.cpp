@@ -310,6 +310,29 @@ TEST_F(EventingTest, AskingAgainSubscribesWhatWasLost) {
   EXPECT_EQ(device_.requests("SUBSCRIBE").size(), before + 2);
 }
 
+// The time asked of devices is the configuration property
+// subscription_timeout, set by name (as the ini file and the command line
+// do) or through upnp_cp_set_requested_timeout; below 1 the default is asked.
+TEST_F(EventingTest, RequestedTimeIsTheConfigurationProperty) {
+  const unsigned int key = upnp_ini_file_getPropertyKey("subscription_timeout");
+  const struct {
+    const char *by_name;  // else through the setter
+    int64_t seconds;
+    const char *asked;
+  } cases[] = {{"600", 0, "600"}, {nullptr, 45, "45"}, {nullptr, 0, "300"}};
+  for (const auto &c : cases) {
+    if (c.by_name != nullptr) setPropertyByStringkey("subscription_timeout", c.by_name, 0, 1);
+    else upnp_cp_set_requested_timeout(c.seconds);
+    const char *stored = upnp_ini_file_getString(key);
+    EXPECT_STREQ(c.asked, stored != nullptr ? stored : "<none>");
+    std::string udn = std::string("uuid:renderer-0000") + c.asked;
+    subscribe(add(udn, 2), 2);
+    std::vector<cp_eventing_test::Request> sent = device_.requests("SUBSCRIBE");
+    ASSERT_EQ(sent[sent.size() - 2].path, "/" + udn.substr(udn.size() - 6) + "/AVT/event");
+    EXPECT_NE(sent[sent.size() - 2].header.find(std::string("TIMEOUT: Second-") + c.asked + "\r\n"), std::string::npos);
+  }
+}
+
 TEST_F(EventingTest, SequenceRulesDuplicatesAndWrapAround) {
   int r = add("uuid:renderer-000003", 2);
   std::string avt = subscribe(r, 2);
@@ -576,6 +599,26 @@ TEST_F(EventingTest, PolledRendererProducesSyntheticTransportStateEvents) {
   ASSERT_TRUE(wait_until([&] { return received().size() == 3; }, 2000));
   EXPECT_EQ(received()[2].sequence, 2u);
   upnp_ini_file_setPropertyByKey(INI_DMR_STATE_POLL_INTERVAL, "5");
+}
+
+TEST_F(EventingTest, RenewalsKeepTheirTimeWhileAPolledRendererHangs) {
+  upnp_ini_file_setPropertyByKey(INI_DMR_STATE_POLL_INTERVAL, "1");
+  device_.grant_seconds = 2;  // renewed about every second
+  device_.stall_soap = true;  // GetTransportInfo gets no answer
+  struct Release {
+    GenaDevice &device;
+    ~Release() { device.stall_soap = false; }
+  } release{device_};
+  int r = add("uuid:renderer-000022", 2, "WD TV Live");
+  std::string avt = subscribe(r, 2);
+  ASSERT_TRUE(wait_until([&] { return device_.requests("POST").size() == 1; }, 4000));
+  size_t before = device_.requests("SUBSCRIBE").size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+  // Each renewal renews both services; while the poll hangs at least two of
+  // them go out, keeping the subscription.
+  EXPECT_GE(device_.requests("SUBSCRIBE").size(), before + 4);
+  EXPECT_EQ(sid(r, 2, UPNP_CP_SERVICE_AVT), avt);
+  EXPECT_EQ(device_.requests("POST").size(), 1u);
 }
 
 TEST_F(EventingTest, DisablingAndExitCancelSubscriptions) {

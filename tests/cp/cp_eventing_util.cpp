@@ -137,6 +137,7 @@ void GenaDevice::answer(int fd) {
       reply = "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n";
     }
   }
+  while (r.method == "POST" && stall_soap && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   if (r.method == "SUBSCRIBE" && field(r.header, "SID").empty()) {
     if (before_answer) before_answer(sid);
     if (subscribe_delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(subscribe_delay_ms.load()));

@@ -29,8 +29,9 @@ class GenaDevice {
 
   // Answers: granted seconds (-1 leaves TIMEOUT out), a status for renewals,
   // no SID in the answer, a delay of the SUBSCRIBE answer with a hook that
-  // runs first (given the new SID), and the transport state for
-  // GetTransportInfo.
+  // runs first (given the new SID), the transport state for
+  // GetTransportInfo, and a stall that holds every SOAP answer back while it
+  // is set (a hung renderer).
   std::atomic<int> grant_seconds{1800};
   std::atomic<int> renew_status{200};
   std::atomic<bool> omit_sid{false};
@@ -38,6 +39,7 @@ class GenaDevice {
   std::function<void(const std::string &sid)> before_answer;
   std::mutex state_mutex;
   std::string transport_state = "STOPPED";
+  std::atomic<bool> stall_soap{false};
 
  private:
   void run();

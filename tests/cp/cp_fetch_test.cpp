@@ -222,4 +222,53 @@ TEST_F(FetchTableTest, ARendererWithAnEndlessDescriptionIsNeverAdded) {
   EXPECT_EQ(events().size(), 1u);  // only the good renderer
 }
 
+// A valid service description of exactly `size` bytes (padded by a comment).
+std::string padded_scpd(uint64_t size) {
+  const std::string head = "<?xml version=\"1.0\"?><scpd><!--";
+  const std::string tail = "--><actionList><action><name>Play</name></action></actionList></scpd>";
+  return head + std::string(size - head.size() - tail.size(), 'p') + tail;
+}
+
+// A renderer whose AVTransport service description passes the bound, with a
+// declared length or streamed without end, is not added, as one whose device
+// description passes it; one of exactly the bound is added.
+TEST_F(FetchTableTest, ARendererWithAnOversizedServiceDescriptionIsNotAdded) {
+  LogFile log;
+  ASSERT_EQ(upnp_cp_start(0, 0), 0);
+  upnp_control_register_callback(&CpTest::callback);
+  EndlessServer endless(Framing::kChunked);
+  struct Case {
+    std::string udn, avt_body, avt_url;
+    bool added;
+  } cases[] = {
+      {"uuid:renderer-00f011", padded_scpd(kBound), "", true},
+      {"uuid:renderer-00f012", padded_scpd(kBound + 1), "", false},
+      {"uuid:renderer-00f013", "", endless.url(), false},
+  };
+  for (const Case &c : cases) {
+    std::string tail = c.udn.substr(c.udn.size() - 6);
+    std::string location = serve_device(c.udn, 2, "R" + tail);
+    if (!c.avt_url.empty()) {
+      std::string text = cp_test::description(c.udn, "urn:schemas-upnp-org:device:MediaRenderer:1", "R" + tail,
+                                              {"CM", "RC", "AVT"});
+      std::string relative = "<SCPDURL>/" + tail + "/AVT.xml</SCPDURL>";
+      text.replace(text.find(relative), relative.size(), "<SCPDURL>" + c.avt_url + "</SCPDURL>");
+      server_.put("/" + tail + "/desc.xml", text);
+    } else {
+      server_.put("/" + tail + "/AVT.xml", c.avt_body);
+    }
+    upnp_control_add_device(location.c_str(), c.udn.c_str(), "127.0.0.1:9000", 1800, 2);
+  }
+  for (const Case &c : cases) {
+    if (c.added) {
+      EXPECT_TRUE(wait_until([&] { return count_events(UPNP_CP_EVENT_ADDED, 2, index_of(c.udn, 2)) == 1; }, 5000))
+          << c.udn;
+    } else {
+      EXPECT_TRUE(wait_until([&] { return index_of(c.udn, 2) < 0; }, 10000)) << c.udn;
+      EXPECT_EQ(log.count("loadDeviceInfo: Not adding renderer " + c.udn), 1) << c.udn;
+    }
+  }
+  EXPECT_EQ(events().size(), 1u);
+}
+
 }  // namespace

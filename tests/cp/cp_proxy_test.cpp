@@ -78,9 +78,32 @@ TEST_F(ProxyBase, RefusalsLeaveTheBaseAsItWas) {
   EXPECT_EQ(0, upnp_cp_set_proxy_base("HTTP://10.0.0.7/p", UPNP_CP_PROXY_APPLICATION));
 }
 
-TEST(ProxyBaseStopped, WithoutTheControlPointTheLockIsMissing) {
-  EXPECT_EQ(11, upnp_cp_set_proxy_base("http://10.0.0.9/p", UPNP_CP_PROXY_AUTOMATIC));
-  EXPECT_EQ(11, upnp_cp_set_proxy_base(nullptr, UPNP_CP_PROXY_APPLICATION));
+// The bases are the application's settings, not the table's: they survive a
+// stop and start, and may be set or cleared while the control point is
+// stopped.
+TEST_F(ProxyBase, BasesSurviveRestartsAndMayChangeWhileStopped) {
+  const char kApp[] = "http://10.0.0.8:9000/app";
+  const char kAuto[] = "http://10.0.0.9:9000/auto";
+  ASSERT_EQ(0, upnp_cp_set_proxy_base(kApp, UPNP_CP_PROXY_APPLICATION));
+  upnp_control_exit();
+  EXPECT_EQ(0, upnp_cp_set_proxy_base(kAuto, UPNP_CP_PROXY_AUTOMATIC));
+  EXPECT_EQ(kApp, base(UPNP_CP_PROXY_ANY));
+  ASSERT_EQ(0, upnp_cp_start(0, 0));
+  EXPECT_EQ(kApp, base(UPNP_CP_PROXY_APPLICATION));
+  EXPECT_EQ(kAuto, base(UPNP_CP_PROXY_AUTOMATIC));
+  upnp_control_exit();
+  EXPECT_EQ(0, upnp_cp_set_proxy_base(nullptr, UPNP_CP_PROXY_APPLICATION));
+  ASSERT_EQ(0, upnp_cp_start(0, 0));
+  EXPECT_EQ("rc9", base(UPNP_CP_PROXY_APPLICATION));
+  EXPECT_EQ(kAuto, base(UPNP_CP_PROXY_ANY));
+}
+
+TEST(ProxyBaseStopped, ABaseSetBeforeTheControlPointStartsIsKept) {
+  upnp_mem_init();
+  EXPECT_EQ(0, upnp_cp_set_proxy_base("http://10.0.0.9/p", UPNP_CP_PROXY_AUTOMATIC));
+  EXPECT_EQ("http://10.0.0.9/p", base(UPNP_CP_PROXY_ANY));
+  EXPECT_EQ(2, upnp_cp_set_proxy_base("ftp://10.0.0.9/p", UPNP_CP_PROXY_AUTOMATIC));
+  EXPECT_EQ(0, upnp_cp_set_proxy_base(nullptr, UPNP_CP_PROXY_AUTOMATIC));
   char *out = reinterpret_cast<char *>(1);
   EXPECT_EQ(9, upnp_cp_get_proxy_base(UPNP_CP_PROXY_ANY, &out));
   EXPECT_EQ(nullptr, out);

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -51,6 +52,12 @@ std::vector<Entry> entries(upnp_xml_node *reply, unsigned *total) {
   }
   upnp_xml_release(doc);
   return out;
+}
+
+// Seconds of an H:MM:SS text.
+int seconds(const std::string &hms) {
+  int h = 0, m = 0, sec = 0;
+  return std::sscanf(hms.c_str(), "%d:%d:%d", &h, &m, &sec) == 3 ? (h * 60 + m) * 60 + sec : -1;
 }
 
 class SoapLab : public cp_lab::LabDevices {
@@ -216,6 +223,58 @@ TEST_F(SoapLab, RendererPlaysPausesSeeksAndStops) {
   upnp_string_free(reply);
   EXPECT_EQ(0, upnp_stop(renderer_));
   EXPECT_EQ("STOPPED", wait_state("STOPPED", 5));
+}
+
+// Invalid seeks on the real renderer, paused in a 30 s track. gmediarender
+// refuses no Seek: it answers an empty SeekResponse whatever the unit and
+// target. A unit its service description does not offer is ignored; a target
+// past the end becomes its position, beyond the track's duration. What comes
+// back through our layer is that success and those positions; a unit we do
+// not know and an empty target are refused before any traffic.
+TEST_F(SoapLab, InvalidSeeksComeBackAsTheRendererAnswersThem) {
+  ASSERT_GE(renderer_, 0);
+  char modes[512] = "";
+  ASSERT_EQ(0, upnp_control_getSupportedSeekModes(renderer_, sizeof modes, modes));
+  EXPECT_EQ(nullptr, std::strstr(modes, "X_DLNA_REL_BYTE")) << modes;
+  std::string url = cp_lab::http_url("media/music/Alpha%20Artist/First%20Album/03%20-%20Long%20Tone.mp3");
+  ASSERT_EQ(0, upnp_set_AVTransportURI(renderer_, url.c_str(), nullptr));
+  ASSERT_EQ(0, upnp_play(renderer_));
+  ASSERT_EQ("PLAYING", wait_state("PLAYING", 10));
+  auto position = [&] {
+    char *text = nullptr;
+    return upnp_getposition(renderer_, &text) == 0 ? seconds(take(text)) : -1;
+  };
+  // Paused once it plays for real, so that position and duration are known.
+  for (int i = 0; i < 100 && position() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(0, upnp_pause(renderer_));
+  ASSERT_EQ("PAUSED_PLAYBACK", wait_state("PAUSED_PLAYBACK", 5));
+  const int paused_at = position();
+  ASSERT_GE(paused_at, 1);
+  char *duration = nullptr;
+  ASSERT_EQ(0, upnp_getduration(renderer_, &duration));
+  const int length = seconds(take(duration));
+  EXPECT_NEAR(length, 30, 1);
+  const struct {
+    const char *what;
+    unsigned unit;
+    const char *target;
+    int rc;
+    const char *text;
+    int at;  // position afterwards
+  } cases[] = {{"unit not offered", UPNP_SEEK_X_DLNA_REL_BYTE, "100", 0, "No error", paused_at},
+               {"past the end", UPNP_SEEK_REL_TIME, "01:00:00", 0, "No error", 3600},
+               {"unit unknown to us", 11, "1", 2, "Invalid parameter", 3600},
+               {"empty target", UPNP_SEEK_REL_TIME, "", 2, "Invalid parameter", 3600}};
+  for (const auto &c : cases) {
+    int rc = upnp_control_seek(renderer_, c.unit, c.target);
+    EXPECT_EQ(c.rc, rc) << c.what;
+    EXPECT_STREQ(c.text, upnp_get_errmsg(rc)) << c.what;
+    for (int i = 0; i < 20 && position() != c.at; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(c.at, position()) << c.what;
+    EXPECT_EQ("PAUSED_PLAYBACK", wait_state("PAUSED_PLAYBACK", 1)) << c.what;
+  }
+  EXPECT_EQ(static_cast<int>(UPNP_CP_STATE_READY), upnp_control_get_device_state(renderer_, UPNP_KIND_RENDERER));
+  EXPECT_EQ(0, upnp_stop(renderer_));
 }
 
 TEST_F(SoapLab, VolumeAndMuteReadBack) {
