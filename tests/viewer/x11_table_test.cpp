@@ -54,16 +54,17 @@ TEST(X11Table, PrintableTitle) {
 TEST(X11Table, KeepWindows) {
   std::vector<TopWindow> table = {Window(1, 7, "Main"), Window(2, 7, "Hidden", false),
                                   Window(3, 7, ""), Window(4, 8, "Other"),
-                                  Window(5, 7, "Mini\x02", false)};
+                                  Window(5, 7, "Mini\x02", false), Window(6, 7, "Tip")};
   table[4].iconic = true;
+  table[5].override_redirect = true;
   const auto titles = [&](const char* mask, bool hidden) {
     std::vector<std::string> out;
     for (const KeptWindow& k : KeepWindows(table, 7, mask, hidden)) out.push_back(k.title);
     return out;
   };
   EXPECT_EQ(titles(nullptr, false), (std::vector<std::string>{"Main", "Mini "}));
-  EXPECT_EQ(titles(nullptr, true), (std::vector<std::string>{"Main", "Hidden", "Mini "}));
-  EXPECT_EQ(titles("*I*", true), (std::vector<std::string>{"Main", "Hidden", "Mini "}));
+  EXPECT_EQ(titles(nullptr, true), (std::vector<std::string>{"Main", "Hidden", "Mini ", "Tip"}));
+  EXPECT_EQ(titles("*I*", true), (std::vector<std::string>{"Main", "Hidden", "Mini ", "Tip"}));
   EXPECT_EQ(titles("h*", true), (std::vector<std::string>{"Hidden"}));
   EXPECT_EQ(titles("", true), std::vector<std::string>{});  // an empty title never matches
   EXPECT_EQ(KeepWindows(table, 7, nullptr, false)[0].window, 1u);

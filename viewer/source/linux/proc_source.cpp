@@ -194,11 +194,17 @@ std::string ProcSource::RefuseCloseCommand(int32_t close_command, bool window_fi
   // Without a display zel sees no windows and refuses nothing, as before.
   if (x11::HasEquivalent(close_command, window_filter) || !display_.Connected()) return {};
   char message[256];
-  std::snprintf(message, sizeof message,
-                "zel: Close command %d has no equivalent for X11 windows: -c closes%s\n",
-                static_cast<int>(close_command),
-                window_filter ? " (with -w only that)"
-                              : "; -c-32 minimises, -c-96 closes and -c-288 restores");
+  if (window_filter) {
+    std::snprintf(message, sizeof message,
+                  "zel: Close command %d has no equivalent for X11 windows: with -w only -c "
+                  "(close) is taken\n",
+                  static_cast<int>(close_command));
+  } else {
+    std::snprintf(message, sizeof message,
+                  "zel: Close command %d has no equivalent for X11 windows: -c closes, -c-32 "
+                  "minimises, -c-96 closes and -c-288 restores\n",
+                  static_cast<int>(close_command));
+  }
   return message;
 }
 

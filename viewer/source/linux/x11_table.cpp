@@ -110,7 +110,8 @@ std::vector<KeptWindow> KeepWindows(const std::vector<TopWindow>& table, uint32_
   std::vector<KeptWindow> kept;
   for (const TopWindow& window : table) {
     if (window.process_id != process_id || window.title.empty()) continue;
-    if (!include_hidden && !IsVisible(window)) continue;
+    // As on Windows: visible windows with a system menu unless -e.
+    if (!include_hidden && (!IsVisible(window) || window.override_redirect)) continue;
     if (mask != nullptr && !WildcardMatch(window.title.c_str(), mask)) continue;
     kept.push_back({window.id, PrintableTitle(window.title)});
   }

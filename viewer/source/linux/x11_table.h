@@ -49,7 +49,8 @@ std::string TitleText(std::string_view bytes, bool utf8);
 std::string PrintableTitle(std::string_view title);
 
 // The process's windows in table order whose non-empty title matches mask
-// (any title when mask is null); only visible ones unless include_hidden.
+// (any title when mask is null); unless include_hidden only visible ones
+// that a window manager would manage (no override-redirect).
 std::vector<KeptWindow> KeepWindows(const std::vector<TopWindow>& table, uint32_t process_id,
                                     const char* mask, bool include_hidden);
 
