@@ -125,6 +125,7 @@ class X11Fixture : public zel_it::ZelIntegration {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(program.ids.size(), windows.size()) << "the window program did not get ready";
+    program.ids.resize(windows.size());
     return program;
   }
 

@@ -146,11 +146,17 @@ int main(int argc, char** argv) {
   }
   xcb_flush(c);
   for (size_t i = 0; i < windows.size(); ++i) Log("window " + std::to_string(i) + " " + std::to_string(windows[i].id));
-  // Ready once every window is as asked (bounded: about ten seconds).
+  // Ready once every window is as asked (bounded: about ten seconds). A
+  // window manager that is still starting may drop a map request: it is
+  // asked again now and then.
   for (const Window& w : windows) {
     if (w.Has('u') || (w.Has('i') && !managed)) continue;
-    for (int tries = 0; tries < 1000; ++tries) {
+    for (int tries = 1; tries <= 1000; ++tries) {
       if (w.Has('i') ? Word(c, w.id, wm_state) == 3 : Viewable(c, w.id)) break;
+      if (tries % 25 == 0) {
+        xcb_map_window(c, w.id);
+        xcb_flush(c);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
