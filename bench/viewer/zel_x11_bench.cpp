@@ -73,11 +73,11 @@ int main(int argc, char** argv) {
   if (mkdtemp(dir) == nullptr) return 1;
   const std::string log = std::string(dir) + "/log";
   const std::string count_text = std::to_string(count);
-  const char* program_argv[] = {program.c_str(), "--log", log.c_str(), "--many",
+  const char* program_argv[] = {program.c_str(),    "--log",        log.c_str(), "--many",
                                 count_text.c_str(), "Bench window", nullptr};
   pid_t windows = 0;
-  if (posix_spawn(&windows, program.c_str(), nullptr, nullptr,
-                  const_cast<char**>(program_argv), environ) != 0) {
+  if (posix_spawn(&windows, program.c_str(), nullptr, nullptr, const_cast<char**>(program_argv),
+                  environ) != 0) {
     return 1;
   }
   bool ready = false;

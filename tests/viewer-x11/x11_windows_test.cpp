@@ -74,7 +74,8 @@ std::map<unsigned long, Titles> ParseQuiet(const std::string& out) {
     const size_t tab = line.find('\t');
     const size_t open = line.find('[');
     const size_t close = line.rfind(']');
-    if (tab == std::string::npos || open == std::string::npos || close == std::string::npos) continue;
+    if (tab == std::string::npos || open == std::string::npos || close == std::string::npos)
+      continue;
     Titles& titles = listed[std::stoul(line.substr(tab + 1))];
     const std::string joined = line.substr(open + 1, close - open - 1);
     for (size_t at = 0;;) {
@@ -141,8 +142,9 @@ class X11Windows : public X11Fixture, public ::testing::WithParamInterface<bool>
   }
 };
 
-INSTANTIATE_TEST_SUITE_P(, X11Windows, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Openbox" : "NoWindowManager"; });
+INSTANTIATE_TEST_SUITE_P(, X11Windows, ::testing::Values(false, true), [](const auto& info) {
+  return info.param ? "Openbox" : "NoWindowManager";
+});
 
 TEST_P(X11Windows, ListsTheProgramsWindows) {
   const Program p = Open({":Main", "t:Dialog", "o:Tip", "u:Hidden", "n:NoPid", "l:Lat\xe9n",
@@ -197,8 +199,8 @@ TEST_P(X11Windows, SamePidsAsWmctrl) {
     size_t window;
     const char* title;
     bool has_pid;  // sets _NET_WM_PID, which is all wmctrl reads
-  } cases[] = {{a, 0, "Alpha", true}, {a, 1, "Beta", true}, {a, 2, "Gamma", false},
-               {b, 0, "Delta", true}};
+  } cases[] = {
+      {a, 0, "Alpha", true}, {a, 1, "Beta", true}, {a, 2, "Gamma", false}, {b, 0, "Delta", true}};
   for (const auto& c : cases) {
     const unsigned long pid = static_cast<unsigned long>(c.program.pid);
     ASSERT_EQ(wmctrl_pid.count(c.program.ids[c.window]), 1u) << c.title;

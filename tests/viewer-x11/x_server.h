@@ -62,10 +62,10 @@ class XServer {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     // The write end must survive the exec, under its own number.
     posix_spawn_file_actions_adddup2(&actions, fds[1], fds[1]);
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp",
-                          "-screen", "0", "1024x768x24", nullptr};
-    const int spawned = posix_spawnp(&xvfb_, "Xvfb", &actions, nullptr,
-                                     const_cast<char**>(argv), environ);
+    const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(),    "-nolisten", "tcp",
+                          "-screen", "0",          "1024x768x24", nullptr};
+    const int spawned =
+        posix_spawnp(&xvfb_, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (spawned != 0) {
@@ -87,8 +87,8 @@ class XServer {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int wm_spawned = posix_spawnp(&wm_, "openbox", &actions, nullptr,
-                                        const_cast<char**>(wm_argv), wm_env);
+    const int wm_spawned =
+        posix_spawnp(&wm_, "openbox", &actions, nullptr, const_cast<char**>(wm_argv), wm_env);
     posix_spawn_file_actions_destroy(&actions);
     if (wm_spawned != 0) {
       wm_ = 0;

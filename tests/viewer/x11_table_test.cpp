@@ -30,7 +30,7 @@ TEST(X11Table, TitleText) {
       {"Lat\xe9n", false, "Lat\xc3\xa9n"},          // Latin-1 é
       {long_ascii + "\xc3\xa9", true, long_ascii},  // é cut in two by the limit
       {long_ascii + "b\xc3", true, long_ascii + "b"},
-      {long_ascii + "\xe9", false, long_ascii},     // é would need two bytes
+      {long_ascii + "\xe9", false, long_ascii},  // é would need two bytes
       {std::string(400, 'x'), true, std::string(kMaxTitle, 'x')},
       {"", true, ""},
   };
@@ -41,20 +41,19 @@ TEST(X11Table, PrintableTitle) {
   const struct {
     std::string title, printed;
   } cases[] = {
-      {"Ctl\x01x\ttab", "Ctl x\ttab"},
-      {"del\x7f", "del "},
-      {"nel\xc2\x85!", "nel !"},        // C1 control: one blank for the character
-      {"bad\xff\xc3(", "bad  ("},       // invalid bytes: one blank each
-      {"\xed\xa0\x80", "   "},          // a surrogate is no character
+      {"Ctl\x01x\ttab", "Ctl x\ttab"}, {"del\x7f", "del "},
+      {"nel\xc2\x85!", "nel !"},   // C1 control: one blank for the character
+      {"bad\xff\xc3(", "bad  ("},  // invalid bytes: one blank each
+      {"\xed\xa0\x80", "   "},     // a surrogate is no character
       {"Ünïcode €", "Ünïcode €"},
   };
   for (const auto& c : cases) EXPECT_EQ(PrintableTitle(c.title), c.printed) << c.title;
 }
 
 TEST(X11Table, KeepWindows) {
-  std::vector<TopWindow> table = {Window(1, 7, "Main"), Window(2, 7, "Hidden", false),
-                                  Window(3, 7, ""), Window(4, 8, "Other"),
-                                  Window(5, 7, "Mini\x02", false), Window(6, 7, "Tip")};
+  std::vector<TopWindow> table = {
+      Window(1, 7, "Main"),  Window(2, 7, "Hidden", false),   Window(3, 7, ""),
+      Window(4, 8, "Other"), Window(5, 7, "Mini\x02", false), Window(6, 7, "Tip")};
   table[4].iconic = true;
   table[5].override_redirect = true;
   const auto titles = [&](const char* mask, bool hidden) {
@@ -109,9 +108,9 @@ TEST(X11Table, CloseCommandsWithAnEquivalent) {
     int32_t command;
     bool window_filter, taken;
   } cases[] = {
-      {0, false, true},     {0, true, true},      {-96, false, true},  {-32, false, true},
-      {-288, false, true},  {-48, false, false},  {1001, false, false}, {1, true, false},
-      {-32, true, false},   {INT32_MIN, false, false},
+      {0, false, true},    {0, true, true},           {-96, false, true},   {-32, false, true},
+      {-288, false, true}, {-48, false, false},       {1001, false, false}, {1, true, false},
+      {-32, true, false},  {INT32_MIN, false, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(HasEquivalent(c.command, c.window_filter), c.taken) << c.command;

@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
       log_path = argv[++i];
     } else if (arg == "--many" && i + 2 < argc) {
       const int count = std::atoi(argv[i + 1]);
-      for (int n = 1; n <= count; ++n) windows.push_back({0, "", std::string(argv[i + 2]) + " " + std::to_string(n)});
+      for (int n = 1; n <= count; ++n)
+        windows.push_back({0, "", std::string(argv[i + 2]) + " " + std::to_string(n)});
       i += 2;
     } else {
       const size_t colon = arg.find(':');
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
     }
   }
   if (log_path == nullptr) {
-    std::fprintf(stderr, "usage: zel_x11_windows --log FILE [--many COUNT PREFIX] [FLAGS:TITLE ...]\n");
+    std::fprintf(stderr,
+                 "usage: zel_x11_windows --log FILE [--many COUNT PREFIX] [FLAGS:TITLE ...]\n");
     return 2;
   }
   log_fd = open(log_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -112,9 +114,9 @@ int main(int argc, char** argv) {
     w.id = xcb_generate_id(c);
     const uint32_t values[] = {screen->white_pixel, w.Has('o') ? 1u : 0u,
                                XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, w.id, screen->root, static_cast<int16_t>(10 + i % 50),
-                      static_cast<int16_t>(10 + i % 50), 120, 80, 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen->root_visual,
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, w.id, screen->root,
+                      static_cast<int16_t>(10 + i % 50), static_cast<int16_t>(10 + i % 50), 120, 80,
+                      1, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
                       XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
     const auto set = [&](xcb_atom_t property, xcb_atom_t type, uint8_t format, uint32_t count,
                          const void* data) {
@@ -145,7 +147,8 @@ int main(int argc, char** argv) {
     xcb_map_window(c, w.id);
   }
   xcb_flush(c);
-  for (size_t i = 0; i < windows.size(); ++i) Log("window " + std::to_string(i) + " " + std::to_string(windows[i].id));
+  for (size_t i = 0; i < windows.size(); ++i)
+    Log("window " + std::to_string(i) + " " + std::to_string(windows[i].id));
   // Ready once every window is as asked (bounded: about ten seconds). A
   // window manager that is still starting may drop a map request: it is
   // asked again now and then.

@@ -181,7 +181,7 @@ void ProcSource::SendWindowMessage(WindowId window, uint32_t message, uintptr_t 
     display_.Close(id);
   } else if (parameter == kRestoreCode) {
     display_.Restore(id);
-  } else if (parameter == kSysCommandBase + 0x20) {
+  } else if (parameter == x11::kMinimizeCode) {
     display_.Minimize(id);
   }
 }

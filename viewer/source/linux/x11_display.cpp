@@ -11,11 +11,19 @@ namespace zel::x11 {
 
 namespace {
 
-constexpr const char* kAtomNames[] = {
-    "_NET_WM_PID", "_NET_WM_NAME", "UTF8_STRING", "WM_STATE", "_NET_CLIENT_LIST",
-    "_NET_CLIENT_LIST_STACKING", "_NET_SUPPORTING_WM_CHECK", "_NET_SUPPORTED",
-    "_NET_ACTIVE_WINDOW", "_NET_CLOSE_WINDOW", "WM_PROTOCOLS", "WM_DELETE_WINDOW",
-    "WM_CHANGE_STATE"};
+constexpr const char* kAtomNames[] = {"_NET_WM_PID",
+                                      "_NET_WM_NAME",
+                                      "UTF8_STRING",
+                                      "WM_STATE",
+                                      "_NET_CLIENT_LIST",
+                                      "_NET_CLIENT_LIST_STACKING",
+                                      "_NET_SUPPORTING_WM_CHECK",
+                                      "_NET_SUPPORTED",
+                                      "_NET_ACTIVE_WINDOW",
+                                      "_NET_CLOSE_WINDOW",
+                                      "WM_PROTOCOLS",
+                                      "WM_DELETE_WINDOW",
+                                      "WM_CHANGE_STATE"};
 
 // 65 four-byte units hold a title of 260 bytes.
 constexpr uint32_t kTitleUnits = 65;
@@ -68,8 +76,8 @@ bool Display::Connect() {
 
   xcb_intern_atom_cookie_t cookies[kAtomCount];
   for (int i = 0; i < kAtomCount; ++i) {
-    cookies[i] = lib_->intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(kAtomNames[i])),
-                                   kAtomNames[i]);
+    cookies[i] = lib_->intern_atom(
+        connection_, 0, static_cast<uint16_t>(std::strlen(kAtomNames[i])), kAtomNames[i]);
   }
   xcb_res_query_version_cookie_t version{};
   const xcb_query_extension_reply_t* extension =
@@ -243,8 +251,9 @@ bool Display::WindowManagerPresent() {
 }
 
 bool Display::WindowManagerOffers(Atom atom) {
-  return WindowManagerPresent() && atoms_[atom] != 0 && std::find(wm_supported_->begin(), wm_supported_->end(),
-                                        atoms_[atom]) != wm_supported_->end();
+  return WindowManagerPresent() && atoms_[atom] != 0 &&
+         std::find(wm_supported_->begin(), wm_supported_->end(), atoms_[atom]) !=
+             wm_supported_->end();
 }
 
 void Display::SendToRoot(uint32_t window, Atom type, uint32_t d0, uint32_t d1, uint32_t d2) {
@@ -270,8 +279,8 @@ void Display::SetWmState(uint32_t window, uint32_t state) {
 // A round trip: every request sent before it has been carried out when it
 // returns, as the platform's synchronous sends are.
 void Display::Sync() {
-  Reply<xcb_get_input_focus_reply_t> focus(lib_->get_input_focus_reply(
-      connection_, lib_->get_input_focus(connection_), nullptr));
+  Reply<xcb_get_input_focus_reply_t> focus(
+      lib_->get_input_focus_reply(connection_, lib_->get_input_focus(connection_), nullptr));
 }
 
 void Display::Close(uint32_t window) {

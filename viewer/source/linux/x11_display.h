@@ -46,9 +46,20 @@ class Display {
 
  private:
   enum Atom {
-    kNetWmPid, kNetWmName, kUtf8String, kWmState, kNetClientList, kNetClientListStacking,
-    kNetSupportingWmCheck, kNetSupported, kNetActiveWindow, kNetCloseWindow, kWmProtocols,
-    kWmDeleteWindow, kWmChangeState, kAtomCount
+    kNetWmPid,
+    kNetWmName,
+    kUtf8String,
+    kWmState,
+    kNetClientList,
+    kNetClientListStacking,
+    kNetSupportingWmCheck,
+    kNetSupported,
+    kNetActiveWindow,
+    kNetCloseWindow,
+    kWmProtocols,
+    kWmDeleteWindow,
+    kWmChangeState,
+    kAtomCount
   };
 
   bool Connect();

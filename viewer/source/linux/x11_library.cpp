@@ -56,8 +56,8 @@ void BindResource(void* res, XcbLibrary& lib) {
                 bound.res_query_client_ids_ids_iterator);
   ok &= Resolve(res, "xcb_res_client_id_value_next", bound.res_client_id_value_next);
   ok &= Resolve(res, "xcb_res_client_id_value_value", bound.res_client_id_value_value);
-  ok &= Resolve(res, "xcb_res_client_id_value_value_length",
-                bound.res_client_id_value_value_length);
+  ok &=
+      Resolve(res, "xcb_res_client_id_value_value_length", bound.res_client_id_value_value_length);
   if (ok) lib = bound;
 }
 

@@ -8,8 +8,6 @@ namespace zel::x11 {
 
 namespace {
 
-constexpr uint32_t kMinimizedCode = 0xF020;
-
 // Length of the valid UTF-8 sequence at text[at], or 0 when it is not one
 // (overlong forms, surrogates and values past U+10FFFF included).
 size_t SequenceLength(std::string_view text, size_t at) {
@@ -91,9 +89,9 @@ std::string PrintableTitle(std::string_view title) {
   for (size_t at = 0; at < title.size();) {
     const size_t length = SequenceLength(title, at);
     const unsigned char lead = static_cast<unsigned char>(title[at]);
-    const bool control = (length == 1 && ((lead < 0x20 && lead != '\t') || lead == 0x7F)) ||
-                         (length == 2 && lead == 0xC2 &&
-                          static_cast<unsigned char>(title[at + 1]) < 0xA0);
+    const bool control =
+        (length == 1 && ((lead < 0x20 && lead != '\t') || lead == 0x7F)) ||
+        (length == 2 && lead == 0xC2 && static_cast<unsigned char>(title[at + 1]) < 0xA0);
     if (length == 0 || control) {
       out += ' ';
       at += length == 0 ? 1 : length;
@@ -148,7 +146,7 @@ bool HasEquivalent(int32_t close_command, bool window_filter) {
   if (close_command == 0) return true;
   if (window_filter || close_command > 0) return false;
   const int64_t code = static_cast<int64_t>(kSysCommandBase) - close_command;
-  return code == static_cast<int64_t>(kCloseCode) || code == kMinimizedCode ||
+  return code == static_cast<int64_t>(kCloseCode) || code == static_cast<int64_t>(kMinimizeCode) ||
          code == static_cast<int64_t>(kRestoreCode);
 }
 

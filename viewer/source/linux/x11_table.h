@@ -33,6 +33,10 @@ inline constexpr uint32_t kVisibleStyle = 0x10000000;
 inline constexpr uint32_t kSysMenuStyle = 0x00080000;
 inline constexpr uint32_t kPopupStyle = 0x80000000;
 
+// The minimise system command (-c-32 sends it); close and restore are the
+// actions' own codes.
+inline constexpr uintptr_t kMinimizeCode = 0xF020;
+
 // "Visible": viewable, or iconified by the window manager (shown in its
 // task list, as a minimised window is on Windows).
 bool IsVisible(const TopWindow& window);
