@@ -214,13 +214,19 @@ TEST_P(X11Windows, SamePidsAsWmctrl) {
 TEST_P(X11Windows, ActivateFocusesTheMainWindow) {
   const struct {
     std::vector<std::string> windows;
-    bool restored;  // minimised before: mapped again
+    bool minimise_first;  // zel -c-32 first
+    bool restored;        // minimised before: mapped again
   } cases[] = {
-      {{":Main", "t:Dialog", "o:Tip"}, false},
-      {{"i:Mini", "o:Tip", "u:Hidden"}, true},
+      {{":Main", "t:Dialog", "o:Tip"}, false, false},
+      {{"i:Mini", "o:Tip", "u:Hidden"}, false, true},
+      {{":Plain", "o:Tip"}, true, true},
   };
   for (const auto& c : cases) {
     const Program p = Open(c.windows);
+    if (c.minimise_first) {
+      EXPECT_EQ(RunZel({"-c-32", p.name}).code, 0);
+      EXPECT_TRUE(WaitForRecord(p, "unmapped 0"));
+    }
     const Result r = RunZel({"-a", p.name});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");

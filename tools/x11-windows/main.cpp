@@ -8,8 +8,9 @@
 // --many opens COUNT plain windows titled "PREFIX 1" ... after them.
 // The log gets "window INDEX ID" per window (counted from 0), "ready" once
 // every window is shown (or iconified), then "delete INDEX", "focus INDEX",
-// "mapped INDEX", "destroyed INDEX" as they come, and "lost" when the server
-// closes the connection (the program then ends). It ends with its parent.
+// "mapped INDEX", "unmapped INDEX", "destroyed INDEX" as they come, and
+// "lost" when the server closes the connection (the program then ends). It
+// ends with its parent.
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -189,6 +190,9 @@ int main(int argc, char** argv) {
       }
       case XCB_MAP_NOTIFY:
         Log("mapped " + index_of(reinterpret_cast<xcb_map_notify_event_t*>(event)->window));
+        break;
+      case XCB_UNMAP_NOTIFY:
+        Log("unmapped " + index_of(reinterpret_cast<xcb_unmap_notify_event_t*>(event)->window));
         break;
       case XCB_DESTROY_NOTIFY:
         Log("destroyed " + index_of(reinterpret_cast<xcb_destroy_notify_event_t*>(event)->window));
