@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,28 @@ inline int RunQuiet(const std::vector<std::string>& command,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Starts a program with its output thrown away that ends with the calling
+// process (a crashed or timed-out test leaves no server behind); keep_fd
+// stays open across the exec. Its ID, or 0.
+inline pid_t SpawnTied(const std::vector<std::string>& command, const std::string& display = "",
+                       int keep_fd = -1) {
+  std::vector<char*> argv;
+  for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid != 0) return pid < 0 ? 0 : pid;
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(127);
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  dup2(null, 2);
+  if (keep_fd >= 0) fcntl(keep_fd, F_SETFD, 0);
+  if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
 class XServer {
  public:
   XServer() = default;
@@ -55,48 +78,24 @@ class XServer {
   bool Start(bool with_wm) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    const std::string fd = std::to_string(fds[1]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    // The write end must survive the exec, under its own number.
-    posix_spawn_file_actions_adddup2(&actions, fds[1], fds[1]);
-    const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(),    "-nolisten", "tcp",
-                          "-screen", "0",          "1024x768x24", nullptr};
-    const int spawned =
-        posix_spawnp(&xvfb_, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    xvfb_ = SpawnTied({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen",
+                       "0", "1024x768x24"},
+                      "", fds[1]);
     close(fds[1]);
-    if (spawned != 0) {
-      xvfb_ = 0;
-      close(fds[0]);
-      return false;
-    }
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
     char c = 0;
-    while (poll(&p, 1, 15000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    while (xvfb_ != 0 && poll(&p, 1, 15000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') {
+      number += c;
+    }
     close(fds[0]);
     if (number.empty()) return false;
     display_ = ":" + number;
     if (!with_wm) return true;
-    const std::string env = "DISPLAY=" + display_;
-    const char* wm_argv[] = {"openbox", "--sm-disable", nullptr};
-    char* wm_env[] = {const_cast<char*>(env.c_str()), nullptr};
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int wm_spawned =
-        posix_spawnp(&wm_, "openbox", &actions, nullptr, const_cast<char**>(wm_argv), wm_env);
-    posix_spawn_file_actions_destroy(&actions);
-    if (wm_spawned != 0) {
-      wm_ = 0;
-      return false;
-    }
+    wm_ = SpawnTied({"openbox", "--sm-disable"}, display_);
     // Up once it answers as the display's window manager (bounded).
-    for (int i = 0; i < 300; ++i) {
-      if (RunQuiet({"wmctrl", "-m"}, {env}) == 0) return true;
+    for (int i = 0; wm_ != 0 && i < 300; ++i) {
+      if (RunQuiet({"wmctrl", "-m"}, {"DISPLAY=" + display_}) == 0) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
