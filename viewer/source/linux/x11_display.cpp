@@ -64,32 +64,29 @@ bool Display::Connect() {
     connection_ = nullptr;
     return false;
   }
-  const xcb_setup_t* setup = lib_->get_setup(connection_);
+  const xcb::Setup* setup = lib_->get_setup(connection_);
   client_mask_ = ~setup->resource_id_mask;
-  xcb_screen_iterator_t screens = lib_->setup_roots_iterator(setup);
-  for (int i = 0; i < screen_number && screens.rem > 1; ++i) {
-    ++screens.data;
-    --screens.rem;
-  }
+  xcb::ScreenIterator screens = lib_->setup_roots_iterator(setup);
+  for (int i = 0; i < screen_number && screens.rem > 1; ++i) lib_->screen_next(&screens);
   if (screens.rem == 0) return false;
   root_ = screens.data->root;
 
-  xcb_intern_atom_cookie_t cookies[kAtomCount];
+  xcb::Cookie cookies[kAtomCount];
   for (int i = 0; i < kAtomCount; ++i) {
     cookies[i] = lib_->intern_atom(
         connection_, 0, static_cast<uint16_t>(std::strlen(kAtomNames[i])), kAtomNames[i]);
   }
-  xcb_res_query_version_cookie_t version{};
-  const xcb_query_extension_reply_t* extension =
+  xcb::Cookie version{};
+  const xcb::QueryExtensionReply* extension =
       lib_->HasResource() ? lib_->get_extension_data(connection_, lib_->res_id) : nullptr;
   const bool has_extension = extension != nullptr && extension->present != 0;
   if (has_extension) version = lib_->res_query_version(connection_, 1, 2);
   for (int i = 0; i < kAtomCount; ++i) {
-    Reply<xcb_intern_atom_reply_t> atom(lib_->intern_atom_reply(connection_, cookies[i], nullptr));
+    Reply<xcb::InternAtomReply> atom(lib_->intern_atom_reply(connection_, cookies[i], nullptr));
     atoms_[i] = atom ? atom->atom : 0;
   }
   if (has_extension) {
-    Reply<xcb_res_query_version_reply_t> reply(
+    Reply<xcb::ResQueryVersionReply> reply(
         lib_->res_query_version_reply(connection_, version, nullptr));
     // Client IDs came with version 1.2.
     resource_pids_ = reply && (reply->server_major > 1 ||
@@ -116,11 +113,11 @@ const TopWindow* Display::Find(uint32_t window) {
 std::vector<uint32_t> Display::ReadWindowList(uint32_t window, uint32_t atom) {
   std::vector<uint32_t> list;
   if (atom == 0) return list;
-  Reply<xcb_get_property_reply_t> reply(lib_->get_property_reply(
+  Reply<xcb::GetPropertyReply> reply(lib_->get_property_reply(
       connection_,
-      lib_->get_property(connection_, 0, window, atom, XCB_ATOM_WINDOW, 0, kMaxListUnits),
+      lib_->get_property(connection_, 0, window, atom, xcb::kAtomWindow, 0, kMaxListUnits),
       nullptr));
-  if (reply && reply->format == 32 && reply->type == XCB_ATOM_WINDOW) {
+  if (reply && reply->format == 32 && reply->type == xcb::kAtomWindow) {
     const auto* ids = static_cast<const uint32_t*>(lib_->get_property_value(reply.get()));
     list.assign(ids, ids + lib_->get_property_value_length(reply.get()) / 4);
   }
@@ -131,13 +128,13 @@ std::vector<std::pair<uint32_t, uint32_t>> Display::ReadClientPids() {
   std::vector<std::pair<uint32_t, uint32_t>> pids;
   if (!resource_pids_) return pids;
   // One request for every client of the server.
-  xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-  Reply<xcb_res_query_client_ids_reply_t> reply(lib_->res_query_client_ids_reply(
+  xcb::ResClientIdSpec all{0, xcb::kResLocalClientPidMask};
+  Reply<xcb::ResQueryClientIdsReply> reply(lib_->res_query_client_ids_reply(
       connection_, lib_->res_query_client_ids(connection_, 1, &all), nullptr));
   if (!reply) return pids;
-  for (xcb_res_client_id_value_iterator_t it = lib_->res_query_client_ids_ids_iterator(reply.get());
+  for (xcb::ResClientIdValueIterator it = lib_->res_query_client_ids_ids_iterator(reply.get());
        it.rem > 0; lib_->res_client_id_value_next(&it)) {
-    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) == 0 ||
+    if ((it.data->spec.mask & xcb::kResLocalClientPidMask) == 0 ||
         lib_->res_client_id_value_value_length(it.data) < 1) {
       continue;
     }
@@ -149,10 +146,10 @@ std::vector<std::pair<uint32_t, uint32_t>> Display::ReadClientPids() {
 
 void Display::ReadTable(std::vector<TopWindow>& table) {
   std::vector<uint32_t> children;
-  Reply<xcb_query_tree_reply_t> tree(
+  Reply<xcb::QueryTreeReply> tree(
       lib_->query_tree_reply(connection_, lib_->query_tree(connection_, root_), nullptr));
   if (tree) {
-    const xcb_window_t* ids = lib_->query_tree_children(tree.get());
+    const uint32_t* ids = lib_->query_tree_children(tree.get());
     children.assign(ids, ids + lib_->query_tree_children_length(tree.get()));
   }
   std::vector<uint32_t> clients = ReadWindowList(root_, atoms_[kNetClientListStacking]);
@@ -164,8 +161,8 @@ void Display::ReadTable(std::vector<TopWindow>& table) {
   // Every request for every window first, then the replies: one round trip
   // to the server for the whole table.
   struct Pending {
-    xcb_get_window_attributes_cookie_t attributes;
-    xcb_get_property_cookie_t pid, net_name, name, transient, state;
+    xcb::Cookie attributes;
+    xcb::Cookie pid, net_name, name, transient, state;
   };
   const auto property = [&](uint32_t window, uint32_t atom, uint32_t type, uint32_t units) {
     return lib_->get_property(connection_, 0, window, atom, type, 0, units);
@@ -174,27 +171,27 @@ void Display::ReadTable(std::vector<TopWindow>& table) {
   pending.reserve(order.size());
   for (const uint32_t window : order) {
     pending.push_back({lib_->get_window_attributes(connection_, window),
-                       property(window, atoms_[kNetWmPid], XCB_ATOM_CARDINAL, 1),
+                       property(window, atoms_[kNetWmPid], xcb::kAtomCardinal, 1),
                        property(window, atoms_[kNetWmName], atoms_[kUtf8String], kTitleUnits),
-                       property(window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleUnits),
-                       property(window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 1),
+                       property(window, xcb::kAtomWmName, xcb::kAnyPropertyType, kTitleUnits),
+                       property(window, xcb::kAtomWmTransientFor, xcb::kAtomWindow, 1),
                        property(window, atoms_[kWmState], atoms_[kWmState], 1)});
   }
-  const auto reply_of = [&](xcb_get_property_cookie_t cookie) {
-    return Reply<xcb_get_property_reply_t>(lib_->get_property_reply(connection_, cookie, nullptr));
+  const auto reply_of = [&](xcb::Cookie cookie) {
+    return Reply<xcb::GetPropertyReply>(lib_->get_property_reply(connection_, cookie, nullptr));
   };
-  const auto first_word = [&](const Reply<xcb_get_property_reply_t>& reply) -> uint32_t {
+  const auto first_word = [&](const Reply<xcb::GetPropertyReply>& reply) -> uint32_t {
     if (!reply || reply->format != 32 || lib_->get_property_value_length(reply.get()) < 4) return 0;
     return *static_cast<const uint32_t*>(lib_->get_property_value(reply.get()));
   };
-  const auto text_of = [&](const Reply<xcb_get_property_reply_t>& reply) {
+  const auto text_of = [&](const Reply<xcb::GetPropertyReply>& reply) {
     if (!reply || reply->format != 8) return std::string_view();
     return std::string_view(static_cast<const char*>(lib_->get_property_value(reply.get())),
                             static_cast<size_t>(lib_->get_property_value_length(reply.get())));
   };
   table.reserve(order.size());
   for (size_t i = 0; i < order.size(); ++i) {
-    Reply<xcb_get_window_attributes_reply_t> attributes(
+    Reply<xcb::GetWindowAttributesReply> attributes(
         lib_->get_window_attributes_reply(connection_, pending[i].attributes, nullptr));
     const auto pid = reply_of(pending[i].pid);
     const auto net_name = reply_of(pending[i].net_name);
@@ -204,7 +201,7 @@ void Display::ReadTable(std::vector<TopWindow>& table) {
     if (!attributes) continue;  // destroyed meanwhile
     TopWindow top;
     top.id = order[i];
-    top.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    top.viewable = attributes->map_state == xcb::kMapStateViewable;
     top.override_redirect = attributes->override_redirect != 0;
     top.transient = first_word(transient) != 0;
     top.iconic = first_word(state) == kIconicState;
@@ -235,9 +232,9 @@ bool Display::WindowManagerPresent() {
     if (!check.empty()) {
       const std::vector<uint32_t> self = ReadWindowList(check[0], atoms_[kNetSupportingWmCheck]);
       if (!self.empty() && self[0] == check[0]) {
-        Reply<xcb_get_property_reply_t> reply(lib_->get_property_reply(
+        Reply<xcb::GetPropertyReply> reply(lib_->get_property_reply(
             connection_,
-            lib_->get_property(connection_, 0, root_, atoms_[kNetSupported], XCB_ATOM_ATOM, 0,
+            lib_->get_property(connection_, 0, root_, atoms_[kNetSupported], xcb::kAtomAtom, 0,
                                kMaxListUnits),
             nullptr));
         if (reply && reply->format == 32) {
@@ -257,37 +254,37 @@ bool Display::WindowManagerOffers(Atom atom) {
 }
 
 void Display::SendToRoot(uint32_t window, Atom type, uint32_t d0, uint32_t d1, uint32_t d2) {
-  xcb_client_message_event_t event{};
-  event.response_type = XCB_CLIENT_MESSAGE;
+  xcb::ClientMessageEvent event{};
+  event.response_type = xcb::kClientMessage;
   event.format = 32;
   event.window = window;
   event.type = atoms_[type];
-  event.data.data32[0] = d0;
-  event.data.data32[1] = d1;
-  event.data.data32[2] = d2;
+  event.data32[0] = d0;
+  event.data32[1] = d1;
+  event.data32[2] = d2;
   lib_->send_event(connection_, 0, root_,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   xcb::kSubstructureRedirectMask | xcb::kSubstructureNotifyMask,
                    reinterpret_cast<const char*>(&event));
 }
 
 void Display::SetWmState(uint32_t window, uint32_t state) {
   const uint32_t value[2] = {state, 0};
-  lib_->change_property(connection_, XCB_PROP_MODE_REPLACE, window, atoms_[kWmState],
+  lib_->change_property(connection_, xcb::kPropModeReplace, window, atoms_[kWmState],
                         atoms_[kWmState], 32, 2, value);
 }
 
 // A round trip: every request sent before it has been carried out when it
 // returns, as the platform's synchronous sends are.
 void Display::Sync() {
-  Reply<xcb_get_input_focus_reply_t> focus(
+  Reply<xcb::GetInputFocusReply> focus(
       lib_->get_input_focus_reply(connection_, lib_->get_input_focus(connection_), nullptr));
 }
 
 void Display::Close(uint32_t window) {
   if (!Connected()) return;
-  Reply<xcb_get_property_reply_t> protocols(lib_->get_property_reply(
+  Reply<xcb::GetPropertyReply> protocols(lib_->get_property_reply(
       connection_,
-      lib_->get_property(connection_, 0, window, atoms_[kWmProtocols], XCB_ATOM_ATOM, 0, 64),
+      lib_->get_property(connection_, 0, window, atoms_[kWmProtocols], xcb::kAtomAtom, 0, 64),
       nullptr));
   bool takes_delete = false;
   if (protocols && protocols->format == 32 && atoms_[kWmDeleteWindow] != 0) {
@@ -296,17 +293,17 @@ void Display::Close(uint32_t window) {
     takes_delete = std::find(ids, ids + count, atoms_[kWmDeleteWindow]) != ids + count;
   }
   if (takes_delete) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
+    xcb::ClientMessageEvent event{};
+    event.response_type = xcb::kClientMessage;
     event.format = 32;
     event.window = window;
     event.type = atoms_[kWmProtocols];
-    event.data.data32[0] = atoms_[kWmDeleteWindow];
-    event.data.data32[1] = XCB_CURRENT_TIME;
-    lib_->send_event(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT,
+    event.data32[0] = atoms_[kWmDeleteWindow];
+    event.data32[1] = xcb::kCurrentTime;
+    lib_->send_event(connection_, 0, window, xcb::kNoEventMask,
                      reinterpret_cast<const char*>(&event));
   } else if (WindowManagerOffers(kNetCloseWindow)) {
-    SendToRoot(window, kNetCloseWindow, XCB_CURRENT_TIME, kSourcePager, 0);
+    SendToRoot(window, kNetCloseWindow, xcb::kCurrentTime, kSourcePager, 0);
   } else {
     lib_->destroy_window(connection_, window);
   }
@@ -337,12 +334,12 @@ void Display::Restore(uint32_t window) {
 void Display::Activate(uint32_t window) {
   if (!Connected()) return;
   if (WindowManagerOffers(kNetActiveWindow)) {
-    SendToRoot(window, kNetActiveWindow, kSourcePager, XCB_CURRENT_TIME, 0);
+    SendToRoot(window, kNetActiveWindow, kSourcePager, xcb::kCurrentTime, 0);
   } else {
-    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    const uint32_t above = xcb::kStackModeAbove;
     lib_->map_window(connection_, window);
-    lib_->configure_window(connection_, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
-    lib_->set_input_focus(connection_, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+    lib_->configure_window(connection_, window, xcb::kConfigStackMode, &above);
+    lib_->set_input_focus(connection_, xcb::kInputFocusPointerRoot, window, xcb::kCurrentTime);
   }
   Sync();
 }

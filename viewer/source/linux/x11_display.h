@@ -8,9 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "x11_protocol.h"
 #include "x11_table.h"
-
-struct xcb_connection_t;
 
 namespace zel::x11 {
 
@@ -75,7 +74,7 @@ class Display {
   void Sync();
 
   const XcbLibrary* lib_ = nullptr;
-  xcb_connection_t* connection_ = nullptr;
+  xcb::Connection* connection_ = nullptr;
   std::optional<bool> connected_;
   uint32_t root_ = 0;
   uint32_t client_mask_ = 0;  // the client part of a resource ID

@@ -20,6 +20,7 @@ bool BindCore(void* xcb, XcbLibrary& lib) {
   ok &= Resolve(xcb, "xcb_flush", lib.flush);
   ok &= Resolve(xcb, "xcb_get_setup", lib.get_setup);
   ok &= Resolve(xcb, "xcb_setup_roots_iterator", lib.setup_roots_iterator);
+  ok &= Resolve(xcb, "xcb_screen_next", lib.screen_next);
   ok &= Resolve(xcb, "xcb_get_extension_data", lib.get_extension_data);
   ok &= Resolve(xcb, "xcb_intern_atom", lib.intern_atom);
   ok &= Resolve(xcb, "xcb_intern_atom_reply", lib.intern_atom_reply);
