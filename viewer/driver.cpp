@@ -116,6 +116,16 @@ int RunPasses(Options& options, ProcessSource& source, ErrorStream& errors,
     return 3;
   }
   source.EnablePrivilege("SeDebugPrivilege", 2);
+  if (options.action == 'c') {
+    // A close command the platform cannot give is refused before any
+    // process is looked at, not half-way through the pass.
+    const std::string refusal = source.RefuseCloseCommand(options.close_command,
+                                                          options.window_filter);
+    if (!refusal.empty()) {
+      errors.Write(refusal.c_str());
+      return 2;
+    }
+  }
   try {
     return PassLoop(options, source, errors, streams).Run();
   } catch (const ProgramExit& exit) {

@@ -65,6 +65,34 @@ TEST(PassLoop, BindingFailure) {
   EXPECT_EQ(s.enumerations, 0);
 }
 
+TEST(PassLoop, CloseCommandRefusedBeforeThePass) {
+  const struct {
+    std::vector<std::string> words;
+    int code;
+    std::vector<std::pair<int32_t, bool>> asked;
+  } cases[] = {
+      {{"-c5", "bash"}, 2, {{5, false}}},
+      {{"-c-32", "-wT*", "bash"}, 2, {{-32, true}}},
+      {{"-c", "-w", "bash"}, 0, {{0, true}}},
+      {{"-k", "-f", "-c5"}, 2, {}},  // conflicting actions: never asked
+      {{"-a", "bash"}, 0, {}},
+  };
+  for (const auto& c : cases) {
+    FakeSource s = ThreeProcesses();
+    s.processes[1].window_titles = {"T1"};
+    s.close_refusal = "zel: no such command\n";
+    RunResult r = RunWith(s, c.words);
+    EXPECT_EQ(r.code, c.code) << c.words[0];
+    EXPECT_EQ(s.refusal_asked, c.asked) << c.words[0];
+    if (c.code == 2 && !c.asked.empty()) {
+      EXPECT_EQ(r.err, s.close_refusal);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(s.enumerations, 0);
+      EXPECT_TRUE(s.sent.empty());
+    }
+  }
+}
+
 TEST(PassLoop, DelayWithoutPatternsJustWaits) {
   FakeSource s = ThreeProcesses();
   RunResult r = RunWith(s, {"-d20"});

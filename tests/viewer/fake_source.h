@@ -100,6 +100,13 @@ class FakeSource : public ProcessSource {
     sent.emplace_back(message, parameter);
   }
   void SetForegroundWindow(WindowId) override {}
+  // Refuses every non-zero close command with this message when not empty.
+  std::string close_refusal;
+  std::vector<std::pair<int32_t, bool>> refusal_asked;  // command, window filter
+  std::string RefuseCloseCommand(int32_t command, bool window_filter) override {
+    refusal_asked.emplace_back(command, window_filter);
+    return command != 0 ? close_refusal : std::string();
+  }
   ProcessHandle OpenProcess(uint32_t, uint32_t id) override {
     if (Find(id) == nullptr) return 0;
     ++open_handles;

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -47,9 +48,12 @@ inline std::string Slurp(int fd) {
 // Exit codes of the child when it cannot hide /proc from zel.
 inline constexpr int kNoNamespace = 120;
 
-// Runs zel as another user when as_user is not 0.
+// Runs zel as another user when as_user is not 0; in_child, when given,
+// runs in the child before zel starts (false: the child ends with
+// kNoNamespace).
 inline Result RunZel(const std::vector<std::string>& args, const std::string& input = "",
-              int kill_after_ms = 0, bool hide_proc = false, uid_t as_user = 0) {
+              int kill_after_ms = 0, bool hide_proc = false, uid_t as_user = 0,
+              const std::function<bool()>& in_child = nullptr) {
   int out[2], err[2], in[2];
   EXPECT_EQ(pipe(out), 0);
   EXPECT_EQ(pipe(err), 0);
@@ -69,6 +73,7 @@ inline Result RunZel(const std::vector<std::string>& args, const std::string& in
       }
     }
     if (as_user != 0 && (setgid(as_user) != 0 || setuid(as_user) != 0)) _exit(kNoNamespace);
+    if (in_child && !in_child()) _exit(kNoNamespace);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(ZEL_BINARY));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

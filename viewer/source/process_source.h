@@ -110,6 +110,12 @@ class ProcessSource {
   virtual uint32_t WindowStyle(WindowId window) = 0;
   virtual void SendWindowMessage(WindowId window, uint32_t message, uintptr_t parameter) = 0;
   virtual void SetForegroundWindow(WindowId window) = 0;
+  // The message (with its "zel: " and line feed) with which the platform
+  // refuses a close command that its windows have no equivalent for, given
+  // before anything is done; empty when it takes the command.
+  virtual std::string RefuseCloseCommand(int32_t /*close_command*/, bool /*window_filter*/) {
+    return {};
+  }
 
   // Process handles for the actions and the wait.
   virtual ProcessHandle OpenProcess(uint32_t access, uint32_t process_id) = 0;

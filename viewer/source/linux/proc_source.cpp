@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "../../text.h"
@@ -120,6 +121,8 @@ void ProcSource::EnumerateProcesses(const ProcessCallback& step) {
     }
   }
   ::closedir(dir);
+  // Windows are read afresh once per enumeration, when first asked for.
+  display_.Forget();
   ProcessRecord record;
   for (const uint32_t id : ids) {
     if (ReadRecord(id, record)) step(record);
@@ -152,17 +155,58 @@ void ProcSource::ReadEnvironment(const ProcessRecord& record, const TextCallback
   for (const std::string& variable : linux_proc::SplitEnvironment(raw)) print(variable.c_str());
 }
 
-std::vector<KeptWindow> ProcSource::CollectWindows(const ProcessRecord&, const char*, bool) {
-  return {};  // no window system is consulted on Linux
+std::vector<KeptWindow> ProcSource::CollectWindows(const ProcessRecord& record, const char* mask,
+                                                   bool include_hidden) {
+  return x11::KeepWindows(display_.Table(), record.process_id, mask, include_hidden);
 }
 
-WindowId ProcSource::FindMainWindow(uint32_t) { return 0; }
+WindowId ProcSource::FindMainWindow(uint32_t process_id) {
+  const x11::TopWindow* main = x11::ChooseMainWindow(display_.Table(), process_id);
+  return main != nullptr ? main->id : 0;
+}
 
 void ProcSource::ReadVersionStrings(const char*, char* out) { out[0] = '\0'; }
 
-uint32_t ProcSource::WindowStyle(WindowId) { return 0; }
-void ProcSource::SendWindowMessage(WindowId, uint32_t, uintptr_t) {}
-void ProcSource::SetForegroundWindow(WindowId) {}
+uint32_t ProcSource::WindowStyle(WindowId window) {
+  const x11::TopWindow* top = display_.Find(static_cast<uint32_t>(window));
+  return top != nullptr ? x11::StyleOf(*top) : 0;
+}
+
+void ProcSource::SendWindowMessage(WindowId window, uint32_t message, uintptr_t parameter) {
+  // Window commands, and the system commands without an equivalent, were
+  // refused before the pass (RefuseCloseCommand).
+  if (message != kSysCommandMessage) return;
+  const uint32_t id = static_cast<uint32_t>(window);
+  if (parameter == kCloseCode) {
+    display_.Close(id);
+  } else if (parameter == kRestoreCode) {
+    display_.Restore(id);
+  } else if (parameter == x11::kMinimizeCode) {
+    display_.Minimize(id);
+  }
+}
+
+void ProcSource::SetForegroundWindow(WindowId window) {
+  display_.Activate(static_cast<uint32_t>(window));
+}
+
+std::string ProcSource::RefuseCloseCommand(int32_t close_command, bool window_filter) {
+  // Without a display zel sees no windows and refuses nothing, as before.
+  if (x11::HasEquivalent(close_command, window_filter) || !display_.Connected()) return {};
+  char message[256];
+  if (window_filter) {
+    std::snprintf(message, sizeof message,
+                  "zel: Close command %d has no equivalent for X11 windows: with -w only -c "
+                  "(close) is taken\n",
+                  static_cast<int>(close_command));
+  } else {
+    std::snprintf(message, sizeof message,
+                  "zel: Close command %d has no equivalent for X11 windows: -c closes, -c-32 "
+                  "minimises, -c-96 closes and -c-288 restores\n",
+                  static_cast<int>(close_command));
+  }
+  return message;
+}
 
 ProcessHandle ProcSource::OpenProcess(uint32_t access, uint32_t process_id) {
   const pid_t pid = static_cast<pid_t>(process_id);

@@ -1,11 +1,12 @@
 // The Linux port of the process source, over /proc, signals, setpriority
-// and pidfds.
+// and pidfds; windows are those of the X display named by DISPLAY.
 #pragma once
 
 #include <string>
 #include <unordered_map>
 
 #include "../process_source.h"
+#include "x11_display.h"
 
 namespace zel {
 
@@ -30,6 +31,7 @@ class ProcSource final : public ProcessSource {
   uint32_t WindowStyle(WindowId window) override;
   void SendWindowMessage(WindowId window, uint32_t message, uintptr_t parameter) override;
   void SetForegroundWindow(WindowId window) override;
+  std::string RefuseCloseCommand(int32_t close_command, bool window_filter) override;
 
   ProcessHandle OpenProcess(uint32_t access, uint32_t process_id) override;
   void CloseProcess(ProcessHandle handle) override;
@@ -48,6 +50,7 @@ class ProcSource final : public ProcessSource {
 
   std::string root_;
   std::unordered_map<ProcessHandle, uint32_t> open_;  // pidfd handle -> process ID
+  x11::Display display_;
 };
 
 }  // namespace zel
