@@ -300,7 +300,10 @@ EOF
   gen_media "$media"
   log "media generated: $(find "$media" -type f | wc -l) files, $(du -sh "$media" | cut -f1)"
 
-  # media server
+  # media server. Its events: it grants SUBSCRIBE and connects to the callback at once, but never
+  # writes on that connection (the socket never enters the write set of its poll), so it sends no
+  # NOTIFY at all, not even the initial one, on any network; its SystemUpdateID does follow
+  # content changes (inotify), through GetSystemUpdateID
   mkdir -p "$data/minidlna/db"
   cat > "$data/minidlna/minidlna.conf" << EOF
 media_dir=A,$media/music
