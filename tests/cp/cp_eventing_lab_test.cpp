@@ -238,7 +238,7 @@ TEST_F(EventingLab, ServerContentDirectoryEventsWhenContentChanges) {
   // callback when it grants a subscription, and then never writes on that
   // connection, however long it stays up and whatever its database does:
   // then the silence must be the server's, never a NOTIFY that was lost here.
-  std::vector<cp_lab::PeerConnection> connections = cp_lab::peer_connections("minidlnad", env("LAB_ADDR"), 9000);
+  std::vector<cp_lab::PeerConnection> connections = cp_lab::peer_connections("minidlnad", 9000);
   std::printf("note: no ContentDirectory event; SystemUpdateID %u -> %u; the server holds %zu connection(s) to "
               "the callback\n",
               id_before, id_after, connections.size());

@@ -101,10 +101,10 @@ int peer_group(const std::string &name) {
   return found;
 }
 
-std::vector<PeerConnection> peer_connections(const std::string &process, const std::string &addr, int port) {
+std::vector<PeerConnection> peer_connections(const std::string &process, int port) {
   // One line per socket, then an indented line of its TCP counters; bytes_sent
   // is left out while it is 0.
-  std::string command = "nsenter -t " + env("LAB_PEERS_NS_PID") + " -n ss -Htinp state all dst " + addr + ":" +
+  std::string command = "nsenter -t " + env("LAB_PEERS_NS_PID") + " -n ss -Htinp state all dport = :" +
                         std::to_string(port) + " 2>/dev/null";
   std::vector<PeerConnection> out;
   FILE *ss = popen(command.c_str(), "r");

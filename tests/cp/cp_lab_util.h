@@ -61,8 +61,10 @@ struct PeerConnection {
   std::string state;
   unsigned long long bytes_sent = 0;
 };
-// The connections of the peers' process named process to addr:port.
-std::vector<PeerConnection> peer_connections(const std::string &process, const std::string &addr, int port);
+// The connections of the peers' process named process to port (at any
+// address: a peer in the library's namespace may be given a loopback
+// callback).
+std::vector<PeerConnection> peer_connections(const std::string &process, int port);
 
 // Waits up to ms for the device to be known and valid; the index last seen
 // (-1 when never known).
