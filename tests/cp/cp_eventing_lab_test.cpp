@@ -3,7 +3,8 @@
 // stop and volume reach the callback in order through our HTTP server,
 // renewal before expiry with a short subscription time, a renderer stopped
 // without byebye ends its subscriptions cleanly, and the media server's
-// ContentDirectory events when its content changes.
+// ContentDirectory subscription across a content change (its events when it
+// sends any).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/types.h>
@@ -38,6 +39,15 @@ namespace {
 using cp_test::Received;
 
 std::vector<Received> events() { return cp_test::recorded_events(); }
+
+// The text of the first element name in an event body ("" when none).
+std::string property(const std::string &body, const std::string &name) {
+  size_t open = body.find("<" + name + ">");
+  if (open == std::string::npos) return "";
+  open += name.size() + 2;
+  size_t close = body.find("</" + name + ">", open);
+  return close == std::string::npos ? "" : body.substr(open, close - open);
+}
 
 class EventingLab : public ::testing::Test {
  protected:
@@ -174,27 +184,68 @@ TEST_F(EventingLab, EventsStillFlowAfterRenewals) {
 TEST_F(EventingLab, ServerContentDirectoryEventsWhenContentChanges) {
   int s = usable_index(env("LAB_SERVER_UDN"), 1);
   ASSERT_GE(s, 0);
+  upnp_cp_eventing_stats before{};
+  upnp_cp_eventing_get_stats(&before);
   ASSERT_EQ(upnp_control_enable_auto_subscription(s, 1, 1), 0);
   ASSERT_TRUE(wait_until([&] { return upnp_cp_is_subscribed(s, 1) == 1; }, 10000));
-  // Every subscription begins with an initial event. The lab's server (as run
-  // by lab.sh) has not been seen to send any ContentDirectory event, not even
-  // that one: then there is nothing to check here.
-  if (!wait_event(UPNP_CP_SERVICE_CDS, "", 10000))
-    GTEST_SKIP() << "the lab's server sent no ContentDirectory event at all, not even the initial one";
-  size_t initial = events().size();
+  EXPECT_FALSE(sid(s, 1, UPNP_CP_SERVICE_CDS).empty());
+  unsigned id_before = 0, id_after = 0;
+  ASSERT_EQ(upnp_cp_get_SystemUpdateID(s, &id_before), 0);
+
+  // A content change: a new file in a media folder. The server's database
+  // takes it in (its SystemUpdateID rises); an event with that value follows
+  // the initial one.
   std::string media = env("LAB_MEDIA");
   {
     std::ifstream in(media + "/music/tone-3s.wav", std::ios::binary);
     std::ofstream out(media + "/music/eventing-added.wav", std::ios::binary);
     out << in.rdbuf();
   }
-  bool changed = wait_until([&] { return events().size() > initial; }, 45000);
+  bool changed = wait_until([&] { return upnp_cp_get_SystemUpdateID(s, &id_after) == 0 && id_after > id_before; },
+                            15000);
+  std::string want = std::to_string(id_after);
+  bool evented = changed && wait_until([&] {
+    for (const Received &e : events())
+      if (e.service == UPNP_CP_SERVICE_CDS && property(e.body, "SystemUpdateID") == want) return true;
+    return false;
+  }, 10000);
   std::remove((media + "/music/eventing-added.wav").c_str());
-  ASSERT_TRUE(changed) << "no ContentDirectory event within 45 s of a new file";
-  for (const Received &e : events()) {
-    EXPECT_EQ(e.kind, 1);
-    EXPECT_EQ(e.service, UPNP_CP_SERVICE_CDS);
+  ASSERT_TRUE(changed) << "SystemUpdateID stayed " << id_before << " after a new file";
+
+  // Whatever the server sent reached the callback: nothing was refused.
+  upnp_cp_eventing_stats after{};
+  upnp_cp_eventing_get_stats(&after);
+  EXPECT_EQ(after.refused_malformed + after.refused_sequence + after.refused_unknown_sid + after.refused_foreign +
+                after.refused_unidentified + after.refused_too_large,
+            before.refused_malformed + before.refused_sequence + before.refused_unknown_sid + before.refused_foreign +
+                before.refused_unidentified + before.refused_too_large);
+  std::vector<Received> cds;
+  for (const Received &e : events())
+    if (e.service == UPNP_CP_SERVICE_CDS) cds.push_back(e);
+  if (!cds.empty()) {
+    // In sequence from the initial event, each with the server's
+    // SystemUpdateID, one of them the value after the change.
+    for (size_t i = 0; i < cds.size(); ++i) {
+      EXPECT_EQ(cds[i].kind, 1);
+      EXPECT_EQ(cds[i].index, s);
+      EXPECT_EQ(cds[i].sequence, i);
+      EXPECT_FALSE(property(cds[i].body, "SystemUpdateID").empty()) << cds[i].body;
+    }
+    EXPECT_TRUE(evented) << "no event with SystemUpdateID " << want;
+    return;
   }
+  // No event at all. The lab's server (minidlna 1.3.0) connects to the
+  // callback when it grants a subscription, and then never writes on that
+  // connection, however long it stays up and whatever its database does:
+  // then the silence must be the server's, never a NOTIFY that was lost here.
+  std::vector<cp_lab::PeerConnection> connections = cp_lab::peer_connections("minidlnad", 9000);
+  std::printf("note: no ContentDirectory event; SystemUpdateID %u -> %u; the server holds %zu connection(s) to "
+              "the callback\n",
+              id_before, id_after, connections.size());
+  ASSERT_FALSE(connections.empty()) << "the server sent no event and never connected to the callback";
+  for (const cp_lab::PeerConnection &c : connections)
+    EXPECT_EQ(c.bytes_sent, 0u) << "the server sent on its event connection (" << c.state << "), yet no event came";
+  RecordProperty("server_events", "none: the server connected to the callback and sent nothing");
 }
 
 TEST_F(EventingLab, StoppedRendererLosesItsSubscriptions) {

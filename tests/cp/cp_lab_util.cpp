@@ -1,6 +1,7 @@
 // Test support of the lab tests: see cp_lab_util.h.
 #include "cp_lab_util.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -98,6 +99,30 @@ int peer_group(const std::string &name) {
   while (in >> pid >> start >> who)
     if (who == name) found = std::atoi(pid.c_str());
   return found;
+}
+
+std::vector<PeerConnection> peer_connections(const std::string &process, int port) {
+  // One line per socket, then an indented line of its TCP counters; bytes_sent
+  // is left out while it is 0.
+  std::string command = "nsenter -t " + env("LAB_PEERS_NS_PID") + " -n ss -Htinp state all dport = :" +
+                        std::to_string(port) + " 2>/dev/null";
+  std::vector<PeerConnection> out;
+  FILE *ss = popen(command.c_str(), "r");
+  if (ss == nullptr) return out;
+  bool ours = false;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, ss) != nullptr) {
+    std::string line = buffer;
+    if (!line.empty() && line[0] != ' ' && line[0] != '\t') {
+      ours = line.find("((\"" + process + "\"") != std::string::npos;
+      if (ours) out.push_back({line.substr(0, line.find(' ')), 0});
+    } else if (ours) {
+      size_t at = line.find(" bytes_sent:");
+      if (at != std::string::npos) out.back().bytes_sent = std::strtoull(line.c_str() + at + 12, nullptr, 10);
+    }
+  }
+  pclose(ss);
+  return out;
 }
 
 void start_with_lab_devices(int *server, int *renderer) {

@@ -54,6 +54,18 @@ std::string wait_transport_state(int renderer, const char *want, int seconds);
 // latest start of that name), or 0.
 int peer_group(const std::string &name);
 
+// A TCP connection that a process of a lab peer holds, as the peers'
+// namespace lists it (ss): its state and the payload bytes the peer sent on
+// it.
+struct PeerConnection {
+  std::string state;
+  unsigned long long bytes_sent = 0;
+};
+// The connections of the peers' process named process to port (at any
+// address: a peer in the library's namespace may be given a loopback
+// callback).
+std::vector<PeerConnection> peer_connections(const std::string &process, int port);
+
 // Waits up to ms for the device to be known and valid; the index last seen
 // (-1 when never known).
 int usable_index(const std::string &udn, int kind, int ms = 20000);

@@ -90,31 +90,53 @@ start_time() { local s; s=$(cat "/proc/$1/stat" 2> /dev/null) || return 1; s=${s
 is_ours() { local t; t=$(start_time "$1" 2> /dev/null) && [ -n "$t" ] && [ "$t" = "$2" ]; }
 record() { echo "$1 $(start_time "$1" || echo gone) $2" >> "$LAB_DIR/pids"; }
 
-# kill_recorded: TERM every recorded group, wait up to 5 s, then KILL what is left.
-kill_recorded() {
+# our_groups [peers]: the recorded process groups that are still ours; with "peers" only those of
+# the peers and the file server, not the namespace holders
+our_groups() {
   [ -f "$LAB_DIR/pids" ] || return 0
-  local pid st name groups=()
+  local pid st name
   while read -r pid st name; do
     [ -n "$pid" ] || continue
+    if [ "${1:-}" = peers ] && [[ $name == netns-* ]]; then continue; fi
     # A live leader with another start time is a recycled PID: not ours. A dead leader's PID
     # cannot be reused while members of its group live, so such a group is still ours.
     if [ -d "/proc/$pid" ] && ! is_ours "$pid" "$st"; then continue; fi
-    groups+=("$pid")
+    echo "$pid"
   done < "$LAB_DIR/pids"
+}
+
+# wait_groups TENTHS GROUP...: wait up to TENTHS tenths of a second until no group has a member
+wait_groups() {
+  local n=$1 i g left; shift
+  for i in $(seq "$n"); do
+    left=0; for g in "$@"; do kill -0 -- "-$g" 2> /dev/null && left=1; done
+    [ $left = 0 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# kill_recorded: TERM every recorded group, wait up to 5 s, then KILL what is left.
+kill_recorded() {
+  local groups g
+  mapfile -t groups < <(our_groups)
   [ ${#groups[@]} -gt 0 ] || return 0
-  local g; for g in "${groups[@]}"; do kill -TERM -- "-$g" 2> /dev/null || true; done
-  local i left
-  for i in $(seq 50); do
-    left=0; for g in "${groups[@]}"; do kill -0 -- "-$g" 2> /dev/null && left=1; done
-    [ $left = 0 ] && break
-    sleep 0.1
-  done
+  for g in "${groups[@]}"; do kill -TERM -- "-$g" 2> /dev/null || true; done
+  wait_groups 50 "${groups[@]}" && return 0
   for g in "${groups[@]}"; do kill -KILL -- "-$g" 2> /dev/null || true; done
-  for i in $(seq 20); do
-    left=0; for g in "${groups[@]}"; do kill -0 -- "-$g" 2> /dev/null && left=1; done
-    [ $left = 0 ] && break
-    sleep 0.1
-  done
+  wait_groups 20 "${groups[@]}" || true
+}
+
+# stop_peers: TERM the peers and the file server and give them up to 3 s to end. The teardown
+# calls it while their link is still up, so they end as on a home network: the renderers' byebye
+# goes out, and the media server does not see its interface vanish under it first (it would
+# re-read its interfaces and log "Network interface lab0 not found" on its way out).
+stop_peers() {
+  local groups g
+  mapfile -t groups < <(our_groups peers)
+  [ ${#groups[@]} -gt 0 ] || return 0
+  for g in "${groups[@]}"; do kill -TERM -- "-$g" 2> /dev/null || true; done
+  wait_groups 30 "${groups[@]}" || true
 }
 
 supervisor_alive() {
@@ -278,7 +300,10 @@ EOF
   gen_media "$media"
   log "media generated: $(find "$media" -type f | wc -l) files, $(du -sh "$media" | cut -f1)"
 
-  # media server
+  # media server. Its events: it grants SUBSCRIBE and connects to the callback at once, but never
+  # writes on that connection (the socket never enters the write set of its poll), so it sends no
+  # NOTIFY at all, not even the initial one, on any network; its SystemUpdateID does follow
+  # content changes (inotify), through GetSystemUpdateID
   mkdir -p "$data/minidlna/db"
   cat > "$data/minidlna/minidlna.conf" << EOF
 media_dir=A,$media/music
@@ -296,6 +321,8 @@ model_number=1
 inotify=yes
 notify_interval=30
 album_art_names=cover.jpg
+# general at info: the log shows the interface and address the server enabled
+log_level=general=info
 EOF
   start_in minidlna $peer_ns minidlnad -S -R -f "$data/minidlna/minidlna.conf" -P "$data/minidlna/minidlna.pid"
 
@@ -411,11 +438,13 @@ teardown() {
   trap - EXIT INT TERM HUP
   rm -f "$LAB_DIR/ready" "$LAB_DIR/lab.env"
   [ -n "${SLEEPER:-}" ] && kill "$SLEEPER" 2> /dev/null
-  # drop the links first: anything that entered a namespace by hand and outlives the teardown
-  # is left with nothing but loopback
   # (what was running is kept in logs/*.last, for inspection and for the lab's own tests)
   local pid st name
   cp "$LAB_DIR/pids" "$LAB_DIR/logs/pids.last"
+  # the peers end first, with their link still up; then the links go before anything else is
+  # ended: whatever entered a namespace by hand and outlives the teardown is left with nothing
+  # but loopback
+  stop_peers
   : > "$LAB_DIR/logs/netns.last"
   while read -r pid st name; do
     case "$name" in

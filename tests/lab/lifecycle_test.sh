@@ -17,10 +17,14 @@ check() {  # check NAME COMMAND...
   if "$@"; then echo "PASS $name"; else echo "FAIL $name"; FAILS=$((FAILS + 1)); fi
 }
 
-# all_gone PIDFILE: no process recorded there is still alive (same PID and start time), no
-# namespace of the lab remains and its in-memory data is removed
+# all_gone PIDFILE [MARK]: no process recorded there is still alive (same PID and start time), no
+# namespace of the lab remains and its in-memory data is removed. MARK (uptime in seconds, default:
+# when the lab's teardown began, from its logs/netns.last) lies after every start of a process of
+# the lab and before its namespaces could end. The kernel reuses the number of an ended namespace
+# at once, for any lab of another LAB_DIR that starts just then: a process that started after MARK
+# in a namespace of that number is not the lab's.
 all_gone() {
-  local file=$1 pid st name ok=0 s
+  local file=$1 mark=${2:-} pid st name ok=0 s
   while read -r pid st name; do
     s=$(cat "/proc/$pid/stat" 2> /dev/null) || continue
     s=${s##*) }; set -- $s
@@ -31,22 +35,33 @@ all_gone() {
   [ ! -e "$LAB_DIR/pids" ] || { echo "  $LAB_DIR/pids left"; ok=1; }
   # no process is left in the lab's namespaces, so the kernel has removed them
   [ -s "$TMP/ns" ] || { echo "  no namespaces recorded"; ok=1; }
-  python3 - "$TMP/ns" << 'EOF' || ok=1
-import os, sys
+  python3 - "$TMP/ns" "$mark" "$LAB_DIR/logs/netns.last" << 'EOF' || ok=1
+import os, sys, time
 lab = set(open(sys.argv[1]).read().split())
-left = []
+if sys.argv[2]:
+    mark = float(sys.argv[2])
+else:
+    uptime = float(open("/proc/uptime").read().split()[0])
+    mark = uptime - (time.time() - os.stat(sys.argv[3]).st_mtime)
+tick = os.sysconf("SC_CLK_TCK")
+left, newer = [], []
 for p in filter(str.isdigit, os.listdir("/proc")):
     try:
-        if os.readlink("/proc/%s/ns/net" % p) in lab:
-            left.append(p)
-    except OSError:
-        pass
+        if os.readlink("/proc/%s/ns/net" % p) not in lab:
+            continue
+        start = int(open("/proc/%s/stat" % p).read().rsplit(")", 1)[1].split()[19]) / tick
+    except (OSError, ValueError, IndexError):
+        continue
+    (left if start < mark else newer).append(p)
+if newer:
+    print("  (not the lab's: %s, started in a namespace that reused its number)" % " ".join(newer))
 if left:
     print("  processes still in the lab's namespaces: %s" % " ".join(left))
 sys.exit(1 if left else 0)
 EOF
   return $ok
 }
+uptime_now() { cut -d' ' -f1 /proc/uptime; }
 # some_alive PIDFILE: at least one recorded process still runs
 some_alive() {
   local pid st name s
@@ -98,7 +113,7 @@ echo "== an interface the lab did not make: refuse"
 "$LAB" up > "$TMP/up.log" 2>&1
 check "up succeeds" [ $? = 0 ]
 snapshot
-check "while up, the leftover check does see the lab" not all_gone "$TMP/pids"
+check "while up, the leftover check does see the lab" not all_gone "$TMP/pids" "$(uptime_now)"
 R2=uuid:0ab0c0d0-0000-4000-8000-000000000002
 "$LAB" stop renderer2
 check "stop renderer2: it no longer answers M-SEARCH" \
@@ -118,8 +133,9 @@ SUP=$(cut -d' ' -f1 "$LAB_DIR/supervisor")
 kill -KILL "$SUP"
 sleep 0.2
 check "peers outlive the killed supervisor (so 'down' has work to do)" some_alive "$TMP/pids"
+MARK=$(uptime_now)
 "$LAB" down > /dev/null 2>&1
-check "down after SIGKILL: nothing of the lab is left" all_gone "$TMP/pids"
+check "down after SIGKILL: nothing of the lab is left" all_gone "$TMP/pids" "$MARK"
 
 echo "== a lab that cannot get ready: up fails and leaves nothing behind"
 rm -f "$TMP/pids" "$TMP/data" "$TMP/ns"
