@@ -1,7 +1,7 @@
 # Tests against the lab's real peers (tests/lab/lab.sh; README "Test lab").
 #
 #   lumet_lab_test(<name> COMMAND <program> [args...]
-#                  [OWN_LAB] [TIMEOUT <s>] [LABELS <labels...>]
+#                  [OWN_LAB] [ASAN] [TIMEOUT <s>] [LABELS <labels...>]
 #                  [ENVIRONMENT <VAR=value...>] [PROPERTIES <property value...>])
 #
 # By default the test runs in the lab that the lab tests of one ctest run
@@ -18,14 +18,27 @@
 # runs beside the shared tests and the lab's own lifecycle test: lab tests
 # spend most of their time waiting for peers and timers, not on the CPU.
 #
+# ASAN: the test also runs in the AddressSanitizer build's lab step (label
+# lab_asan), because it reaches library lines that neither the unit tests
+# (which all run under the sanitizers) nor the other ASAN lab tests reach; a
+# line coverage build shows which. The sanitizer builds define no other lab
+# test: a second run of the same lines against the same peers finds nothing
+# new and costs the lab step's time again.
+#
 # Every lab test has the label "lab" (the lab step of scripts/test, with one
 # retry).
 function(lumet_lab_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_LAB" "TIMEOUT" "COMMAND;LABELS;ENVIRONMENT;PROPERTIES")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_LAB;ASAN" "TIMEOUT" "COMMAND;LABELS;ENVIRONMENT;PROPERTIES")
+  if(LUMET_SANITIZE AND NOT arg_ASAN)
+    return()
+  endif()
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 300)
   endif()
   set(labels lab ${arg_LABELS})
+  if(arg_ASAN)
+    list(APPEND labels lab_asan)
+  endif()
   if(arg_OWN_LAB)
     add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/lab/lab.sh run ${arg_COMMAND})
     set(environment LAB_DIR=${CMAKE_BINARY_DIR}/lab-${name} ${arg_ENVIRONMENT})
