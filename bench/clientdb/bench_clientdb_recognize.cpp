@@ -1,16 +1,16 @@
 // Recognition of a client from a 2 KB request header with the shipped
-// "clients.db" (upnp_client_db_check_header), against a reference measured
-// in the same run: a plain strcasestr scan of the same header for the same
-// header marks. Prints the time per recognition, the number of client types
-// loaded and the ratio; fails when a recognition costs 20 µs or more.
+// "clients.db" (upnp_client_db_check_header): the time per header for three
+// headers that take the three paths of the walk over the client types: one
+// that no mark matches (every mark looked for: the longest walk), one that
+// matches types whose result is not fixed (also every mark, the last match
+// wins), and one whose mark fixes the type (the walk ends there). Prints the
+// number of client types, the type each header is recognised as, and the
+// time per header; fails when a header costs 20 µs or more.
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <strings.h>
 
 #include <chrono>
 #include <string>
-#include <vector>
 
 #include "base/upnp_ini_file.h"
 #include "base/upnp_log.h"
@@ -21,10 +21,12 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-std::string make_header() {
+// A 2 KB request header with the given User-Agent line, padded with fields
+// that match no mark.
+std::string make_header(const std::string &agent) {
   std::string h =
       "GET /MediaItems/1234.mp3 HTTP/1.1\r\nHost: 192.168.1.10:9000\r\n"
-      "User-Agent: Linux/3.10 UPnP/1.0 Aurora-DMP DLNADOC/1.50 AuroraTV/2015\r\n"
+      "User-Agent: " + agent + "\r\n"
       "Accept: */*\r\nAccept-Language: en-US,en;q=0.8\r\nConnection: keep-alive\r\n"
       "transferMode.dlna.org: Streaming\r\ngetcontentFeatures.dlna.org: 1\r\n"
       "Range: bytes=0-\r\n";
@@ -60,40 +62,37 @@ int main(int argc, char **argv) {
     fprintf(stderr, "bench_clientdb_recognize: no client types loaded\n");
     return 1;
   }
-  const std::string header = make_header();
+  struct Case {
+    const char *what;
+    std::string header;
+  };
+  const Case cases[] = {
+      {"no mark matches", make_header("Mozilla/5.0 (X11; Linux x86_64) Gecko/20100101 Firefox/115.0")},
+      {"unfixed marks match", make_header("Linux/3.10 UPnP/1.0 Aurora-DMP DLNADOC/1.50 AuroraTV/2015")},
+      {"a fixing mark matches", make_header("DLNADOC/1.50 SEC_HHP_[TV] Living Room/1.0")},
+  };
 
-  // The reference scans for the same marks.
-  std::vector<std::string> marks;
-  for (uint32_t t = 0; t < (uint32_t)types; ++t) {
-    char mark[128];
-    if (upnp_client_db_getKeyword(t, "HH:", mark, sizeof mark)) marks.push_back(mark);
-  }
-
+  printf("client types loaded: %d\n", types);
+  bool too_slow = false;
   volatile uint32_t sink = 0;
-  const double ours = per_call_ns(seconds, [&] {
+  for (const Case &c : cases) {
     uint32_t type = 0;
     int fixation = 0;
-    upnp_client_db_check_header(header.c_str(), &type, &fixation, nullptr, nullptr, nullptr);
-    sink = sink + type;
-  });
-  const double reference = per_call_ns(seconds, [&] {
-    uint32_t found = 0;
-    for (const std::string &m : marks) found += strcasestr(header.c_str(), m.c_str()) != nullptr;
-    sink = sink + found;
-  });
-  uint32_t type = 0;
-  int fixation = 0;
-  upnp_client_db_check_header(header.c_str(), &type, &fixation, nullptr, nullptr, nullptr);
-
-  printf("client types loaded: %d (%zu header marks)\n", types, marks.size());
-  printf("header size: %zu bytes, recognised type %u (fixation %d)\n", header.size(), type, fixation);
-  printf("upnp_client_db_check_header: %.2f us per recognition\n", ours / 1000.0);
-  printf("reference strcasestr scan of the same marks: %.2f us\n", reference / 1000.0);
-  printf("ratio ours / strcasestr: %.2f\n", ours / reference);
+    const int found = upnp_client_db_check_header(c.header.c_str(), &type, &fixation, nullptr, nullptr, nullptr);
+    const double ns = per_call_ns(seconds, [&] {
+      uint32_t t = 0;
+      int f = 0;
+      upnp_client_db_check_header(c.header.c_str(), &t, &f, nullptr, nullptr, nullptr);
+      sink = sink + t;
+    });
+    printf("%-22s %zu-byte header: type %u (%s, fixation %d): %.2f us per header\n", c.what, c.header.size(),
+           found ? type : 0u, found ? "recognised" : "not recognised", fixation, ns / 1000.0);
+    if (ns >= 20000.0) too_slow = true;
+  }
   upnp_client_db_exit();
   upnp_ini_file_release_on_exit();
-  if (ours >= 20000.0) {
-    printf("FAIL: recognition costs 20 us or more\n");
+  if (too_slow) {
+    printf("FAIL: a header costs 20 us or more\n");
     return 1;
   }
   return 0;
