@@ -7,6 +7,7 @@
 #include "base/upnp_mem.h"
 #include "http/http_parse.h"
 #include "http/http_stream.h"
+#include "http/http_stream_internal.h"
 
 namespace {
 
@@ -70,10 +71,16 @@ char *field_line(const char *header, const char *name) {
   return out;
 }
 
-}  // namespace
+// What one response header tells, before it is applied to a record.
+struct learned {
+  uint64_t add_features = 0;
+  int64_t time_position = -1, byte_offset = -1, total = -1, duration = -1, content_length = 0;
+  bool has_flags = false;
+  uint32_t flags = 0;
+  bool op_one = false, op = false;
+};
 
-void upnp_renderer_add_stream_features(StreamInfo *info, const char *header) {
-  if (!info || !header) return;
+uint64_t features_of(const char *header) {
   uint64_t add = 0;
   if (std::strstr(header, "\r\nAccept-Ranges: bytes\r\n")) add |= STREAM_FEATURE_BYTE_SEEK;
   const char *op = std::strstr(header, "DLNA.ORG_OP=");
@@ -86,14 +93,10 @@ void upnp_renderer_add_stream_features(StreamInfo *info, const char *header) {
   bool has_flags = dlna_flags(header, &flags);
   if (!(std::strstr(header, "7.4.58.2") && !(has_flags && (flags & DLNA_FLAG_CONNECTION_STALL))))
     add |= STREAM_FEATURE_STALL;
-  EnterCriticalSection(&info->lock);
-  info->features |= add;
-  LeaveCriticalSection(&info->lock);
+  return add;
 }
 
-void setLengthAndOffset(StreamInfo *info, const char *header) {
-  if (!info || !header) return;
-  int64_t time_position = -1, byte_offset = -1, total = -1, duration = -1;
+void parse_length_and_offset(const char *header, learned *l) {
   const char *seek = HTTP_find_nocase(header, "TimeSeekRange.dlna.org:");
   const char *range = HTTP_find_nocase(header, "\r\nContent-Range:");
   const char *end = nullptr;
@@ -103,17 +106,17 @@ void setLengthAndOffset(StreamInfo *info, const char *header) {
     if (npt && npt < line_end) {
       const char *p = npt + 3;
       while (*p == ' ' || *p == '=') ++p;
-      time_position = parse_npt(p, &end);
+      l->time_position = parse_npt(p, &end);
       const char *slash = std::strchr(p, '/');
-      if (slash && slash < line_end) duration = parse_npt(slash + 1, &end);
+      if (slash && slash < line_end) l->duration = parse_npt(slash + 1, &end);
     }
     const char *bytes = std::strstr(seek, "bytes");
     if (bytes && bytes < line_end) {
       const char *p = bytes + 5;
       while (*p == ' ' || *p == '=') ++p;
-      byte_offset = parse_number(p, &end);
+      l->byte_offset = parse_number(p, &end);
       const char *slash = std::strchr(p, '/');
-      if (slash && slash < line_end) total = parse_number(slash + 1, &end);
+      if (slash && slash < line_end) l->total = parse_number(slash + 1, &end);
     }
   } else if (range) {
     const char *line_end = range + std::strcspn(range + 2, "\r\n") + 2;
@@ -121,57 +124,115 @@ void setLengthAndOffset(StreamInfo *info, const char *header) {
     if (bytes && bytes < line_end) {
       const char *p = bytes + 5;
       while (*p == ' ' || *p == '=') ++p;
-      byte_offset = parse_number(p, &end);
+      l->byte_offset = parse_number(p, &end);
       const char *slash = std::strchr(p, '/');
-      if (slash && slash < line_end) total = parse_number(slash + 1, &end);
+      if (slash && slash < line_end) l->total = parse_number(slash + 1, &end);
     }
   }
-  int64_t content_length = HTTP_parse_header_size(header);
+  l->content_length = HTTP_parse_header_size(header);
+}
+
+void apply_length_locked(StreamInfo *info, const learned &l) {
+  info->time_position = l.time_position;
+  info->byte_offset = l.byte_offset >= 0 ? l.byte_offset : -1;
+  if (l.byte_offset >= 0) info->position = l.byte_offset;
+  if (l.duration >= 0 && l.duration <= INT32_MAX) info->duration = static_cast<int32_t>(l.duration);
+  if (l.total > info->total_length) info->total_length = l.total;
+  if (l.content_length > info->total_length) info->total_length = l.content_length;
+}
+
+void parse_all(const char *header, learned *l) {
+  l->add_features = features_of(header);
+  parse_length_and_offset(header, l);
+  char *features = field_line(header, "contentFeatures.dlna.org:");
+  l->has_flags = dlna_flags(features, &l->flags);
+  const char *op = features ? std::strstr(features, "DLNA.ORG_OP=") : nullptr;
+  l->op = op != nullptr;
+  l->op_one = op && op[12] && (op[12] == '1' || op[13] == '1');
+  upnp_free_impl(features);
+}
+
+// Applies all of it; the resource flags for the comparison come back.
+uint32_t apply_all_locked(StreamInfo *info, const learned &l, char *type) {
+  upnp_free_impl(info->content_type);
+  info->content_type = type;
+  info->features |= l.add_features;
+  apply_length_locked(info, l);
+  if (!l.has_flags) return info->resource_flags;
+  info->response_flags = l.flags;
+  bool limited = (l.flags & (DLNA_FLAG_TIME_LIMITED_SEEK | DLNA_FLAG_BYTE_LIMITED_SEEK)) != 0;
+  info->limited_random_access = limited && !l.op_one ? 1 : 0;
+  if (l.flags & DLNA_FLAG_TIME_LIMITED_SEEK) info->features |= STREAM_FEATURE_TIME_SEEK;
+  if (l.flags & DLNA_FLAG_BYTE_LIMITED_SEEK) info->features |= STREAM_FEATURE_BYTE_SEEK;
+  return info->resource_flags;
+}
+
+void log_flags(const learned &l, uint32_t resource_flags) {
+  if (!l.has_flags) return;
+  uint32_t flags = l.flags;
+  upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, "storeStreamFeatures",
+                "DLNA flags %08x: interactive %d, streaming %d, background %d", flags,
+                (flags & DLNA_FLAG_INTERACTIVE) ? 1 : 0, (flags & DLNA_FLAG_STREAMING) ? 1 : 0,
+                (flags & DLNA_FLAG_BACKGROUND) ? 1 : 0);
+  if (resource_flags != 0 && resource_flags != flags)
+    upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, "storeStreamFeatures",
+                  "res@ProtocolInfo DLNA_FLAGS do not match the contentFeatures.dlna.org DLNA_FLAGS");
+  if ((flags & (DLNA_FLAG_TIME_LIMITED_SEEK | DLNA_FLAG_BYTE_LIMITED_SEEK)) && l.op)
+    upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, "storeStreamFeatures",
+                  "SERVER HAS ISSUES: DLNA.ORG_OP was provided when Limited Random Access Model specified! "
+                  "(illegal)");
+}
+
+}  // namespace
+
+void upnp_renderer_add_stream_features(StreamInfo *info, const char *header) {
+  if (!info || !header) return;
+  uint64_t add = features_of(header);
   EnterCriticalSection(&info->lock);
-  info->time_position = time_position;
-  info->byte_offset = byte_offset >= 0 ? byte_offset : -1;
-  if (byte_offset >= 0) info->position = byte_offset;
-  if (duration >= 0 && duration <= INT32_MAX) info->duration = static_cast<int32_t>(duration);
-  if (total > info->total_length) info->total_length = total;
-  if (content_length > info->total_length) info->total_length = content_length;
+  info->features |= add;
+  LeaveCriticalSection(&info->lock);
+}
+
+void setLengthAndOffset(StreamInfo *info, const char *header) {
+  if (!info || !header) return;
+  learned l;
+  parse_length_and_offset(header, &l);
+  EnterCriticalSection(&info->lock);
+  apply_length_locked(info, l);
   LeaveCriticalSection(&info->lock);
 }
 
 void storeStreamFeatures(StreamInfo *info, const char *header) {
   if (!info || !header) return;
+  learned l;
+  parse_all(header, &l);
   char *type = HTTP_parse_header_mime_type(header);
   EnterCriticalSection(&info->lock);
-  upnp_free_impl(info->content_type);
-  info->content_type = type;
+  uint32_t resource_flags = apply_all_locked(info, l, type);
   LeaveCriticalSection(&info->lock);
-  upnp_renderer_add_stream_features(info, header);
-  setLengthAndOffset(info, header);
+  log_flags(l, resource_flags);
+}
 
-  char *features = field_line(header, "contentFeatures.dlna.org:");
-  uint32_t flags = 0;
-  if (!dlna_flags(features, &flags)) {
-    upnp_free_impl(features);
-    return;
+int stream_learn(StreamInfo *info, uint32_t generation, const char *header, int all) {
+  learned l;
+  char *type = nullptr;
+  if (all) {
+    parse_all(header, &l);
+    type = HTTP_parse_header_mime_type(header);
+  } else {
+    parse_length_and_offset(header, &l);
   }
-  upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "DLNA flags %08x: interactive %d, streaming %d, background %d",
-                flags, (flags & DLNA_FLAG_INTERACTIVE) ? 1 : 0, (flags & DLNA_FLAG_STREAMING) ? 1 : 0,
-                (flags & DLNA_FLAG_BACKGROUND) ? 1 : 0);
-  const char *op = std::strstr(features, "DLNA.ORG_OP=");
-  bool op_one = op && op[12] && (op[12] == '1' || op[13] == '1');
   EnterCriticalSection(&info->lock);
-  info->response_flags = flags;
-  uint32_t resource_flags = info->resource_flags;
-  bool limited = (flags & (DLNA_FLAG_TIME_LIMITED_SEEK | DLNA_FLAG_BYTE_LIMITED_SEEK)) != 0;
-  info->limited_random_access = limited && !op_one ? 1 : 0;
-  if (flags & DLNA_FLAG_TIME_LIMITED_SEEK) info->features |= STREAM_FEATURE_TIME_SEEK;
-  if (flags & DLNA_FLAG_BYTE_LIMITED_SEEK) info->features |= STREAM_FEATURE_BYTE_SEEK;
+  int current = info->receiver == generation;
+  uint32_t resource_flags = 0;
+  if (current && all) {
+    resource_flags = apply_all_locked(info, l, type);
+    type = nullptr;
+  } else if (current) {
+    apply_length_locked(info, l);
+  }
   LeaveCriticalSection(&info->lock);
-  if (resource_flags != 0 && resource_flags != flags)
-    upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__,
-                  "res@ProtocolInfo DLNA_FLAGS do not match the contentFeatures.dlna.org DLNA_FLAGS");
-  if (limited && op)
-    upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, __func__,
-                  "SERVER HAS ISSUES: DLNA.ORG_OP was provided when Limited Random Access Model specified! "
-                  "(illegal)");
-  upnp_free_impl(features);
+  upnp_free_impl(type);
+  if (current && all) log_flags(l, resource_flags);
+  return current;
 }

@@ -284,3 +284,12 @@ int stream_start_receiver(StreamInfo *info, uint32_t state, stream_thread_routin
   upnp_renderer_decrease_streaminfo_use(info);
   return 0;
 }
+
+void stream_advance(StreamInfo *info, uint32_t generation, int64_t received, int64_t position) {
+  EnterCriticalSection(&info->lock);
+  if (info->receiver == generation) {
+    info->received += received;
+    info->position += position;
+  }
+  LeaveCriticalSection(&info->lock);
+}

@@ -63,11 +63,20 @@ struct stream_receiver_start {
 /* The HTTP receiver thread. */
 void *stream_http_receive_thread(void *argument);
 
-/* Header exchange on *sock (opened when -1): the header length (the header is
- * copied into info->header), or 0. status_out receives the last status seen
- * (404 when no header came). */
+/* Header exchange on *sock (opened when -1): the header length, or 0. The
+ * header is left in `header` (STREAM_HEADER_SIZE bytes, the receiver's own)
+ * and copied into info->header while the receiver is current. status_out
+ * receives the last status seen (404 when no header came). */
 int get_http_header(StreamInfo *info, uint32_t generation, int *sock, int head, const char *fields,
-                    int *status_out);
+                    char *header, int *status_out);
+
+/* Learns from a response header on behalf of a receiver (all: content type
+ * and features too, else only length and offset); nothing is changed unless
+ * it is the current receiver. 1 when it was. */
+int stream_learn(StreamInfo *info, uint32_t generation, const char *header, int all);
+
+/* Adds to the received count and the position while generation is current. */
+void stream_advance(StreamInfo *info, uint32_t generation, int64_t received, int64_t position);
 
 /* Resolves location against base: a new text of the library's memory. */
 char *stream_resolve_location(const char *base, const char *location);

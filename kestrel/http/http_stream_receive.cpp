@@ -29,6 +29,7 @@ struct receiver {
   int sock = -1;
   uint32_t stalled = 0;  // bytes read while stalled, waiting at the buffer's start
   int64_t skip = 0;      // bytes before the requested range, when the server ignored it
+  char header[STREAM_HEADER_SIZE];  // the last response header
 };
 
 // One receive into the caller's buffer at offset `at`; the result of recv, or
@@ -82,9 +83,7 @@ piece_result check_for_pause(receiver *r, uint64_t limit) {
       return PIECE_END;
     }
     ++r->stalled;
-    EnterCriticalSection(&info->lock);
-    ++info->received;
-    LeaveCriticalSection(&info->lock);
+    stream_advance(info, r->generation, 1, 0);
     upnp_log_impl(LOG_LEVEL_DEBUG, LOG_HTTP, __func__, "pauseByStalling reading one byte (total %d)",
                   static_cast<int>(r->stalled));
   }
@@ -106,10 +105,7 @@ piece_result read_piece(receiver *r, uint64_t room, ssize_t *got) {
     *got = n;
     if (n > 0) {
       r->skip -= n;
-      EnterCriticalSection(&info->lock);
-      info->received += n;
-      info->position += n;
-      LeaveCriticalSection(&info->lock);
+      stream_advance(info, r->generation, n, n);
     }
     return PIECE_GO_ON;
   }
@@ -141,10 +137,7 @@ piece_result read_piece(receiver *r, uint64_t room, ssize_t *got) {
     stream_finish(info, r->generation, STREAM_EVENT_STOPPED);
     return PIECE_END;
   }
-  EnterCriticalSection(&info->lock);
-  info->received += n;
-  info->position += count;
-  LeaveCriticalSection(&info->lock);
+  stream_advance(info, r->generation, n, count);
   // A close right after held-back bytes still reads as a close next time.
   *got = (want > 0 && n == 0) ? 0 : static_cast<ssize_t>(held_now) + n;
   return PIECE_GO_ON;
@@ -235,7 +228,7 @@ int send_get(receiver *r, const char *fields) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!stream_is_current(r->info, r->generation)) return 0;
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "Issueing GET request");
-    int length = get_http_header(r->info, r->generation, &r->sock, 0, fields, &status);
+    int length = get_http_header(r->info, r->generation, &r->sock, 0, fields, r->header, &status);
     if (length > 0) return length;
     stream_close_socket(r->info, &r->sock);
   }
@@ -249,7 +242,7 @@ int send_head(receiver *r) {
     if (!fields) return 0;
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "Issueing HEAD request");
     int status = 0;
-    int length = get_http_header(info, r->generation, &r->sock, 1, fields, &status);
+    int length = get_http_header(info, r->generation, &r->sock, 1, fields, r->header, &status);
     upnp_free_impl(fields);
     if (length > 0) return length;
     stream_close_socket(info, &r->sock);
@@ -274,7 +267,7 @@ piece_result run(receiver *r, uint32_t first_state) {
     LeaveCriticalSection(&info->lock);
     if (!live) {
       head_ok = send_head(r) > 0;
-      if (head_ok) storeStreamFeatures(info, info->header);
+      if (head_ok && !stream_learn(info, r->generation, r->header, 1)) return PIECE_END;
       EnterCriticalSection(&info->lock);
       live = (info->features & STREAM_FEATURE_LIVE) != 0;
       LeaveCriticalSection(&info->lock);
@@ -301,27 +294,26 @@ piece_result run(receiver *r, uint32_t first_state) {
     return PIECE_END;
   }
   EnterCriticalSection(&info->lock);
-  info->received = 0;
+  if (info->receiver == r->generation) info->received = 0;
   LeaveCriticalSection(&info->lock);
-  if (head_ok) {
-    setLengthAndOffset(info, info->header);
-  } else {
-    storeStreamFeatures(info, info->header);
-  }
+  if (!stream_learn(info, r->generation, r->header, head_ok ? 0 : 1)) return PIECE_END;
   EnterCriticalSection(&info->lock);
-  if (asked > 0 && info->byte_offset < 0 && HTTP_parse_header_response(info->header) == 200) {
+  if (info->receiver != r->generation) {
+    // replaced: leaves the record alone
+  } else if (asked > 0 && info->byte_offset < 0 && HTTP_parse_header_response(r->header) == 200) {
     // The server ignored the range and sends from the start: what comes
     // before the requested byte is dropped, so that the first piece the
     // consumer gets does start there.
-    upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "Range ignored by server; skipping %" PRId64 " bytes",
-                  asked);
     info->position = 0;
     info->byte_offset = 0;
     r->skip = asked;
-  } else if (info->byte_offset < 0 && info->time_position < 0 && HTTP_parse_header_response(info->header) == 200) {
+  } else if (info->byte_offset < 0 && info->time_position < 0 && HTTP_parse_header_response(r->header) == 200) {
     info->position = 0;  // the whole resource from its start
   }
   LeaveCriticalSection(&info->lock);
+  if (r->skip > 0)
+    upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "Range ignored by server; skipping %" PRId64 " bytes",
+                  r->skip);
 
   if (first_state != STREAM_EVENT_DATA) {
     uint32_t code = first_state == STREAM_EVENT_SEEK ? STREAM_EVENT_SEEK : STREAM_EVENT_HEADER;
@@ -336,7 +328,7 @@ piece_result run(receiver *r, uint32_t first_state) {
     info->state = STREAM_EVENT_DATA;
   LeaveCriticalSection(&info->lock);
   upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "Transmitting data ...");
-  return HTTP_parse_header_chunked(info->header) ? receive_chunked(r) : receive_plain(r);
+  return HTTP_parse_header_chunked(r->header) ? receive_chunked(r) : receive_plain(r);
 }
 
 }  // namespace

@@ -113,9 +113,9 @@ char *stream_resolve_location(const char *base, const char *location) {
 }
 
 int get_http_header(StreamInfo *info, uint32_t generation, int *sock, int head, const char *fields,
-                    int *status_out) {
+                    char *header, int *status_out) {
   *status_out = 404;
-  char header[STREAM_HEADER_SIZE];
+  header[0] = '\0';
   for (int redirects = 0;; ++redirects) {
     EnterCriticalSection(&info->lock);
     std::string url = info->url ? info->url : "";
@@ -150,7 +150,7 @@ int get_http_header(StreamInfo *info, uint32_t generation, int *sock, int head, 
     int length = 0;
     int status = 404;
     for (;;) {
-      length = HTTP_get_header(*sock, header, sizeof header);
+      length = HTTP_get_header(*sock, header, STREAM_HEADER_SIZE);
       if (length <= 0) break;
       status = HTTP_parse_header_response(header);
       if (status < 100 || status > 199) break;
