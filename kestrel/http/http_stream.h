@@ -82,6 +82,9 @@ struct StreamInfo {
   uint32_t state;
   int32_t pause_request;
   int socket;            /* the current receiver's connection, -1 when none */
+  int file;              /* file streams only: the file's descriptor, -1 when none */
+  int file_owned;        /* 1 when the stream opened the file from a path (closed with the record) */
+  int file_stream;       /* 1 for file streams (the file may be closed already) */
   uint32_t receiver;     /* generation of the current receiver; 0 when none */
   uint32_t last_generation;
   CRITICAL_SECTION lock; /* guards state, pause request, receiver, socket, the texts and busy */
@@ -129,6 +132,18 @@ int upnp_renderer_get_http_stream(char *buffer, uint32_t size, const char *url, 
 int upnp_renderer_download_http_stream(char *buffer, uint32_t size, const char *url, const char *extra_fields,
                                        const char *caller_fields, upnp_stream_callback callback,
                                        StreamInfo **out);
+
+/* File streams: from a path, or from a descriptor (path none, the URL is
+ * then "<pipe>"). close_at_end 0 leaves the file open when the stream ends. */
+int upnp_renderer_get_file_stream(char *buffer, uint32_t size, const char *path, int descriptor,
+                                  const char *content_type, int64_t start_offset, int close_at_end,
+                                  upnp_stream_callback callback, StreamInfo **out);
+/* The progressive download cache's file stream (no URLs). */
+int upnp_renderer_get_file_stream_int(char *buffer, uint32_t size, const char *path, const char *content_type,
+                                      int64_t start_offset, upnp_stream_callback callback, StreamInfo **out);
+int upnp_renderer_resume_file_stream(StreamInfo *info);
+int upnp_renderer_seek_file_stream(StreamInfo *info, int mode, int64_t position);
+int upnp_renderer_reget_file_stream(StreamInfo *info);
 
 /* Control. */
 void upnp_renderer_stop_stream(StreamInfo *info);

@@ -12,12 +12,6 @@
 
 namespace {
 
-// How long a seek waits for a replaced receiver to leave the consumer's
-// buffer and callback, and then for its thread to end.
-constexpr unsigned int kIdleWaitMs = 5000;
-constexpr unsigned int kEndWaitSteps = 10;
-constexpr unsigned int kEndWaitStepMs = 50;
-
 int start_stream(char *buffer, uint32_t size, const char *url, const char *extra_fields, const char *caller_fields,
                  upnp_stream_callback callback, uint64_t features, StreamInfo **out) {
   if (out) *out = nullptr;
@@ -35,27 +29,8 @@ int start_stream(char *buffer, uint32_t size, const char *url, const char *extra
   return STREAM_OK;
 }
 
-// Replaces the receiver and waits for the old one (bounded).
-void replace_receiver(StreamInfo *info, uint32_t state) {
-  EnterCriticalSection(&info->lock);
-  bool own_thread = info->in_callback && pthread_equal(info->callback_thread, pthread_self());
-  stream_drop_receiver_locked(info);
-  info->state = state;
-  LeaveCriticalSection(&info->lock);
-  stream_wait_idle(info, kIdleWaitMs);
-  for (unsigned int i = 0; i < kEndWaitSteps && info->running.load() > (own_thread ? 1 : 0); ++i)
-    Sleep(kEndWaitStepMs);
-}
-
 int restart(StreamInfo *info, uint32_t state, const char *who) {
-  if (stream_start_receiver(info, state, stream_http_receive_thread)) return STREAM_OK;
-  upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, who, "%s Cannot create receiver thread", who);
-  EnterCriticalSection(&info->lock);
-  info->state = STREAM_EVENT_FAILURE;
-  upnp_stream_callback callback = info->callback;
-  LeaveCriticalSection(&info->lock);
-  if (callback) callback(0, info);
-  return STREAM_FAILED;
+  return stream_restart(info, state, stream_http_receive_thread, who);
 }
 
 // Re-request with new extra fields (none: from the start).
@@ -64,7 +39,7 @@ int rerequest(StreamInfo *info, char *fields, const char *who) {
   upnp_free_impl(info->extra_fields);
   info->extra_fields = fields;
   LeaveCriticalSection(&info->lock);
-  replace_receiver(info, STREAM_EVENT_SEEK);
+  stream_replace_receiver(info, STREAM_EVENT_SEEK);
   EnterCriticalSection(&info->lock);
   uint32_t state = info->state;
   LeaveCriticalSection(&info->lock);
@@ -130,7 +105,7 @@ int upnp_renderer_resume_http_stream(StreamInfo *info) {
   upnp_free_impl(info->extra_fields);
   info->extra_fields = range;
   LeaveCriticalSection(&info->lock);
-  replace_receiver(info, STREAM_EVENT_PAUSED);
+  stream_replace_receiver(info, STREAM_EVENT_PAUSED);
   EnterCriticalSection(&info->lock);
   bool still_paused = info->state == STREAM_EVENT_PAUSED;
   if (still_paused) info->pause_request = 0;

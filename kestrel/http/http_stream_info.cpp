@@ -2,6 +2,7 @@
 // notification of the consumer, and the receiver bookkeeping (generations,
 // connection ownership, the wait for a replaced receiver).
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -24,6 +25,12 @@ std::atomic<unsigned int> g_stall_step_ms{100};
 // and callback. A receiver blocked in a read is woken by the shutdown of its
 // connection at once; only a callback that itself blocks takes longer.
 constexpr unsigned int kFreeWaitMs = 10000;
+
+// How long a seek or resume waits for a replaced receiver to leave the
+// consumer's buffer and callback, and then for its thread to end.
+constexpr unsigned int kIdleWaitMs = 5000;
+constexpr unsigned int kEndWaitSteps = 10;
+constexpr unsigned int kEndWaitStepMs = 50;
 
 bool replace_text(char **field, const char *text) {
   char *copy = nullptr;
@@ -53,6 +60,7 @@ StreamInfo *upnp_client_createStreamInfo(void) {
   if (!memory) return nullptr;
   auto *info = new (memory) StreamInfo();
   info->socket = -1;
+  info->file = -1;
   info->time_position = -1;
   info->byte_offset = -1;
   info->use_count.store(1);
@@ -91,6 +99,7 @@ void upnp_renderer_decrease_streaminfo_use(StreamInfo *info) {
     }
   } while (!info->use_count.compare_exchange_weak(before, before - 1));
   if (before != 1) return;
+  if (info->file >= 0 && info->file_owned) close(info->file);
   upnp_free_impl(info->url);
   upnp_free_impl(info->extra_fields);
   upnp_free_impl(info->caller_fields);
@@ -131,13 +140,32 @@ int upnp_renderer_pause_stream(StreamInfo *info) {
   return result;
 }
 
-int upnp_renderer_resume_stream(StreamInfo *info) { return upnp_renderer_resume_http_stream(info); }
+namespace {
 
-int upnp_renderer_seek_stream(StreamInfo *info, int mode, int64_t position) {
-  return upnp_renderer_seek_http_stream(info, mode, position);
+bool has_file(StreamInfo *info) {
+  EnterCriticalSection(&info->lock);
+  bool file = info->file_stream != 0;
+  LeaveCriticalSection(&info->lock);
+  return file;
 }
 
-int upnp_renderer_reget_stream(StreamInfo *info) { return upnp_renderer_reget_http_stream(info); }
+}  // namespace
+
+int upnp_renderer_resume_stream(StreamInfo *info) {
+  if (!info) return STREAM_MISSING_ARGUMENT;
+  return has_file(info) ? upnp_renderer_resume_file_stream(info) : upnp_renderer_resume_http_stream(info);
+}
+
+int upnp_renderer_seek_stream(StreamInfo *info, int mode, int64_t position) {
+  if (!info) return STREAM_MISSING_ARGUMENT;
+  return has_file(info) ? upnp_renderer_seek_file_stream(info, mode, position)
+                        : upnp_renderer_seek_http_stream(info, mode, position);
+}
+
+int upnp_renderer_reget_stream(StreamInfo *info) {
+  if (!info) return STREAM_MISSING_ARGUMENT;
+  return has_file(info) ? upnp_renderer_reget_file_stream(info) : upnp_renderer_reget_http_stream(info);
+}
 
 void stream_drop_receiver_locked(StreamInfo *info) {
   info->receiver = 0;
@@ -293,3 +321,27 @@ void stream_advance(StreamInfo *info, uint32_t generation, int64_t received, int
   }
   LeaveCriticalSection(&info->lock);
 }
+
+// Replaces the receiver and waits for the old one (bounded).
+void stream_replace_receiver(StreamInfo *info, uint32_t state) {
+  EnterCriticalSection(&info->lock);
+  bool own_thread = info->in_callback && pthread_equal(info->callback_thread, pthread_self());
+  stream_drop_receiver_locked(info);
+  info->state = state;
+  LeaveCriticalSection(&info->lock);
+  stream_wait_idle(info, kIdleWaitMs);
+  for (unsigned int i = 0; i < kEndWaitSteps && info->running.load() > (own_thread ? 1 : 0); ++i)
+    Sleep(kEndWaitStepMs);
+}
+
+int stream_restart(StreamInfo *info, uint32_t state, stream_thread_routine routine, const char *who) {
+  if (stream_start_receiver(info, state, routine)) return STREAM_OK;
+  upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, who, "%s Cannot create receiver thread", who);
+  EnterCriticalSection(&info->lock);
+  info->state = STREAM_EVENT_FAILURE;
+  upnp_stream_callback callback = info->callback;
+  LeaveCriticalSection(&info->lock);
+  if (callback) callback(0, info);
+  return STREAM_FAILED;
+}
+

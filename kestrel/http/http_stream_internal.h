@@ -54,6 +54,15 @@ void stream_close_socket(StreamInfo *info, int *sock);
 typedef void *(*stream_thread_routine)(void *argument);
 int stream_start_receiver(StreamInfo *info, uint32_t state, stream_thread_routine routine);
 
+/* Replaces the receiver by none in the given state and waits (bounded)
+ * until the old one has left the buffer and the callback and, for up to
+ * 500 ms, until its thread ended. */
+void stream_replace_receiver(StreamInfo *info, uint32_t state);
+
+/* Starts a new receiver; when it cannot start, the state becomes 64, the
+ * consumer is told so and 500 comes back (else 200). */
+int stream_restart(StreamInfo *info, uint32_t state, stream_thread_routine routine, const char *who);
+
 /* What a receiver thread is handed. */
 struct stream_receiver_start {
   StreamInfo *info;
