@@ -73,6 +73,22 @@ enum {
 
 struct StreamInfo;
 
+/* ShoutCast (ICY) state of a stream: station texts from the answer header,
+ * the metadata interval, and the last stream title and URL from the
+ * metadata blocks. Texts are the library's memory, owned by the record. */
+struct stream_icy {
+  int64_t metaint;         /* audio bytes between metadata blocks, 0 none */
+  char *metadata;          /* 4097 bytes when metaint > 0 */
+  char *name, *genre, *url;
+  int32_t pub;
+  int32_t bitrate;
+  char *title;             /* "StreamTitle=" */
+  char *stream_url;        /* "StreamUrl=" */
+  uint32_t changed;        /* bit 0 title, bit 1 URL changed with the last block */
+  int64_t content_length;  /* 0 when the answer announced none */
+  int chunked;             /* the answer is chunked */
+};
+
 /* The consumer: called with the byte count of the event (the header length
  * for code 1, the piece's length for code 2, else 0); reads the code from
  * info->state. Returns 1 to abort the stream. */
@@ -104,6 +120,7 @@ struct StreamInfo {
   int64_t byte_offset;
   int32_t duration;
   upnp_stream_callback callback;
+  stream_icy *icy;       /* ShoutCast state, none for other streams */
   void *context; /* the consumer's own, untouched by the receiver */
   uint32_t resource_flags;
   uint32_t response_flags;
@@ -129,6 +146,9 @@ StreamInfo *upnp_client_startHttpStream(StreamInfo *info);
 
 int upnp_renderer_get_http_stream(char *buffer, uint32_t size, const char *url, const char *extra_fields,
                                   const char *caller_fields, upnp_stream_callback callback, StreamInfo **out);
+/* A live (ShoutCast) stream: no extra fields, no seeking. */
+int upnp_renderer_get_http_live_stream(char *buffer, uint32_t size, const char *url, const char *caller_fields,
+                                       upnp_stream_callback callback, StreamInfo **out);
 int upnp_renderer_download_http_stream(char *buffer, uint32_t size, const char *url, const char *extra_fields,
                                        const char *caller_fields, upnp_stream_callback callback,
                                        StreamInfo **out);
@@ -157,6 +177,12 @@ int upnp_renderer_reget_http_stream(StreamInfo *info);
 void upnp_renderer_free_streaminfo(StreamInfo *info);
 void upnp_renderer_decrease_streaminfo_use(StreamInfo *info);
 void upnp_renderer_set_stream_state(StreamInfo *info, uint32_t code);
+
+/* Splits a ShoutCast stream title "artist - title" at its first " - ";
+ * without one the whole text is the title and there is no artist. New texts
+ * (free with upnp_free_impl); 402 for missing arguments, 500 without memory,
+ * else 200. */
+int upnp_renderer_get_shoutcast_track_info(const char *stream_title, char **title, char **artist);
 
 /* Request field texts, newly allocated (free with upnp_free_impl). */
 char *upnp_renderer_create_byte_range(int64_t offset);

@@ -67,6 +67,11 @@ int upnp_renderer_get_http_stream(char *buffer, uint32_t size, const char *url, 
   return start_stream(buffer, size, url, extra_fields, caller_fields, callback, 0, out);
 }
 
+int upnp_renderer_get_http_live_stream(char *buffer, uint32_t size, const char *url, const char *caller_fields,
+                                       upnp_stream_callback callback, StreamInfo **out) {
+  return start_stream(buffer, size, url, nullptr, caller_fields, callback, STREAM_FEATURE_LIVE, out);
+}
+
 int upnp_renderer_download_http_stream(char *buffer, uint32_t size, const char *url, const char *extra_fields,
                                        const char *caller_fields, upnp_stream_callback callback,
                                        StreamInfo **out) {

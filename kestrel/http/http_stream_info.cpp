@@ -104,6 +104,7 @@ void upnp_renderer_decrease_streaminfo_use(StreamInfo *info) {
   upnp_free_impl(info->extra_fields);
   upnp_free_impl(info->caller_fields);
   upnp_free_impl(info->content_type);
+  stream_icy_free(info->icy);
   Sleep(10);
   DeleteCriticalSection(&info->lock);
   info->~StreamInfo();

@@ -87,6 +87,15 @@ int stream_learn(StreamInfo *info, uint32_t generation, const char *header, int 
 /* Adds to the received count and the position while generation is current. */
 void stream_advance(StreamInfo *info, uint32_t generation, int64_t received, int64_t position);
 
+/* ShoutCast: connects (following at most 10 redirections) and, when the
+ * answer is a stream, sets up the record's ICY state; *sock is then the
+ * stream's connection and header its answer. 1 when accepted. */
+int upnp_renderer_get_shoutcast_stream(StreamInfo *info, uint32_t generation, int *sock, char *header);
+/* Reads a ShoutCast stream to its end, leaving the final code in the record. */
+void upnp_renderer_receive_shoutcast_stream(StreamInfo *info, uint32_t generation, int sock);
+/* Frees an ICY state. */
+void stream_icy_free(stream_icy *icy);
+
 /* Resolves location against base: a new text of the library's memory. */
 char *stream_resolve_location(const char *base, const char *location);
 

@@ -235,11 +235,14 @@ int send_get(receiver *r, const char *fields) {
   return 0;
 }
 
+// HEAD, again with the streaming transfer mode when a download was refused
+// with 406; the header length, 0 on failure, -1 when the request fields
+// cannot be built.
 int send_head(receiver *r) {
   StreamInfo *info = r->info;
   for (int attempt = 0; attempt < 2; ++attempt) {
     char *fields = createHeaderExtraFields(info, 1);
-    if (!fields) return 0;
+    if (!fields) return -1;
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "Issueing HEAD request");
     int status = 0;
     int length = get_http_header(info, r->generation, &r->sock, 1, fields, r->header, &status);
@@ -265,18 +268,45 @@ piece_result run(receiver *r, uint32_t first_state) {
     EnterCriticalSection(&info->lock);
     bool live = (info->features & STREAM_FEATURE_LIVE) != 0;
     LeaveCriticalSection(&info->lock);
+    bool shoutcast = false;
     if (!live) {
-      head_ok = send_head(r) > 0;
+      int head = send_head(r);
+      if (head < 0) {
+        // A request that cannot be built cannot be sent any other way.
+        stream_finish(info, r->generation, STREAM_EVENT_FAILURE);
+        return PIECE_END;
+      }
+      head_ok = head > 0;
       if (head_ok && !stream_learn(info, r->generation, r->header, 1)) return PIECE_END;
       EnterCriticalSection(&info->lock);
       live = (info->features & STREAM_FEATURE_LIVE) != 0;
       LeaveCriticalSection(&info->lock);
+      // A server that refuses HEAD may be a ShoutCast server; if not, the
+      // GET below follows.
+      if (!head_ok && stream_is_current(info, r->generation))
+        shoutcast = upnp_renderer_get_shoutcast_stream(info, r->generation, &r->sock, r->header) != 0;
+    } else {
+      shoutcast = upnp_renderer_get_shoutcast_stream(info, r->generation, &r->sock, r->header) != 0;
     }
-    if (live) {
-      // Live (ICY) streams are read only by the ShoutCast reader, which this
-      // receiver does not have: the stream cannot be received.
-      upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "Live stream cannot be received");
+    if (live && head_ok && !shoutcast) {
+      stream_close_socket(info, &r->sock);
+      shoutcast = upnp_renderer_get_shoutcast_stream(info, r->generation, &r->sock, r->header) != 0;
+    }
+    if (live && !shoutcast) {
       stream_finish(info, r->generation, STREAM_EVENT_FAILURE);
+      return PIECE_END;
+    }
+    if (shoutcast) {
+      if (stream_notify(info, r->generation, STREAM_EVENT_HEADER, static_cast<uint32_t>(std::strlen(r->header)))) {
+        upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "Data transfer aborted by player");
+        stream_finish(info, r->generation, STREAM_EVENT_STOPPED);
+        return PIECE_END;
+      }
+      EnterCriticalSection(&info->lock);
+      if (info->receiver == r->generation && info->state < STREAM_EVENT_STOPPED) info->state = STREAM_EVENT_DATA;
+      LeaveCriticalSection(&info->lock);
+      upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "Transmitting data ...");
+      upnp_renderer_receive_shoutcast_stream(info, r->generation, r->sock);
       return PIECE_END;
     }
   }

@@ -25,8 +25,8 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/http_server_clientdb.cpp
 )
 # The media stream receiver: records and their lifecycle, requests, what a
-# response tells, the receiver thread, start, resume, seek and re-get, and
-# file streams.
+# response tells, the receiver thread, start, resume, seek and re-get, file
+# streams, and the ShoutCast connection and reader.
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_info.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_request.cpp
@@ -34,4 +34,6 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_receive.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_control.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_shoutcast.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_shoutcast_read.cpp
 )

@@ -87,6 +87,14 @@ std::vector<StreamCase> stream_cases() {
     cases.push_back(c);
   }
   {
+    // HEAD refused: the answer to the ShoutCast try is taken as the stream,
+    // and its length still tells a cut body from a complete one.
+    StreamCase c{"early close after a refused HEAD", body_of(5000), 0, "", "", "0 1 2 64", 0, 1000, nullptr};
+    c.resource.head_status = 405;
+    c.resource.close_after = 1000;
+    cases.push_back(c);
+  }
+  {
     StreamCase c{"interim answers skipped", body_of(3000), 0, "", "", "0 1 2 33", 0, npos, nullptr};
     c.resource.interim = 2;
     cases.push_back(c);
@@ -122,11 +130,14 @@ std::vector<StreamCase> stream_cases() {
     StreamCase c{"HEAD refused with 406 in download mode", body_of(3000), STREAM_FEATURE_DOWNLOAD, "", "",
                  "0 1 2 33", 0, npos, nullptr};
     c.resource.head_status = 406;
+    // HEAD, HEAD in streaming mode, the ShoutCast try (not taken: in
+    // download mode only an ICY answer is), and the GET.
     c.check_requests = [](const std::vector<std::string> &q) {
-      ASSERT_EQ(q.size(), 3u);
+      ASSERT_EQ(q.size(), 4u);
       EXPECT_EQ(q[0].find("transferMode.dlna.org"), std::string::npos);
       EXPECT_NE(q[1].find("transferMode.dlna.org: Streaming\r\n"), std::string::npos);
-      EXPECT_NE(q[2].find("transferMode.dlna.org: Streaming\r\n"), std::string::npos);
+      EXPECT_NE(q[2].find("Icy-MetaData:1\r\n"), std::string::npos);
+      EXPECT_NE(q[3].find("transferMode.dlna.org: Streaming\r\n"), std::string::npos);
     };
     cases.push_back(c);
   }

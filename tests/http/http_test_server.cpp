@@ -181,3 +181,38 @@ TestServer::Handler crafted_handler(const CraftedResource &resource) {
     answer_get(server, fd, resource, next);
   };
 }
+
+std::string icy_answer(const std::string &audio, size_t metaint, const std::vector<std::string> &titles,
+                       size_t chunk, const std::string &status_line) {
+  std::string body;
+  size_t next_title = 0;
+  for (size_t at = 0; at < audio.size();) {
+    size_t n = metaint ? std::min(metaint, audio.size() - at) : audio.size() - at;
+    body += audio.substr(at, n);
+    at += n;
+    if (metaint && n == metaint) {
+      std::string meta;
+      if (next_title < titles.size()) {
+        meta = "StreamTitle='" + titles[next_title] + "';StreamUrl='http://radio.invalid/" +
+               std::to_string(next_title) + "';";
+        ++next_title;
+      }
+      size_t blocks = (meta.size() + 15) / 16;
+      meta.resize(blocks * 16, '\0');
+      body += static_cast<char>(blocks);
+      body += meta;
+    }
+  }
+  std::string header = status_line + "\r\nicy-name: Test Radio\r\nicy-genre: Jazz\r\nicy-url: http://radio.invalid\r\n"
+                       "icy-pub: 1\r\nicy-br: 128\r\nContent-Type: audio/mpeg\r\n";
+  if (metaint) header += "icy-metaint: " + std::to_string(metaint) + "\r\n";
+  if (chunk == 0) return header + "\r\n" + body;
+  header += "Transfer-Encoding: chunked\r\n\r\n";
+  for (size_t at = 0; at < body.size(); at += chunk) {
+    size_t n = std::min(chunk, body.size() - at);
+    char line[32];
+    std::snprintf(line, sizeof line, "%zx\r\n", n);
+    header += line + body.substr(at, n) + "\r\n";
+  }
+  return header + "0\r\n\r\n";
+}

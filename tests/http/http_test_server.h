@@ -74,6 +74,13 @@ struct CraftedResource {
 };
 TestServer::Handler crafted_handler(const CraftedResource &resource);
 
+// A ShoutCast answer: "ICY 200 OK" (or the given status line) with station
+// fields, then the audio with a metadata block after every `metaint` bytes
+// (metaint 0: none) that carries the next of `titles` as StreamTitle and
+// StreamUrl; chunked in pieces of `chunk` bytes when chunk > 0.
+std::string icy_answer(const std::string &audio, size_t metaint, const std::vector<std::string> &titles,
+                       size_t chunk = 0, const std::string &status_line = "ICY 200 OK");
+
 // Bytes of a resource whose every byte tells its position (a 251-byte cycle,
 // so no power-of-two offset repeats a piece unnoticed).
 std::string patterned_body(size_t size);
