@@ -2,7 +2,8 @@
 // "\n--next--\n" into the bytes of successive connections (HEAD, GET, the
 // GET's retry, redirects); each connection is one end of a socket pair whose
 // other end holds those bytes and then shuts its sending side. The first
-// byte picks the stream's options. The checks abort on any broken promise:
+// byte picks the stream's options (buffer size, download mode, a range
+// asked for, a live stream read only as ShoutCast). The checks abort on any broken promise:
 // every stream ends with exactly one final code, no piece exceeds the buffer,
 // and a plain body with a known length is never reported complete when cut.
 #include <sys/socket.h>
@@ -110,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Outcome outcome;
   outcome.buffer_size = 1u + (options & 7u) * 700u;
   std::vector<char> buffer(outcome.buffer_size);
-  uint64_t features = (options & 8) ? STREAM_FEATURE_DOWNLOAD : 0;
+  uint64_t features = ((options & 8) ? STREAM_FEATURE_DOWNLOAD : 0) | ((options & 32) ? STREAM_FEATURE_LIVE : 0);
   const char *extra = (options & 16) ? "Range: bytes=100-\r\n" : nullptr;
   StreamInfo *info = upnp_client_createStreamInfo();
   check(info != nullptr);
