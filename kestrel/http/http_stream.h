@@ -73,6 +73,24 @@ enum {
 
 struct StreamInfo;
 
+/* DTCP-IP hooks of the application (none registered by default). The
+ * library only asks whether a content type is protected, opens a session for
+ * such a stream before its body is read and closes it when the stream ends;
+ * what a session does is the application's. */
+struct upnp_dtcp_callbacks {
+  /* 1 when the content type is DTCP-protected. */
+  int (*recognise)(const char *content_type);
+  /* Opens a session for the stream at url: a handle, none on failure. The
+   * content's own type may be written to real_type (at most real_type_size
+   * bytes with the terminating zero); an empty text leaves the type as it is. */
+  void *(*open_session)(const char *url, const char *content_type, char *real_type, unsigned int real_type_size);
+  void (*close_session)(void *session);
+};
+
+/* Registers the hooks (copied); none, or a table without recognise, removes
+ * them. */
+void upnp_renderer_set_dtcp_callbacks(const upnp_dtcp_callbacks *callbacks);
+
 /* ShoutCast (ICY) state of a stream: station texts from the answer header,
  * the metadata interval, and the last stream title and URL from the
  * metadata blocks. Texts are the library's memory, owned by the record. */
@@ -121,6 +139,8 @@ struct StreamInfo {
   int32_t duration;
   upnp_stream_callback callback;
   stream_icy *icy;       /* ShoutCast state, none for other streams */
+  void *protection_session; /* DTCP session while feature 16 is set */
+  const upnp_dtcp_callbacks *protection_hooks; /* the hooks that opened it */
   void *context; /* the consumer's own, untouched by the receiver */
   uint32_t resource_flags;
   uint32_t response_flags;

@@ -154,8 +154,12 @@ void parse_all(const char *header, learned *l) {
 
 // Applies all of it; the resource flags for the comparison come back.
 uint32_t apply_all_locked(StreamInfo *info, const learned &l, char *type) {
-  upnp_free_impl(info->content_type);
-  info->content_type = type;
+  if (info->features & STREAM_FEATURE_PROTECTED) {
+    upnp_free_impl(type);  // the protection session told the content's own type
+  } else {
+    upnp_free_impl(info->content_type);
+    info->content_type = type;
+  }
   info->features |= l.add_features;
   apply_length_locked(info, l);
   if (!l.has_flags) return info->resource_flags;

@@ -233,6 +233,10 @@ int upnp_renderer_get_file_stream_int(char *buffer, uint32_t size, const char *p
                                       int64_t start_offset, upnp_stream_callback callback, StreamInfo **out) {
   if (out) *out = nullptr;
   if (!buffer || size == 0 || !content_type || !out || !path || is_url(path)) return STREAM_MISSING_ARGUMENT;
+  if (stream_dtcp_recognises(content_type)) {
+    upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "Protected content cannot be streamed from the cache");
+    return STREAM_FAILED;
+  }
   return start_file_stream(buffer, size, path, -1, content_type, start_offset, 1, STREAM_FEATURE_CACHE_FILE,
                            callback, out);
 }

@@ -99,6 +99,7 @@ void upnp_renderer_decrease_streaminfo_use(StreamInfo *info) {
     }
   } while (!info->use_count.compare_exchange_weak(before, before - 1));
   if (before != 1) return;
+  stream_dtcp_close(info);
   if (info->file >= 0 && info->file_owned) close(info->file);
   upnp_free_impl(info->url);
   upnp_free_impl(info->extra_fields);
@@ -253,6 +254,9 @@ int stream_notify(StreamInfo *info, uint32_t generation, uint32_t code, uint32_t
   LeaveCriticalSection(&info->lock);
 
   int abort = callback ? callback(count, info) : 0;
+
+  // The session of a protected stream ends with the stream.
+  if (code >= STREAM_EVENT_STOPPED) stream_dtcp_close(info);
 
   EnterCriticalSection(&info->lock);
   info->in_callback = 0;

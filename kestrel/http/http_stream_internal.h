@@ -96,6 +96,15 @@ void upnp_renderer_receive_shoutcast_stream(StreamInfo *info, uint32_t generatio
 /* Frees an ICY state. */
 void stream_icy_free(stream_icy *icy);
 
+/* DTCP: 1 when hooks are registered and recognise the content type. */
+int stream_dtcp_recognises(const char *content_type);
+/* Opens a session for a stream whose content type the hooks recognise (the
+ * session's content type replaces the stream's): 1 opened or not needed, 0
+ * when the session could not be opened. */
+int stream_dtcp_open(StreamInfo *info, uint32_t generation);
+/* Closes the stream's session, if any (feature 16 is cleared). */
+void stream_dtcp_close(StreamInfo *info);
+
 /* Resolves location against base: a new text of the library's memory. */
 char *stream_resolve_location(const char *base, const char *location);
 

@@ -278,6 +278,10 @@ piece_result run(receiver *r, uint32_t first_state) {
       }
       head_ok = head > 0;
       if (head_ok && !stream_learn(info, r->generation, r->header, 1)) return PIECE_END;
+      if (head_ok && !stream_dtcp_open(info, r->generation)) {
+        stream_finish(info, r->generation, STREAM_EVENT_FAILURE);
+        return PIECE_END;
+      }
       EnterCriticalSection(&info->lock);
       live = (info->features & STREAM_FEATURE_LIVE) != 0;
       LeaveCriticalSection(&info->lock);
@@ -327,6 +331,10 @@ piece_result run(receiver *r, uint32_t first_state) {
   if (info->receiver == r->generation) info->received = 0;
   LeaveCriticalSection(&info->lock);
   if (!stream_learn(info, r->generation, r->header, head_ok ? 0 : 1)) return PIECE_END;
+  if (!head_ok && !stream_dtcp_open(info, r->generation)) {
+    stream_finish(info, r->generation, STREAM_EVENT_FAILURE);
+    return PIECE_END;
+  }
   EnterCriticalSection(&info->lock);
   if (info->receiver != r->generation) {
     // replaced: leaves the record alone

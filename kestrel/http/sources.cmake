@@ -26,7 +26,7 @@ target_sources(kestrel_core PRIVATE
 )
 # The media stream receiver: records and their lifecycle, requests, what a
 # response tells, the receiver thread, start, resume, seek and re-get, file
-# streams, and the ShoutCast connection and reader.
+# streams, the ShoutCast connection and reader, and the DTCP hooks.
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_info.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_request.cpp
@@ -36,4 +36,5 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_shoutcast.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_stream_shoutcast_read.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_protection.cpp
 )

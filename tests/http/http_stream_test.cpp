@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -441,6 +443,65 @@ TEST(HttpStream, RegetAfterEnd) {
   ASSERT_EQ(q.size(), 3u);
   EXPECT_EQ(q[2].find("Range:"), std::string::npos);
   upnp_renderer_free_streaminfo(info);
+}
+
+// A fake DTCP library: recognises one content type, opens sessions that
+// tell the content's own type, and counts what it was asked.
+std::atomic<int> g_opened{0}, g_closed{0};
+std::atomic<bool> g_open_fails{false};
+int fake_recognise(const char *type) { return std::strstr(type, "application/x-dtcp1") != nullptr; }
+void *fake_open(const char *, const char *, char *real_type, unsigned int size) {
+  if (g_open_fails) return nullptr;
+  ++g_opened;
+  std::snprintf(real_type, size, "audio/mpeg");
+  return &g_opened;
+}
+void fake_close(void *session) {
+  if (session == &g_opened) ++g_closed;
+}
+
+TEST(HttpStream, ProtectionSessions) {
+  upnp_dtcp_callbacks hooks{fake_recognise, fake_open, fake_close};
+  upnp_renderer_set_dtcp_callbacks(&hooks);
+  CraftedResource r = body_of(6000);
+  r.content_type = "application/x-dtcp1";
+  for (bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "session refused" : "session opened");
+    g_open_fails = fails;
+    g_opened = g_closed = 0;
+    TestServer server(crafted_handler(r));
+    StreamConsumer consumer;
+    std::atomic<int> protected_pieces{0};
+    consumer.hook = [&](uint32_t code, uint32_t, StreamInfo *info, int64_t) {
+      EnterCriticalSection(&info->lock);
+      bool ok = (info->features & STREAM_FEATURE_PROTECTED) && info->content_type &&
+                std::strcmp(info->content_type, "audio/mpeg") == 0;
+      LeaveCriticalSection(&info->lock);
+      if (code == STREAM_EVENT_DATA && ok) ++protected_pieces;
+      return false;
+    };
+    std::vector<char> buffer(1000);
+    StreamInfo *info = start_consumer_stream(consumer, server.url("/"), buffer, 0);
+    ASSERT_NE(info, nullptr);
+    ASSERT_TRUE(consumer.wait_end(10000));
+    upnp_renderer_free_streaminfo(info);
+    if (fails) {
+      EXPECT_EQ(consumer.events, "0 64");
+      EXPECT_EQ(g_opened.load(), 0);
+    } else {
+      EXPECT_EQ(consumer.events, "0 1 2 33");
+      EXPECT_EQ(protected_pieces.load(), 6);
+      EXPECT_EQ(g_opened.load(), 1);
+      EXPECT_EQ(g_closed.load(), 1);
+    }
+  }
+  // The cache does not stream protected content.
+  std::vector<char> buffer(64);
+  StreamInfo *info = nullptr;
+  EXPECT_EQ(upnp_renderer_get_file_stream_int(buffer.data(), 64, "/etc/hostname", "application/x-dtcp1", 0, nullptr,
+                                              &info),
+            STREAM_FAILED);
+  upnp_renderer_set_dtcp_callbacks(nullptr);
 }
 
 }  // namespace

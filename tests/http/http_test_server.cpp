@@ -123,7 +123,7 @@ void answer_get(TestServer &server, int fd, const CraftedResource &r, const std:
   }
   size_t from = 0;
   std::string status = "200 OK";
-  std::string fields = "Content-Type: audio/mpeg\r\n" + r.get_fields;
+  std::string fields = "Content-Type: " + r.content_type + "\r\n" + r.get_fields;
   size_t range = request.find("Range: bytes=");
   if (range != std::string::npos && r.ranges) {
     from = std::strtoull(request.c_str() + range + 13, nullptr, 10);
@@ -165,7 +165,8 @@ TestServer::Handler crafted_handler(const CraftedResource &resource) {
       answer_get(server, fd, resource, request);
       return;
     }
-    std::string fields = "Content-Type: audio/mpeg\r\nContent-Length: " + std::to_string(resource.body.size()) +
+    std::string fields = "Content-Type: " + resource.content_type + "\r\nContent-Length: " +
+                         std::to_string(resource.body.size()) +
                          "\r\n" + resource.head_fields;
     if (resource.accept_ranges) fields += "Accept-Ranges: bytes\r\n";
     const char *reason = resource.head_status == 200 ? " OK" : " Refused";

@@ -55,6 +55,7 @@ std::string http_response(const std::string &status, const std::string &body,
 // server reads each further request of a kept connection itself.
 struct CraftedResource {
   std::string body;              // the resource's bytes
+  std::string content_type = "audio/mpeg";
   int head_status = 200;         // e.g. 405 or 406 refuse the HEAD
   bool keep_alive = false;       // keep the connection after HEAD for the GET
   bool ranges = true;            // answer "Range: bytes=N-" with 206 (false: ignore it, 200 from byte 0)
