@@ -85,21 +85,16 @@ int upnp_renderer_resume_http_stream(StreamInfo *info) {
   uint64_t features = info->features;
   bool running = info->receiver != 0 && info->socket >= 0;
   int64_t position = info->position;
-  if (state < STREAM_EVENT_FAILURE && state != STREAM_EVENT_PAUSED && running && info->pause_request &&
-      !(features & STREAM_FEATURE_BYTE_SEEK)) {
-    // Not paused yet: the request is simply withdrawn.
+  bool by_request = state < STREAM_EVENT_STOPPED && !(state == STREAM_EVENT_PAUSED && (features & STREAM_FEATURE_BYTE_SEEK));
+  if (by_request && running && (state == STREAM_EVENT_PAUSED || info->pause_request)) {
+    // Stalled, or not paused yet: the receiver simply carries on.
     info->pause_request = 0;
-    LeaveCriticalSection(&info->lock);
-    return STREAM_OK;
-  }
-  if (state == STREAM_EVENT_PAUSED && !(features & STREAM_FEATURE_BYTE_SEEK) && running) {
-    info->pause_request = 0;
-    info->state = STREAM_EVENT_DATA;
+    if (state == STREAM_EVENT_PAUSED) info->state = STREAM_EVENT_DATA;
     LeaveCriticalSection(&info->lock);
     return STREAM_OK;
   }
   LeaveCriticalSection(&info->lock);
-  if (state >= STREAM_EVENT_FAILURE || state != STREAM_EVENT_PAUSED || !(features & STREAM_FEATURE_BYTE_SEEK)) {
+  if (state != STREAM_EVENT_PAUSED || !(features & STREAM_FEATURE_BYTE_SEEK)) {
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__,
                   "upnp_renderer_resume_http_stream Resume rejected due to non-busy state: %u", state);
     return STREAM_NOT_ALLOWED;
