@@ -219,10 +219,12 @@ TEST(HttpStream, NoCallbackAfterFree) {
     SCOPED_TRACE(round);
     StreamConsumer consumer;
     std::atomic<bool> freed{false};
-    std::atomic<int> late{0};
-    consumer.piece_delay_us = 100 * (round % 3);
-    consumer.hook = [&](uint32_t, uint32_t, StreamInfo *, int64_t) {
+    std::atomic<int> late{0}, inside{0};
+    consumer.hook = [&, round](uint32_t, uint32_t, StreamInfo *, int64_t) {
+      ++inside;
       if (freed) ++late;
+      std::this_thread::sleep_for(std::chrono::microseconds(300 * (round % 3)));
+      --inside;
       return false;
     };
     std::vector<char> buffer(4096);
@@ -231,6 +233,7 @@ TEST(HttpStream, NoCallbackAfterFree) {
     if (round % 4 != 0) consumer.wait_pieces(round * 3, 5000);
     upnp_renderer_free_streaminfo(info);
     freed = true;
+    EXPECT_EQ(inside.load(), 0);  // no callback still running either
     buffer.assign(buffer.size(), 'X');  // the buffer is the caller's again
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(late.load(), 0);
