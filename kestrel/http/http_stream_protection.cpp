@@ -90,9 +90,11 @@ void stream_dtcp_close(StreamInfo *info) {
   EnterCriticalSection(&info->lock);
   void *session = info->protection_session;
   const upnp_dtcp_callbacks *hooks = info->protection_hooks;
-  info->protection_session = nullptr;
-  info->protection_hooks = nullptr;
-  info->features &= ~STREAM_FEATURE_PROTECTED;
+  if (session) {
+    info->protection_session = nullptr;
+    info->protection_hooks = nullptr;
+    info->features &= ~STREAM_FEATURE_PROTECTED;
+  }
   LeaveCriticalSection(&info->lock);
   if (!session) return;
   if (hooks && hooks->close_session) hooks->close_session(session);

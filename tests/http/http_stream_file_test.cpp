@@ -184,7 +184,7 @@ TEST(HttpStreamFile, CacheStreamIsMarked) {
                                               &info),
             STREAM_OK);
   ASSERT_TRUE(consumer.wait_end(10000));
-  EXPECT_TRUE(info->features & STREAM_FEATURE_CACHE_FILE);
+  EXPECT_TRUE(stream_features(info) & STREAM_FEATURE_CACHE_FILE);
   {
     std::lock_guard<std::mutex> hold(consumer.mutex);
     EXPECT_TRUE(consumer.data == body.substr(1000));

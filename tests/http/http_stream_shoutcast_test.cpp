@@ -100,7 +100,7 @@ TEST(HttpStreamShoutcast, CraftedIcyServers) {
       EXPECT_STREQ(info->icy->name, "Test Radio");
       EXPECT_EQ(info->icy->bitrate, 128);
       EXPECT_EQ(info->icy->metaint, 400);
-      EXPECT_TRUE(info->features & STREAM_FEATURE_LIVE);
+      EXPECT_TRUE(stream_features(info) & STREAM_FEATURE_LIVE);
       EXPECT_EQ(upnp_renderer_seek_stream(info, 0, 100), STREAM_NOT_ALLOWED);
     }
     upnp_renderer_free_streaminfo(info);
@@ -122,7 +122,7 @@ TEST(HttpStreamShoutcast, DownloadModeTakesOnlyIcy) {
   EXPECT_EQ(consumer.events, "0 1 2 33");
   EXPECT_TRUE(consumer.data == r.body);
   EXPECT_EQ(info->icy, nullptr);
-  EXPECT_FALSE(info->features & STREAM_FEATURE_LIVE);
+  EXPECT_FALSE(stream_features(info) & STREAM_FEATURE_LIVE);
   upnp_renderer_free_streaminfo(info);
 }
 

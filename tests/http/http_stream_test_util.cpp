@@ -21,6 +21,13 @@ uint32_t stream_state(StreamInfo *info) {
   return state;
 }
 
+uint64_t stream_features(StreamInfo *info) {
+  EnterCriticalSection(&info->lock);
+  uint64_t features = info->features;
+  LeaveCriticalSection(&info->lock);
+  return features;
+}
+
 int stream_consumer_callback(uint32_t count, StreamInfo *info) {
   auto *c = static_cast<StreamConsumer *>(info->context);
   EnterCriticalSection(&info->lock);

@@ -42,7 +42,8 @@ int stream_consumer_callback(uint32_t count, StreamInfo *info);
 StreamInfo *start_consumer_stream(StreamConsumer &consumer, const std::string &url, std::vector<char> &buffer,
                                   uint64_t features, const char *extra = nullptr, const char *caller = nullptr);
 
-// State of a record, read under its lock.
+// State and features of a record, read under its lock.
 uint32_t stream_state(StreamInfo *info);
+uint64_t stream_features(StreamInfo *info);
 
 #endif
