@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -25,9 +26,12 @@
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) std::abort();
+void check_at(bool ok, int line) {
+  if (ok) return;
+  std::fprintf(stderr, "fuzz_stream_receiver: check at line %d failed\n", line);
+  std::abort();
 }
+#define check(ok) check_at((ok), __LINE__)
 
 constexpr size_t kMaxConnections = 8;
 

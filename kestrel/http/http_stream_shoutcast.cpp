@@ -121,6 +121,9 @@ bool create_icy(StreamInfo *info, uint32_t generation, const char *header, const
     upnp_free_impl(info->content_type);
     info->content_type = type;
     info->features |= STREAM_FEATURE_LIVE;
+    // The length of this answer, not of an earlier one (a HEAD's); with
+    // metadata blocks it counts more than the audio, so it is left unknown.
+    info->total_length = icy->metaint > 0 ? 0 : icy->content_length;
   }
   LeaveCriticalSection(&info->lock);
   if (!current) {
