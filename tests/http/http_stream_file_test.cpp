@@ -134,7 +134,7 @@ TEST(HttpStreamFile, PauseResumeAndSeeks) {
   uint64_t next = 777;
   for (int i = 0; i < 20; ++i) {
     next = (next * 1103515245 + 12345) % (body.size() - 200000);
-    for (int w = 0; w < 500 && stream_state(info) == STREAM_EVENT_SEEK; ++w)
+    for (int w = 0; w < 5000 && stream_state(info) == STREAM_EVENT_SEEK; ++w)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     {
       std::lock_guard<std::mutex> hold(m);
