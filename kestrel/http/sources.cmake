@@ -24,3 +24,17 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/http_server_reply.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http_server_clientdb.cpp
 )
+# The media stream receiver: records and their lifecycle, requests, what a
+# response tells, the receiver thread, start, resume, seek and re-get, file
+# streams, the ShoutCast connection and reader, and the DTCP hooks.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_info.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_request.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_features.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_receive.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_control.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_shoutcast.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_shoutcast_read.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/http_stream_protection.cpp
+)
