@@ -4,7 +4,7 @@
 // server and the link set. Our time runs from the start of the stream to its
 // end event (HEAD and GET included); curl's is its own time_total (without
 // its process start). Prints MB/s and the ratio ours / curl (target: at most
-// 1.2). Best of three rounds each. The consumer does nothing with the bytes
+// 1.2). Best of five rounds each. The consumer does nothing with the bytes
 // but count them. Run in a lab with the big file:
 //   LAB_BIG_MB=200 tests/lab/lab.sh run bench_http_stream
 #include <algorithm>
@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 // curl's own time for the whole body, -1 when it failed or fetched another
 // size.

@@ -10,7 +10,7 @@
 //     -b  the consumer's buffer (default 65536 bytes)
 //     -k  consume at most KIB_S KiB/s (so that actions fall inside a short stream)
 //     -a  at MS milliseconds after the start: pause, resume, stop, seek=BYTE or
-//         tseek=MS (a time seek, where the server offers one); repeatable
+//         tseek=MS (a time seek: sent only where the server offers one); repeatable
 //     -t  give up after SECONDS (default 60)
 //     -q  print only the summary
 //     -l  write the library's log (level info) to LOGFILE
@@ -98,8 +98,10 @@ bool parse(int argc, char **argv, Options *o) {
 }
 
 void print_record(const StreamRecord &r) {
-  if (r.code == STREAM_EVENT_DATA) {
-    std::printf("%9.1f ms  DATA     %" PRIu64 " bytes in %u pieces from byte %" PRId64 "%s md5 %s\n", r.ms, r.bytes,
+  if (r.code == STREAM_EVENT_DATA && r.open) {
+    std::printf("%9.1f ms  DATA     from byte %" PRId64 "\n", r.ms, r.position);
+  } else if (r.code == STREAM_EVENT_DATA) {
+    std::printf("%9.1f ms  (data)   %" PRIu64 " bytes in %u pieces from byte %" PRId64 "%s, md5 %s\n", r.ms, r.bytes,
                 r.pieces, r.position, r.breaks ? " (with gaps)" : "", r.md5.c_str());
   } else if (r.code == STREAM_EVENT_HEADER || r.code == STREAM_EVENT_SEEK) {
     std::printf("%9.1f ms  %-8s header of %" PRIu64 " bytes, position %" PRId64 "\n", r.ms, stream_event_name(r.code),
@@ -124,8 +126,14 @@ std::string feature_names(uint64_t f) {
   return out.empty() ? "-" : out;
 }
 
+// The action's result; -1 when it was not sent.
 int act(StreamSession &s, const Action &a) {
   if (a.what == "pause") return s.pause();
+  if (a.what == "tseek" && !(s.features() & STREAM_FEATURE_TIME_SEEK)) {
+    std::printf("%9.1f ms  -> tseek %" PRId64 " ms: not sent, the server offers no time seek for this resource\n",
+                s.seconds() * 1000.0, a.value);
+    return -1;
+  }
   if (a.what == "resume") return s.resume();
   if (a.what == "seek") return s.seek_bytes(a.value);
   if (a.what == "tseek") return s.seek_time(a.value);
@@ -149,7 +157,7 @@ int run_stream(const Options &o) {
     double wait = a.ms - s.seconds() * 1000.0;
     if (wait > 0 && s.wait_end(static_cast<int>(wait))) break;
     int result = act(s, a);
-    if (!o.quiet) {
+    if (!o.quiet && result >= 0) {
       std::printf("%9.1f ms  -> %s", s.seconds() * 1000.0, a.what.c_str());
       if (a.what == "seek" || a.what == "tseek") std::printf(" %" PRId64 "%s", a.value, a.what == "tseek" ? " ms" : "");
       std::printf(": %d\n", result);

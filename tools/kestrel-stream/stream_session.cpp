@@ -84,11 +84,13 @@ void StreamSession::close_run_locked() {
 }
 
 int StreamSession::on_event(uint32_t code, uint32_t count, int64_t position) {
+  bool wake = true;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     if (code == STREAM_EVENT_DATA) {
       const char *data = buffer_.data();
-      if (run_.pieces == 0) {
+      const bool first = run_.pieces == 0;
+      if (first) {
         run_.code = STREAM_EVENT_DATA;
         run_.position = position;
         run_md5_.reset();
@@ -109,6 +111,12 @@ int StreamSession::on_event(uint32_t code, uint32_t count, int64_t position) {
             std::memcmp(ref.data() + position, data, count) != 0)
           mismatches_ += count;
       }
+      wake = bytes_ >= wake_at_;
+      if (first && options_.on_record) {
+        StreamRecord opened = run_;
+        opened.open = true;
+        options_.on_record(opened);
+      }
     } else {
       close_run_locked();
       StreamRecord r;
@@ -124,7 +132,7 @@ int StreamSession::on_event(uint32_t code, uint32_t count, int64_t position) {
       }
     }
   }
-  changed_.notify_all();
+  if (wake) changed_.notify_all();
   if (code == STREAM_EVENT_DATA && options_.pace_kib_s > 0)
     std::this_thread::sleep_for(std::chrono::microseconds(uint64_t(count) * 1000000 / (uint64_t(options_.pace_kib_s) * 1024)));
   return 0;
@@ -137,7 +145,9 @@ bool StreamSession::wait_end(int ms) {
 
 bool StreamSession::wait_bytes(uint64_t n, int ms) {
   std::unique_lock<std::mutex> hold(mutex_);
+  wake_at_ = n;
   changed_.wait_for(hold, std::chrono::milliseconds(ms), [this, n] { return bytes_ >= n || final_ != 0; });
+  wake_at_ = UINT64_MAX;
   return bytes_ >= n;
 }
 

@@ -25,6 +25,7 @@ struct StreamRecord {
   int64_t position = 0;   // the stream position of the run's first byte (other events: the position then)
   int64_t breaks = 0;     // pieces of the run that did not start where the one before ended
   std::string md5;        // of the run's bytes
+  bool open = false;      // reported at the run's first piece (reported again, closed, at its end)
 };
 
 struct StreamSessionOptions {
@@ -32,7 +33,8 @@ struct StreamSessionOptions {
   bool md5 = true;             // digest what is delivered (off for throughput runs)
   uint32_t pace_kib_s = 0;     // consume no faster than this (KiB/s), 0 as fast as delivered
   const std::string *reference = nullptr;  // each piece is compared with these bytes at its position
-  // Called on the receiver's thread for each record as it completes.
+  // Called on the receiver's thread for each record as it completes, and for
+  // a data run also at its first piece (open set).
   std::function<void(const StreamRecord &)> on_record;
 };
 
@@ -90,6 +92,9 @@ class StreamSession {
   StreamMd5 run_md5_, all_md5_;
   std::string all_md5_hex_;
   uint64_t bytes_ = 0, mismatches_ = 0;
+  // A data piece wakes the waiters only once this many bytes came (a wake-up
+  // per piece would cost more than the piece).
+  uint64_t wake_at_ = UINT64_MAX;
   uint32_t final_ = 0;
   double ended_ms_ = -1;
 };
