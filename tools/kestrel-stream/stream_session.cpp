@@ -62,7 +62,9 @@ int StreamSession::resume() { return info_ ? upnp_renderer_resume_stream(info_) 
 int StreamSession::seek_bytes(int64_t position) {
   return info_ ? upnp_renderer_seek_stream(info_, 0, position) : STREAM_MISSING_ARGUMENT;
 }
-int StreamSession::seek_time(int64_t ms) { return info_ ? upnp_renderer_seek_stream(info_, 1, ms) : STREAM_MISSING_ARGUMENT; }
+int StreamSession::seek_time(int64_t ms) {
+  return info_ ? upnp_renderer_seek_stream(info_, 1, ms) : STREAM_MISSING_ARGUMENT;
+}
 void StreamSession::stop() {
   if (info_) upnp_renderer_stop_stream(info_);
 }
@@ -134,7 +136,8 @@ int StreamSession::on_event(uint32_t code, uint32_t count, int64_t position) {
   }
   if (wake) changed_.notify_all();
   if (code == STREAM_EVENT_DATA && options_.pace_kib_s > 0)
-    std::this_thread::sleep_for(std::chrono::microseconds(uint64_t(count) * 1000000 / (uint64_t(options_.pace_kib_s) * 1024)));
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(uint64_t(count) * 1000000 / (uint64_t(options_.pace_kib_s) * 1024)));
   return 0;
 }
 
