@@ -7,7 +7,7 @@
 //
 //   kestrel-stream [-m MODE] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... [-t SECONDS] [-q] [-l LOGFILE] URL
 //     -m  what to do with the URL; "stream" (the default) is the only mode so far
-//     -b  the consumer's buffer (default 65536 bytes)
+//     -b  the consumer's buffer (default 65536 bytes, at most 64 MiB)
 //     -k  consume at most KIB_S KiB/s (so that actions fall inside a short stream)
 //     -a  at MS milliseconds after the start: pause, resume, stop, seek=BYTE or
 //         tseek=MS (a time seek: sent only where the server offers one); repeatable
@@ -76,7 +76,11 @@ bool parse(int argc, char **argv, Options *o) {
     Action a;
     switch (c) {
       case 'm': o->mode = optarg; break;
-      case 'b': o->buffer = static_cast<uint32_t>(std::strtoul(optarg, nullptr, 10)); break;
+      case 'b': {
+        unsigned long long n = std::strtoull(optarg, nullptr, 10);
+        o->buffer = n > (64u << 20) ? 0 : static_cast<uint32_t>(n);  // 0: refused below
+        break;
+      }
       case 'k': o->pace = static_cast<uint32_t>(std::strtoul(optarg, nullptr, 10)); break;
       case 't': o->seconds = std::atoi(optarg); break;
       case 'q': o->quiet = true; break;
