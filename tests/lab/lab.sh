@@ -30,6 +30,8 @@
 #                            the peers'
 #   LAB_AUDIO_COUNT          tagged tracks outside the bulk container
 #   LAB_BULK_PATH, LAB_BULK_COUNT  title path of the bulk container from the root, its size
+#   LAB_BIG_URL, LAB_BIG_FILE, LAB_BIG_SIZE  with LAB_BIG_MB: the media server's URL of the big
+#                            file, the file itself and its size in bytes (unset otherwise)
 #   LAB_TOPOLOGY, LAB_DIR, LAB_NS_PID (a process in the library's namespace: nsenter -t PID -n)
 #
 # Environment:
@@ -41,6 +43,9 @@
 #                        "single": everything in one namespace on lab0 (default split)
 #   LAB_RENDERERS=N      number of gmediarender instances (default 2)
 #   LAB_BULK=N           tracks in the bulk container (default 2000)
+#   LAB_BIG_MB=N         add one generated WAV file of N MiB (random samples) for the media server
+#                        to serve, for throughput measurements (default 0: none); it lives with the
+#                        rest of the media and is removed with the lab
 #   LAB_TIMEOUT=S        readiness wait for the peers' M-SEARCH answers (default 20)
 #   LAB_INDEX_TIMEOUT=S  wait for the media server's index to be complete (default 60)
 #   LAB_LIFETIME=S       a lab left up by 'up' ends itself after S seconds (default 7200)
@@ -57,6 +62,7 @@ LAB_DIR=${LAB_DIR:-/tmp/lumet-lab}
 TOPOLOGY=${LAB_TOPOLOGY:-split}
 NREND=${LAB_RENDERERS:-2}
 NBULK=${LAB_BULK:-2000}
+BIG_MB=${LAB_BIG_MB:-0}
 TMO=${LAB_TIMEOUT:-20}
 ITMO=${LAB_INDEX_TIMEOUT:-60}
 LIFETIME=${LAB_LIFETIME:-7200}
@@ -77,10 +83,11 @@ die() { echo "lab.sh: $*" >&2; exit 2; }
 need_root() { [ "$(id -u)" = 0 ] || die "must run as root (it creates network namespaces)"; }
 
 case "$TOPOLOGY" in split|single) ;; *) die "LAB_TOPOLOGY must be split or single" ;; esac
-for v in NREND NBULK TMO ITMO LIFETIME; do
+for v in NREND NBULK BIG_MB TMO ITMO LIFETIME; do
   [[ ${!v} =~ ^[0-9]+$ ]] || die "$v must be a number"
 done
 [ "$NREND" -ge 1 ] && [ "$NREND" -le 200 ] || die "LAB_RENDERERS must be 1..200"
+[ "$BIG_MB" -le 2000 ] || die "LAB_BIG_MB must be 0..2000"
 
 # ------------------------------------------------------------------ process bookkeeping
 # Every process the lab starts runs in its own process group (setsid) and is written to
@@ -212,6 +219,13 @@ gen_media() {
   done
   python3 "$LABTOOL" bulk "$D/bulk.raw.mp3" "$D/bulk" "$NBULK"
   rm -f "$D/bulk.raw.mp3"
+  if [ "$BIG_MB" -gt 0 ]; then
+    # a WAV header (44.1 kHz, 16-bit stereo) over random samples: cheap to make, indexed by the
+    # server, and every block distinct
+    mkdir -p "$D/big"
+    python3 "$LABTOOL" wavheader $((BIG_MB * 1048576)) > "$D/big/big.wav"
+    head -c $((BIG_MB * 1048576)) /dev/urandom >> "$D/big/big.wav"
+  fi
 }
 NAUDIO=6   # tagged tracks outside the bulk container
 
@@ -310,6 +324,7 @@ media_dir=A,$media/music
 media_dir=A,$media/bulk
 media_dir=P,$media/pictures
 media_dir=V,$media/video
+$([ "$BIG_MB" -gt 0 ] && echo "media_dir=A,$media/big")
 db_dir=$data/minidlna/db
 log_dir=$data/minidlna
 network_interface=$PEER_IF
@@ -333,7 +348,12 @@ EOF
   [ ${#descs[@]} = $((NREND + 1)) ] || exit 1
   server_desc=${descs[0]}
   rdescs=("${descs[@]:1}")
-  wait_indexed $cp_ns $cp_addr "$server_desc" "Music/All Music" $((NAUDIO + NBULK))
+  wait_indexed $cp_ns $cp_addr "$server_desc" "Music/All Music" $((NAUDIO + NBULK + (BIG_MB > 0 ? 1 : 0)))
+  local big_url=""
+  if [ "$BIG_MB" -gt 0 ]; then
+    big_url=$(in_ns $cp_ns python3 "$LABTOOL" resurl "$server_desc" "Browse Folders/big" big) ||
+      { log "media server: no URL for the big file"; exit 1; }
+  fi
   wait_http $cp_ns "http://$PEER_ADDR:$HTTP_PORT/media/music/tone-3s.wav"
 
   # the variables for commands run in the lab
@@ -357,6 +377,11 @@ EOF
     v LAB_AUDIO_COUNT "$NAUDIO"
     v LAB_BULK_COUNT "$NBULK"
     v LAB_BULK_PATH "Browse Folders/bulk"
+    if [ -n "$big_url" ]; then
+      v LAB_BIG_URL "$big_url"
+      v LAB_BIG_FILE "$media/big/big.wav"
+      v LAB_BIG_SIZE "$(stat -c %s "$media/big/big.wav")"
+    fi
     v LAB_RENDERERS "$NREND"
     v LAB_RENDERER_DESCS "${rdescs[*]}"
     v LAB_RENDERER_DESC "${rdescs[0]}"

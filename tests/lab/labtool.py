@@ -11,6 +11,8 @@ Command line (used by lab.sh):
   labtool.py count DESC TITLE/PATH          number of children of the container at that title path
   labtool.py waitcount DESC PATH N TIMEOUT  wait until that container has N children; print the count
   labtool.py bulk SRC.mp3 DIR N             write N tagged copies of SRC.mp3 into DIR
+  labtool.py resurl DESC PATH TITLE         print the first res URL of the item TITLE at PATH
+  labtool.py wavheader N                    write a WAV header for N bytes of 16-bit stereo samples
 """
 import html
 import os
@@ -265,6 +267,22 @@ def main(argv):
                 print(n)
                 return 0 if n >= int(argv[4]) else 1
             time.sleep(0.5)
+    if cmd == "resurl" and len(argv) == 5:
+        # the first res URL of the item titled argv[4] in the container at path argv[3]
+        cds = Device(argv[2]).service("ContentDirectory")
+        entries, _ = browse_all(cds, find_container(cds, argv[3]))
+        for kind, _, inner in entries:
+            if kind == "item" and didl_field(inner, "dc:title") == argv[4]:
+                print(didl_field(inner, "res"))
+                return 0
+        return 1
+    if cmd == "wavheader" and len(argv) == 3:
+        # the 44-byte header of a 44.1 kHz 16-bit stereo WAV file with argv[2] bytes of samples
+        n = int(argv[2])
+        sys.stdout.buffer.write(b"RIFF" + struct.pack("<I", 36 + n) + b"WAVEfmt " +
+                                struct.pack("<IHHIIHH", 16, 1, 2, 44100, 176400, 4, 16) +
+                                b"data" + struct.pack("<I", n))
+        return 0
     if cmd == "bulk" and len(argv) == 5:
         write_bulk(argv[2], argv[3], int(argv[4]))
         return 0
