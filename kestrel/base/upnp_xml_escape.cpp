@@ -203,12 +203,19 @@ extern "C" char *upnp_xml_unescape(char *text) {
   char *w = r;
   while (*r != '\0') {
     if (*r != '&') {
-      *w++ = *r++;
+      // Move the whole run up to the next '&' at once: escaped documents
+      // (a Browse result) are long and dense with references.
+      const char *amp = strchr(r, '&');
+      const size_t n = amp != nullptr ? static_cast<size_t>(amp - r) : strlen(r);
+      memmove(w, r, n);
+      w += n;
+      r += n;
       continue;
     }
     bool done = false;
     for (const Entity &e : kEntities) {
-      if (strncmp(r, e.text, e.len) == 0) {
+      // The name's first letter decides before any comparison of the rest.
+      if (e.text[1] == r[1] && strncmp(r, e.text, e.len) == 0) {
         *w++ = e.c;
         r += e.len;
         done = true;
