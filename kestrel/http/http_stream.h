@@ -181,6 +181,11 @@ int upnp_renderer_get_file_stream(char *buffer, uint32_t size, const char *path,
 /* The progressive download cache's file stream (no URLs). */
 int upnp_renderer_get_file_stream_int(char *buffer, uint32_t size, const char *path, const char *content_type,
                                       int64_t start_offset, upnp_stream_callback callback, StreamInfo **out);
+/* The progressive download cache's wait for the bytes [from, to) of the
+ * file it is writing, before its file stream reads them: 1 ready, 0 not yet
+ * (asked again; about 100 ms each), -1 never. None: no waiting. */
+typedef int (*upnp_stream_cache_wait)(int64_t from, int64_t to);
+void upnp_renderer_set_cache_wait(upnp_stream_cache_wait wait);
 int upnp_renderer_resume_file_stream(StreamInfo *info);
 int upnp_renderer_seek_file_stream(StreamInfo *info, int mode, int64_t position);
 int upnp_renderer_reget_file_stream(StreamInfo *info);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -18,6 +19,11 @@
 #include "http/http_stream_internal.h"
 
 namespace {
+
+std::atomic<upnp_stream_cache_wait> g_cache_wait{nullptr};
+// How often a cache file stream asks for one piece before it gives up (the
+// cache answers within about 100 ms each time): about 30 s.
+constexpr int kCacheWaitCalls = 300;
 
 bool is_url(const char *path) { return std::strstr(path, "://") != nullptr; }
 
@@ -40,6 +46,7 @@ bool receive_file_stream(StreamInfo *info, uint32_t generation, int fd) {
     bool current = info->receiver == generation && info->state < STREAM_EVENT_STOPPED;
     bool pause = info->pause_request || info->state == STREAM_EVENT_PAUSED;
     int64_t total = info->total_length, position = info->position;
+    const bool cache = (info->features & STREAM_FEATURE_CACHE_FILE) != 0;
     LeaveCriticalSection(&info->lock);
     if (!current) return false;
     if (pause) {
@@ -57,6 +64,20 @@ bool receive_file_stream(StreamInfo *info, uint32_t generation, int fd) {
     }
     uint64_t want = info->buffer_size;
     if (total > 0 && want > static_cast<uint64_t>(total - position)) want = static_cast<uint64_t>(total - position);
+    // The cache's file is read only where the download has written it.
+    upnp_stream_cache_wait wait = cache ? g_cache_wait.load() : nullptr;
+    if (wait) {
+      int ready = 0;
+      for (int call = 0; call < kCacheWaitCalls && ready == 0; call++) {
+        if (!stream_is_current(info, generation)) return false;
+        ready = wait(position, position + static_cast<int64_t>(want));
+      }
+      if (ready != 1) {
+        upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "receive_file_stream Cached data did not arrive");
+        stream_finish(info, generation, STREAM_EVENT_FAILURE);
+        return false;
+      }
+    }
     ssize_t n = read_into_buffer(info, generation, fd, static_cast<size_t>(want));
     if (n == -2) return false;
     if (n <= 0) {
@@ -240,6 +261,8 @@ int upnp_renderer_get_file_stream_int(char *buffer, uint32_t size, const char *p
   return start_file_stream(buffer, size, path, -1, content_type, start_offset, 1, STREAM_FEATURE_CACHE_FILE,
                            callback, out);
 }
+
+void upnp_renderer_set_cache_wait(upnp_stream_cache_wait wait) { g_cache_wait.store(wait); }
 
 int upnp_renderer_resume_file_stream(StreamInfo *info) {
   if (!info) return STREAM_MISSING_ARGUMENT;
