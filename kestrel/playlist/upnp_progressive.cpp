@@ -33,6 +33,8 @@ void set_reader(StreamInfo *reader) {
 // Takes the download's URL and paths: 0 done, else the refusal.
 int take_download(const char *url, const char *path) {
   download_status &g = g_DownloadStatus;
+  // The writer reads the paths under write_lock alone.
+  EnterCriticalSection(&g.write_lock);
   EnterCriticalSection(&g.lock);
   int result = 0;
   if (same_text(g.url, url) && same_text(g.path, path)) {
@@ -69,6 +71,7 @@ int take_download(const char *url, const char *path) {
     }
   }
   LeaveCriticalSection(&g.lock);
+  LeaveCriticalSection(&g.write_lock);
   return result;
 }
 

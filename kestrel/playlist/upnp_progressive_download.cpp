@@ -175,8 +175,8 @@ void download_free_stream(StreamInfo *stream, char *buffer) {
 int DownloadStartInternal(int64_t offset, uint32_t state) {
   download_status &g = g_DownloadStatus;
   if (DownloadGetState() == DOWNLOAD_STATE_COMPLETE) return STREAM_OK;
-  download_preload_map();
   EnterCriticalSection(&g.write_lock);
+  download_preload_map();
   EnterCriticalSection(&g.lock);
   // Requests start on a block boundary; blocks already written are skipped.
   int64_t start = offset > 0 ? offset - offset % DOWNLOAD_BLOCK_SIZE : 0;

@@ -81,6 +81,7 @@ void download_preload_map(void) {
   bool known = g.total > 0 && static_cast<int64_t>(g.marks.size()) == download_block_count(g.total);
   LeaveCriticalSection(&g.lock);
   if (known || !g.path || !g.map_path) return;
+  // Paths change only under write_lock, which the caller holds.
   int data_fd = open(g.path, O_RDONLY | O_CLOEXEC);
   int map_fd = open(g.map_path, O_RDONLY | O_CLOEXEC);
   int64_t length = data_fd >= 0 ? file_size(data_fd) : -1;
