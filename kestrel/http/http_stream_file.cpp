@@ -107,6 +107,18 @@ void *receive_file_thread(void *argument) {
   uint32_t first_state = info->state;
   int fd = info->file;
   LeaveCriticalSection(&info->lock);
+  // Protected content is decrypted from a block boundary on.
+  const uint32_t block = cancelled ? 1 : stream_wmdrm_block(info);
+  if (block > 1) {
+    EnterCriticalSection(&info->lock);
+    int64_t from = info->position - info->position % block;
+    if (info->receiver == generation && from != info->position && info->file >= 0 &&
+        lseek(info->file, static_cast<off_t>(from), SEEK_SET) >= 0) {
+      info->position = from;
+      info->byte_offset = from;
+    }
+    LeaveCriticalSection(&info->lock);
+  }
   if (cancelled) {
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "receive_file_thread Receiver thread aborted during startup");
   } else {
@@ -201,6 +213,7 @@ int start_file_stream(char *buffer, uint32_t size, const char *path, int descrip
   info->file_stream = 1;
   info->total_length = total;
   info->position = start_offset > 0 ? start_offset : 0;
+  if (path) stream_wmdrm_prepare(info);
   *out = info;
   if (!stream_start_receiver(info, STREAM_EVENT_STARTED, receive_file_thread)) {
     *out = nullptr;
@@ -246,6 +259,17 @@ int upnp_renderer_get_file_stream(char *buffer, uint32_t size, const char *path,
                                   upnp_stream_callback callback, StreamInfo **out) {
   if (out) *out = nullptr;
   if (!buffer || size == 0 || !content_type || !out || (!path && descriptor < 0)) return STREAM_MISSING_ARGUMENT;
+  if (path && stream_wmdrm_can_bind()) {
+    if (!upnp_renderer_wmdrm_bind(path)) return STREAM_FAILED;
+    // With download support a URL is streamed by the HTTP receiver.
+    if (std::strncmp(path, "http://", 7) == 0) {
+      char *range = start_offset > 0 ? upnp_renderer_create_byte_range(start_offset) : nullptr;
+      if (start_offset > 0 && !range) return STREAM_FAILED;
+      int result = upnp_renderer_get_http_stream(buffer, size, path, range, nullptr, callback, out);
+      upnp_free_impl(range);
+      return result;
+    }
+  }
   return start_file_stream(buffer, size, path, path ? -1 : descriptor, content_type, start_offset, close_at_end, 0,
                            callback, out);
 }
@@ -257,6 +281,18 @@ int upnp_renderer_get_file_stream_int(char *buffer, uint32_t size, const char *p
   if (stream_dtcp_recognises(content_type)) {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "Protected content cannot be streamed from the cache");
     return STREAM_FAILED;
+  }
+  // Protected content: its media header and the start must be on disk.
+  upnp_stream_cache_wait wait = g_cache_wait.load();
+  if (wait && stream_wmdrm_can_bind()) {
+    const int64_t header_end = 16385;  // the first block and the byte after it
+    int ready = 0;
+    for (int call = 0; call < kCacheWaitCalls && ready == 0; call++) ready = wait(0, header_end);
+    if (ready == 1) {
+      ready = 0;
+      for (int call = 0; call < kCacheWaitCalls && ready == 0; call++) ready = wait(start_offset, start_offset + 1);
+    }
+    if (ready != 1) return STREAM_FAILED;
   }
   return start_file_stream(buffer, size, path, -1, content_type, start_offset, 1, STREAM_FEATURE_CACHE_FILE,
                            callback, out);

@@ -175,6 +175,17 @@ void download_free_stream(StreamInfo *stream, char *buffer) {
 int DownloadStartInternal(int64_t offset, uint32_t state) {
   download_status &g = g_DownloadStatus;
   if (DownloadGetState() == DOWNLOAD_STATE_COMPLETE) return STREAM_OK;
+  if (state == DOWNLOAD_STATE_STARTING) {
+    EnterCriticalSection(&g.lock);
+    char *location = upnp_strdup_impl(g.url);
+    LeaveCriticalSection(&g.lock);
+    int bound = location && upnp_renderer_wmdrm_bind(location);
+    upnp_free_impl(location);
+    if (!bound) {
+      DownloadSetState(DOWNLOAD_STATE_FAILED);
+      return STREAM_FAILED;
+    }
+  }
   EnterCriticalSection(&g.write_lock);
   download_preload_map();
   EnterCriticalSection(&g.lock);

@@ -18,6 +18,7 @@
 
 #include "base/upnp_mem.h"
 #include "http_stream_test_util.h"
+#include "http_stream_wmdrm_fake.h"
 #include "playlist/upnp_progressive.h"
 #include "progressive_test_util.h"
 #include "support_files.h"
@@ -282,6 +283,50 @@ TEST(Progressive, AReaderFollowingTheDownloadReadsOnlyWrittenBytes) {
     }
     upnp_renderer_free_streaminfo(handle);
     upnp_renderer_cancel_progressive();
+  }
+}
+
+TEST(Progressive, ProtectedContentIsBoundFirstAndTheReaderDecrypts) {
+  const std::string body = patterned_body(120000);
+  struct Case {
+    const char *name;
+    bool refuse;
+    int result;
+  };
+  const Case cases[] = {{"binding refused", true, STREAM_FAILED}, {"bound", false, STREAM_OK}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    g_fake_wmdrm.install(true);
+    g_fake_wmdrm.refuse_bind = c.refuse;
+    TempDir dir("kestrel-progressive");
+    TestServer server(paced_handler(fake_wmdrm_crypt(body), 4096, 1000));
+    const std::string url = server.url("/prot.wma");
+    StreamConsumer reader;
+    g_reader = &reader;
+    std::vector<char> buffer(4096);
+    StreamInfo *handle = nullptr;
+    EXPECT_EQ(upnp_renderer_get_progressive_stream(buffer.data(), static_cast<uint32_t>(buffer.size()), url.c_str(),
+                                                   (dir.path() / "prot.wma").c_str(), "audio/x-ms-wma", 0,
+                                                   reader_callback, &handle),
+              c.result);
+    {
+      std::lock_guard<std::mutex> hold(g_fake_wmdrm.mutex);
+      EXPECT_EQ(g_fake_wmdrm.bound, std::vector<std::string>{url});
+    }
+    if (c.result == STREAM_OK) {
+      ASSERT_NE(handle, nullptr);
+      ASSERT_TRUE(reader.wait_end(kWaitMs));
+      EXPECT_EQ(reader.final_code, static_cast<uint32_t>(STREAM_EVENT_END));
+      std::lock_guard<std::mutex> hold(reader.mutex);
+      EXPECT_TRUE(reader.data == body);
+      EXPECT_EQ(get_ranges(server).size(), 1u);  // the download itself is kept as it came
+    } else {
+      EXPECT_EQ(handle, nullptr);
+      EXPECT_TRUE(get_ranges(server).empty());
+    }
+    if (handle) upnp_renderer_free_streaminfo(handle);
+    upnp_renderer_cancel_progressive();
+    FakeWmdrm::uninstall();
   }
 }
 
