@@ -64,7 +64,6 @@ int take_download(const char *url, const char *path) {
         g.path = p;
         g.map_path = map_path;
         g.content_type = nullptr;
-        g.restarted = 0;
         g.total = 0;
         g.marks.clear();
       }

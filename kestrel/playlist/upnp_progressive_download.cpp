@@ -13,7 +13,7 @@ enum { SAVE_OK, SAVE_FAILED, SAVE_DONE };
 
 // After a block: when the next block is already written (an earlier run
 // left it), the download moves on to the next missing one.
-int find_new_start_pos(void) {
+int DownloadFindNewStartPos(void) {
   download_status &g = g_DownloadStatus;
   EnterCriticalSection(&g.lock);
   int64_t next = g.write_pos, first = 0;
@@ -89,7 +89,7 @@ int save_chunk_locked(StreamInfo *info, uint32_t count) {
     // A block is written once full, or once it holds the last byte.
     if (g.fill == DOWNLOAD_BLOCK_SIZE || g.write_pos + g.fill == g.total) {
       if (!DownloadWriteBlock()) return SAVE_FAILED;
-      int next = find_new_start_pos();
+      int next = DownloadFindNewStartPos();
       if (next != SAVE_OK) return next;
     }
   }

@@ -32,7 +32,6 @@ struct download_status {
   char *stream_buffer = nullptr;
   char block[DOWNLOAD_BLOCK_SIZE];
   uint32_t fill = 0;
-  uint32_t restarted = 0;
   uint32_t blocks_this_request = 0;
   time_t failed_at = 0;
   /* One entry per block: 1 once the block's data was written to the data
