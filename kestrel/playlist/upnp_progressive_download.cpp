@@ -11,9 +11,20 @@ namespace {
 
 enum { SAVE_OK, SAVE_FAILED, SAVE_DONE };
 
+// A request's events change the download only while it is the current one:
+// a restart may replace it at any moment (it does not take write_lock).
+bool set_state_for(StreamInfo *info, uint32_t state) {
+  download_status &g = g_DownloadStatus;
+  EnterCriticalSection(&g.lock);
+  bool current = g.stream == info;
+  if (current) download_set_state_locked(state);
+  LeaveCriticalSection(&g.lock);
+  return current;
+}
+
 // After a block: when the next block is already written (an earlier run
 // left it), the download moves on to the next missing one.
-int DownloadFindNewStartPos(void) {
+int DownloadFindNewStartPos(StreamInfo *info) {
   download_status &g = g_DownloadStatus;
   EnterCriticalSection(&g.lock);
   int64_t next = g.write_pos, first = 0;
@@ -26,13 +37,10 @@ int DownloadFindNewStartPos(void) {
   LeaveCriticalSection(&g.lock);
   if (!skip) return SAVE_OK;
   if (first >= g.total) {
-    download_close_files();
-    EnterCriticalSection(&g.lock);
-    download_set_state_locked(DOWNLOAD_STATE_COMPLETE);
-    LeaveCriticalSection(&g.lock);
+    if (set_state_for(info, DOWNLOAD_STATE_COMPLETE)) download_close_files();
     return SAVE_DONE;
   }
-  download_schedule_restart(first);
+  download_schedule_restart(first, info);
   return SAVE_DONE;
 }
 
@@ -40,7 +48,9 @@ int save_chunk_locked(StreamInfo *info, uint32_t count) {
   download_status &g = g_DownloadStatus;
   EnterCriticalSection(&g.lock);
   uint32_t state = g.state;
+  bool current = g.stream == info;
   LeaveCriticalSection(&g.lock);
+  if (!current) return SAVE_DONE;
   if (state != DOWNLOAD_STATE_STARTING && state != DOWNLOAD_STATE_DOWNLOADING && state != DOWNLOAD_STATE_RESTARTING)
     return SAVE_FAILED;
   EnterCriticalSection(&info->lock);
@@ -52,23 +62,25 @@ int save_chunk_locked(StreamInfo *info, uint32_t count) {
     int64_t move_to = 0;
     int prepared = DownloadCreateFiles(length, &move_to);
     EnterCriticalSection(&g.lock);
-    if (type) {
+    current = g.stream == info;
+    if (current && type) {
       upnp_free_impl(g.content_type);
       g.content_type = type;
       type = nullptr;
     }
-    if (prepared == DOWNLOAD_FILES_COMPLETE) download_set_state_locked(DOWNLOAD_STATE_COMPLETE);
-    if (prepared == DOWNLOAD_FILES_READY || prepared == DOWNLOAD_FILES_MOVE)
+    if (current && prepared == DOWNLOAD_FILES_COMPLETE) download_set_state_locked(DOWNLOAD_STATE_COMPLETE);
+    if (current && (prepared == DOWNLOAD_FILES_READY || prepared == DOWNLOAD_FILES_MOVE))
       download_set_state_locked(DOWNLOAD_STATE_DOWNLOADING);
     LeaveCriticalSection(&g.lock);
     upnp_free_impl(type);
+    if (!current) return SAVE_DONE;
     if (prepared == DOWNLOAD_FILES_FAILED) return SAVE_FAILED;
     if (prepared == DOWNLOAD_FILES_COMPLETE) {
       download_close_files();
       return SAVE_DONE;
     }
     if (prepared == DOWNLOAD_FILES_MOVE) {
-      download_schedule_restart(move_to);
+      download_schedule_restart(move_to, info);
       return SAVE_DONE;
     }
   }
@@ -89,7 +101,7 @@ int save_chunk_locked(StreamInfo *info, uint32_t count) {
     // A block is written once full, or once it holds the last byte.
     if (g.fill == DOWNLOAD_BLOCK_SIZE || g.write_pos + g.fill == g.total) {
       if (!DownloadWriteBlock()) return SAVE_FAILED;
-      int next = DownloadFindNewStartPos();
+      int next = DownloadFindNewStartPos(info);
       if (next != SAVE_OK) return next;
     }
   }
@@ -101,25 +113,24 @@ int save_chunk_locked(StreamInfo *info, uint32_t count) {
 int DownloadSaveChunk(StreamInfo *info, uint32_t count) {
   download_status &g = g_DownloadStatus;
   EnterCriticalSection(&g.write_lock);
-  EnterCriticalSection(&g.lock);
-  bool current = g.stream == info;
-  LeaveCriticalSection(&g.lock);
-  int result = current ? save_chunk_locked(info, count) : SAVE_DONE;
-  if (result == SAVE_FAILED) {
-    download_close_files();
-    EnterCriticalSection(&g.lock);
-    download_set_state_locked(DOWNLOAD_STATE_FAILED);
-    LeaveCriticalSection(&g.lock);
-  }
+  int result = save_chunk_locked(info, count);
+  if (result == SAVE_FAILED && set_state_for(info, DOWNLOAD_STATE_FAILED)) download_close_files();
   LeaveCriticalSection(&g.write_lock);
   return result == SAVE_OK ? 0 : 1;
 }
 
 }  // namespace
 
-void DownloadEOF(void) {
+void DownloadEOF(StreamInfo *info) {
   download_status &g = g_DownloadStatus;
   EnterCriticalSection(&g.write_lock);
+  EnterCriticalSection(&g.lock);
+  bool current = g.stream == info;
+  LeaveCriticalSection(&g.lock);
+  if (!current) {
+    LeaveCriticalSection(&g.write_lock);
+    return;
+  }
   // A partial buffer is the last block only when it reaches the end; it was
   // written then. Any other partial buffer is dropped (fetched again).
   g.fill = 0;
@@ -130,12 +141,14 @@ void DownloadEOF(void) {
   int64_t first = g.total;
   if (g.total > 0) DownloadGetFirstUnmarkedBlock(&first, 0, nullptr);
   bool complete = g.total > 0 && first >= g.total;
-  if (complete) download_set_state_locked(DOWNLOAD_STATE_COMPLETE);
   // A request that brought no block at all would only repeat itself.
-  else if (progress == 0) download_set_state_locked(DOWNLOAD_STATE_FAILED);
-  uint32_t state = g.state;
+  bool give_up = !complete && progress == 0;
+  current = g.stream == info;
+  if (current && complete) download_set_state_locked(DOWNLOAD_STATE_COMPLETE);
+  if (current && give_up) download_set_state_locked(DOWNLOAD_STATE_FAILED);
   LeaveCriticalSection(&g.lock);
-  if (!complete && state != DOWNLOAD_STATE_FAILED && !download_schedule_restart(first)) DownloadSetState(DOWNLOAD_STATE_FAILED);
+  if (current && !complete && !give_up && !download_schedule_restart(first, info))
+    set_state_for(info, DOWNLOAD_STATE_FAILED);
 }
 
 int DownloadStreamCallback(uint32_t count, StreamInfo *info) {
@@ -151,17 +164,16 @@ int DownloadStreamCallback(uint32_t count, StreamInfo *info) {
     case STREAM_EVENT_DATA:
       return DownloadSaveChunk(info, count);
     case STREAM_EVENT_STOPPED:
-      DownloadStop();
+      DownloadStop(info);
       return 0;
     case STREAM_EVENT_END:
-      DownloadEOF();
+      DownloadEOF(info);
       return 0;
     default:
       if (code >= STREAM_EVENT_FAILURE) {
         EnterCriticalSection(&g.write_lock);
-        download_close_files();
+        if (set_state_for(info, DOWNLOAD_STATE_FAILED)) download_close_files();
         LeaveCriticalSection(&g.write_lock);
-        DownloadSetState(DOWNLOAD_STATE_FAILED);
       }
       return 0;
   }
@@ -174,6 +186,17 @@ void download_free_stream(StreamInfo *stream, char *buffer) {
 
 int DownloadStartInternal(int64_t offset, uint32_t state) {
   download_status &g = g_DownloadStatus;
+  // A restart's start ends the restart: at the latest when its request
+  // becomes current, so that the request may restart elsewhere at once.
+  struct restart_end {
+    bool pending;
+    ~restart_end() {
+      if (!pending) return;
+      EnterCriticalSection(&g_DownloadStatus.lock);
+      g_DownloadStatus.restart_busy = 0;
+      LeaveCriticalSection(&g_DownloadStatus.lock);
+    }
+  } end{state == DOWNLOAD_STATE_RESTARTING};
   if (DownloadGetState() == DOWNLOAD_STATE_COMPLETE) return STREAM_OK;
   if (state == DOWNLOAD_STATE_STARTING) {
     EnterCriticalSection(&g.lock);
@@ -223,6 +246,8 @@ int DownloadStartInternal(int64_t offset, uint32_t state) {
   g.stream = info;
   g.stream_buffer = buffer;
   download_set_state_locked(state);
+  if (end.pending) g.restart_busy = 0;
+  end.pending = false;
   LeaveCriticalSection(&g.lock);
   download_free_stream(old, old_buffer);
   if (!upnp_client_startHttpStream(info)) {

@@ -88,11 +88,14 @@ void download_close_files(void);
 /* The stream side. */
 int DownloadStartInternal(int64_t offset, uint32_t state);
 int DownloadStreamCallback(uint32_t count, StreamInfo *info);
-void DownloadStop(void);
-void DownloadEOF(void);
-/* Schedules a restart at offset on a thread of its own: 1 when scheduled,
- * 0 when one is busy or no thread could start. */
-int download_schedule_restart(int64_t offset);
+/* The end of a request (stopped or ended): nothing when it was replaced. */
+void DownloadStop(StreamInfo *request);
+void DownloadEOF(StreamInfo *request);
+/* Schedules a restart at offset on a thread of its own, replacing the
+ * current request (only when it is `from`, unless from is none): 1 when
+ * scheduled, 0 when one is busy, from was replaced or no thread could
+ * start. */
+int download_schedule_restart(int64_t offset, StreamInfo *from);
 int DownloadTryRestart(int64_t offset);
 /* Waits for [from, to) once for at most about 100 ms: 1 ready, 0 not yet,
  * -1 never (the download is gone). Starts a restart for a failed download. */

@@ -45,19 +45,23 @@ void *DownloadRestartThread(void *) {
   bool go = g.state == DOWNLOAD_STATE_RESTARTING;
   LeaveCriticalSection(&g.lock);
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, __func__, "Restarting the download at %" PRId64, offset);
-  if (go) DownloadStartInternal(offset, DOWNLOAD_STATE_RESTARTING);
-  EnterCriticalSection(&g.lock);
-  g.restart_busy = 0;
-  LeaveCriticalSection(&g.lock);
+  // The start lets the next restart in as its request becomes current.
+  if (go) {
+    DownloadStartInternal(offset, DOWNLOAD_STATE_RESTARTING);
+  } else {
+    EnterCriticalSection(&g.lock);
+    g.restart_busy = 0;
+    LeaveCriticalSection(&g.lock);
+  }
   return nullptr;
 }
 
 }  // namespace
 
-int download_schedule_restart(int64_t offset) {
+int download_schedule_restart(int64_t offset, StreamInfo *from) {
   download_status &g = g_DownloadStatus;
   EnterCriticalSection(&g.lock);
-  if (g.restart_busy) {
+  if (g.restart_busy || (from && g.stream != from)) {
     LeaveCriticalSection(&g.lock);
     return 0;
   }
@@ -89,7 +93,7 @@ int DownloadTryRestart(int64_t offset) {
   bool allowed = g.state == DOWNLOAD_STATE_FAILED && time(nullptr) - g.failed_at >= kRetryAfterFailureS;
   if (allowed) g.failed_at = time(nullptr);
   LeaveCriticalSection(&g.lock);
-  return allowed ? download_schedule_restart(offset) : 0;
+  return allowed ? download_schedule_restart(offset, nullptr) : 0;
 }
 
 int DownloadRestartInternal(int64_t offset) {
@@ -99,7 +103,7 @@ int DownloadRestartInternal(int64_t offset) {
   if (state == DOWNLOAD_STATE_COMPLETE) return STREAM_OK;
   if (state == DOWNLOAD_STATE_IDLE || state == DOWNLOAD_STATE_NONE) return STREAM_FAILED;
   int steps = 0;
-  while (!download_schedule_restart(offset)) {
+  while (!download_schedule_restart(offset, nullptr)) {
     if (++steps >= kRestartWaitSteps) return STREAM_FAILED;
     Sleep(kRestartWaitStepMs);
   }

@@ -51,17 +51,21 @@ void DownloadSetState(uint32_t state) {
 
 // A failed download stays failed, so that the reader's wait still sees why
 // its data does not come and tries a restart.
-void DownloadStop(void) {
+// A request that has been replaced stops nothing.
+void DownloadStop(StreamInfo *request) {
   download_status &g = g_DownloadStatus;
   EnterCriticalSection(&g.write_lock);
-  download_close_files();
-  LeaveCriticalSection(&g.write_lock);
   EnterCriticalSection(&g.lock);
-  if (g.state == DOWNLOAD_STATE_RESTARTING)
-    g.state = DOWNLOAD_STATE_STARTING;
-  else if (g.state != DOWNLOAD_STATE_COMPLETE && g.state != DOWNLOAD_STATE_FAILED)
-    g.state = DOWNLOAD_STATE_IDLE;
+  bool current = g.stream == request;
+  if (current) {
+    if (g.state == DOWNLOAD_STATE_RESTARTING)
+      g.state = DOWNLOAD_STATE_STARTING;
+    else if (g.state != DOWNLOAD_STATE_COMPLETE && g.state != DOWNLOAD_STATE_FAILED)
+      g.state = DOWNLOAD_STATE_IDLE;
+  }
   LeaveCriticalSection(&g.lock);
+  if (current) download_close_files();
+  LeaveCriticalSection(&g.write_lock);
 }
 
 ssize_t upnp_shared_read(int fd, void *buffer, size_t size) {
