@@ -91,6 +91,41 @@ struct upnp_dtcp_callbacks {
  * them. */
 void upnp_renderer_set_dtcp_callbacks(const upnp_dtcp_callbacks *callbacks);
 
+/* WMDRM hooks of the application (none registered by default). Receiver
+ * support means that `prepare` is registered, download support that `bind`
+ * is. The library prepares a context for each stream that is not in download
+ * mode, passes the stream's data through it, resets it when the stream
+ * pauses or seeks and finishes it at the end; what a context does inside is
+ * the application's. */
+/* Hands clear bytes on to the consumer (at most the stream's buffer size at
+ * a time): 1 when the consumer asked to abort or the stream was replaced. */
+typedef int (*upnp_wmdrm_deliver)(void *deliver_argument, const char *clear, uint32_t count);
+struct upnp_wmdrm_callbacks {
+  /* A context for the content at location (URL or path), or none when the
+   * content is not protected (the stream then runs as it is). */
+  void *(*prepare)(const char *location);
+  /* The content's block size in bytes: resumed and file streams start on a
+   * block boundary. 0 or 1: no alignment. */
+  uint32_t (*block_size)(void *context);
+  /* Decrypts a copy of a piece and hands the clear bytes on through deliver,
+   * as often as it needs; 1 aborts the stream. */
+  int (*process)(void *context, const char *data, uint32_t count, upnp_wmdrm_deliver deliver,
+                 void *deliver_argument);
+  /* After a pause or a seek the next data is not the continuation. */
+  void (*reset)(void *context);
+  /* Finishes and releases the context (end of stream or end of the record). */
+  void (*finish)(void *context);
+  /* Binds the licence of the content at location: 1 bound, 0 failure. */
+  int (*bind)(const char *location);
+};
+
+/* Registers the hooks (copied); none, or a table without prepare and bind,
+ * removes them. */
+void upnp_renderer_set_wmdrm_callbacks(const upnp_wmdrm_callbacks *callbacks);
+/* Binds the licence of location when the binding hook is registered: 1
+ * bound or nothing to do, 0 failure. */
+int upnp_renderer_wmdrm_bind(const char *location);
+
 /* ShoutCast (ICY) state of a stream: station texts from the answer header,
  * the metadata interval, and the last stream title and URL from the
  * metadata blocks. Texts are the library's memory, owned by the record. */
@@ -141,6 +176,8 @@ struct StreamInfo {
   stream_icy *icy;       /* ShoutCast state, none for other streams */
   void *protection_session; /* DTCP session while feature 16 is set */
   const upnp_dtcp_callbacks *protection_hooks; /* the hooks that opened it */
+  void *wmdrm_context;   /* WMDRM context of a protected stream, none otherwise */
+  const upnp_wmdrm_callbacks *wmdrm_hooks; /* the hooks that prepared it */
   void *context; /* the consumer's own, untouched by the receiver */
   uint32_t resource_flags;
   uint32_t response_flags;
@@ -181,6 +218,11 @@ int upnp_renderer_get_file_stream(char *buffer, uint32_t size, const char *path,
 /* The progressive download cache's file stream (no URLs). */
 int upnp_renderer_get_file_stream_int(char *buffer, uint32_t size, const char *path, const char *content_type,
                                       int64_t start_offset, upnp_stream_callback callback, StreamInfo **out);
+/* The progressive download cache's wait for the bytes [from, to) of the
+ * file it is writing, before its file stream reads them: 1 ready, 0 not yet
+ * (asked again; about 100 ms each), -1 never. None: no waiting. */
+typedef int (*upnp_stream_cache_wait)(int64_t from, int64_t to);
+void upnp_renderer_set_cache_wait(upnp_stream_cache_wait wait);
 int upnp_renderer_resume_file_stream(StreamInfo *info);
 int upnp_renderer_seek_file_stream(StreamInfo *info, int mode, int64_t position);
 int upnp_renderer_reget_file_stream(StreamInfo *info);

@@ -20,6 +20,8 @@ int start_stream(char *buffer, uint32_t size, const char *url, const char *extra
   if (!info) return STREAM_FAILED;
   info = upnp_client_initStreamInfo(info, buffer, size, url, extra_fields, caller_fields, callback, features);
   if (!info) return STREAM_FAILED;
+  // Protected content gets its context before the first byte arrives.
+  stream_wmdrm_prepare(info);
   // The record is handed out before the receiver can call back with it.
   *out = info;
   if (!upnp_client_startHttpStream(info)) {
@@ -99,7 +101,10 @@ int upnp_renderer_resume_http_stream(StreamInfo *info) {
                   "upnp_renderer_resume_http_stream Resume rejected due to non-busy state: %u", state);
     return STREAM_NOT_ALLOWED;
   }
-  char *range = upnp_renderer_create_byte_range(position);
+  // Protected content is decrypted from a block boundary on.
+  const uint32_t block = stream_wmdrm_block(info);
+  const int64_t from = position - position % block;
+  char *range = upnp_renderer_create_byte_range(from);
   if (!range) return STREAM_FAILED;
   EnterCriticalSection(&info->lock);
   upnp_free_impl(info->extra_fields);
@@ -109,6 +114,7 @@ int upnp_renderer_resume_http_stream(StreamInfo *info) {
   EnterCriticalSection(&info->lock);
   bool still_paused = info->state == STREAM_EVENT_PAUSED;
   if (still_paused) info->pause_request = 0;
+  if (still_paused) info->position = from;
   LeaveCriticalSection(&info->lock);
   if (!still_paused) return STREAM_NOT_ALLOWED;
   return restart(info, STREAM_EVENT_DATA, "upnp_renderer_resume_http_stream");

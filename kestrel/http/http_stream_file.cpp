@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -18,6 +19,11 @@
 #include "http/http_stream_internal.h"
 
 namespace {
+
+std::atomic<upnp_stream_cache_wait> g_cache_wait{nullptr};
+// How often a cache file stream asks for one piece before it gives up (the
+// cache answers within about 100 ms each time): about 30 s.
+constexpr int kCacheWaitCalls = 300;
 
 bool is_url(const char *path) { return std::strstr(path, "://") != nullptr; }
 
@@ -40,6 +46,7 @@ bool receive_file_stream(StreamInfo *info, uint32_t generation, int fd) {
     bool current = info->receiver == generation && info->state < STREAM_EVENT_STOPPED;
     bool pause = info->pause_request || info->state == STREAM_EVENT_PAUSED;
     int64_t total = info->total_length, position = info->position;
+    const bool cache = (info->features & STREAM_FEATURE_CACHE_FILE) != 0;
     LeaveCriticalSection(&info->lock);
     if (!current) return false;
     if (pause) {
@@ -57,6 +64,20 @@ bool receive_file_stream(StreamInfo *info, uint32_t generation, int fd) {
     }
     uint64_t want = info->buffer_size;
     if (total > 0 && want > static_cast<uint64_t>(total - position)) want = static_cast<uint64_t>(total - position);
+    // The cache's file is read only where the download has written it.
+    upnp_stream_cache_wait wait = cache ? g_cache_wait.load() : nullptr;
+    if (wait) {
+      int ready = 0;
+      for (int call = 0; call < kCacheWaitCalls && ready == 0; call++) {
+        if (!stream_is_current(info, generation)) return false;
+        ready = wait(position, position + static_cast<int64_t>(want));
+      }
+      if (ready != 1) {
+        upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "receive_file_stream Cached data did not arrive");
+        stream_finish(info, generation, STREAM_EVENT_FAILURE);
+        return false;
+      }
+    }
     ssize_t n = read_into_buffer(info, generation, fd, static_cast<size_t>(want));
     if (n == -2) return false;
     if (n <= 0) {
@@ -86,6 +107,18 @@ void *receive_file_thread(void *argument) {
   uint32_t first_state = info->state;
   int fd = info->file;
   LeaveCriticalSection(&info->lock);
+  // Protected content is decrypted from a block boundary on.
+  const uint32_t block = cancelled ? 1 : stream_wmdrm_block(info);
+  if (block > 1) {
+    EnterCriticalSection(&info->lock);
+    int64_t from = info->position - info->position % block;
+    if (info->receiver == generation && from != info->position && info->file >= 0 &&
+        lseek(info->file, static_cast<off_t>(from), SEEK_SET) >= 0) {
+      info->position = from;
+      info->byte_offset = from;
+    }
+    LeaveCriticalSection(&info->lock);
+  }
   if (cancelled) {
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "receive_file_thread Receiver thread aborted during startup");
   } else {
@@ -180,6 +213,7 @@ int start_file_stream(char *buffer, uint32_t size, const char *path, int descrip
   info->file_stream = 1;
   info->total_length = total;
   info->position = start_offset > 0 ? start_offset : 0;
+  if (path) stream_wmdrm_prepare(info);
   *out = info;
   if (!stream_start_receiver(info, STREAM_EVENT_STARTED, receive_file_thread)) {
     *out = nullptr;
@@ -225,6 +259,17 @@ int upnp_renderer_get_file_stream(char *buffer, uint32_t size, const char *path,
                                   upnp_stream_callback callback, StreamInfo **out) {
   if (out) *out = nullptr;
   if (!buffer || size == 0 || !content_type || !out || (!path && descriptor < 0)) return STREAM_MISSING_ARGUMENT;
+  if (path && stream_wmdrm_can_bind()) {
+    if (!upnp_renderer_wmdrm_bind(path)) return STREAM_FAILED;
+    // With download support a URL is streamed by the HTTP receiver.
+    if (std::strncmp(path, "http://", 7) == 0) {
+      char *range = start_offset > 0 ? upnp_renderer_create_byte_range(start_offset) : nullptr;
+      if (start_offset > 0 && !range) return STREAM_FAILED;
+      int result = upnp_renderer_get_http_stream(buffer, size, path, range, nullptr, callback, out);
+      upnp_free_impl(range);
+      return result;
+    }
+  }
   return start_file_stream(buffer, size, path, path ? -1 : descriptor, content_type, start_offset, close_at_end, 0,
                            callback, out);
 }
@@ -237,9 +282,23 @@ int upnp_renderer_get_file_stream_int(char *buffer, uint32_t size, const char *p
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "Protected content cannot be streamed from the cache");
     return STREAM_FAILED;
   }
+  // Protected content: its media header and the start must be on disk.
+  upnp_stream_cache_wait wait = g_cache_wait.load();
+  if (wait && stream_wmdrm_can_bind()) {
+    const int64_t header_end = 16385;  // the first block and the byte after it
+    int ready = 0;
+    for (int call = 0; call < kCacheWaitCalls && ready == 0; call++) ready = wait(0, header_end);
+    if (ready == 1) {
+      ready = 0;
+      for (int call = 0; call < kCacheWaitCalls && ready == 0; call++) ready = wait(start_offset, start_offset + 1);
+    }
+    if (ready != 1) return STREAM_FAILED;
+  }
   return start_file_stream(buffer, size, path, -1, content_type, start_offset, 1, STREAM_FEATURE_CACHE_FILE,
                            callback, out);
 }
+
+void upnp_renderer_set_cache_wait(upnp_stream_cache_wait wait) { g_cache_wait.store(wait); }
 
 int upnp_renderer_resume_file_stream(StreamInfo *info) {
   if (!info) return STREAM_MISSING_ARGUMENT;

@@ -100,6 +100,7 @@ void upnp_renderer_decrease_streaminfo_use(StreamInfo *info) {
   } while (!info->use_count.compare_exchange_weak(before, before - 1));
   if (before != 1) return;
   stream_dtcp_close(info);
+  stream_wmdrm_finish(info);
   if (info->file >= 0 && info->file_owned) close(info->file);
   upnp_free_impl(info->url);
   upnp_free_impl(info->extra_fields);
@@ -229,6 +230,12 @@ void stream_leave_buffer(StreamInfo *info) {
 }
 
 int stream_notify(StreamInfo *info, uint32_t generation, uint32_t code, uint32_t count) {
+  int handled = 0;
+  int abort = stream_wmdrm_notify(info, generation, code, count, &handled);
+  return handled ? abort : stream_notify_plain(info, generation, code, count);
+}
+
+int stream_notify_plain(StreamInfo *info, uint32_t generation, uint32_t code, uint32_t count) {
   EnterCriticalSection(&info->lock);
   if (info->state >= STREAM_EVENT_STOPPED && code < STREAM_EVENT_STOPPED) {
     uint32_t from = info->state;

@@ -105,6 +105,23 @@ int stream_dtcp_open(StreamInfo *info, uint32_t generation);
 /* Closes the stream's session, if any (feature 16 is cleared). */
 void stream_dtcp_close(StreamInfo *info);
 
+/* WMDRM: prepares the context of a stream about to start (nothing in
+ * download mode or without the hook). */
+void stream_wmdrm_prepare(StreamInfo *info);
+/* The block size of a protected stream (1 when not protected). */
+uint32_t stream_wmdrm_block(StreamInfo *info);
+/* Finishes and releases the stream's context, if any. */
+void stream_wmdrm_finish(StreamInfo *info);
+/* 1 when the binding hook (download support) is registered. */
+int stream_wmdrm_can_bind(void);
+/* Notification through the context: for a protected stream, code 2 hands a
+ * decrypted copy to the consumer piece by piece, codes 3 and 16 reset the
+ * context, code 33 finishes it after the notification. *handled is 0 when
+ * the stream is not protected (the caller notifies as usual). */
+int stream_wmdrm_notify(StreamInfo *info, uint32_t generation, uint32_t code, uint32_t count, int *handled);
+/* The notification itself, without the context. */
+int stream_notify_plain(StreamInfo *info, uint32_t generation, uint32_t code, uint32_t count);
+
 /* Resolves location against base: a new text of the library's memory. */
 char *stream_resolve_location(const char *base, const char *location);
 

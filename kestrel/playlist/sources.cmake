@@ -6,3 +6,14 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_wpl_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_wpl_file.cpp
 )
+# The progressive download cache: the status record, the block map, the
+# files, the download's stream, restarts, the reader's waits and the interface.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive_state.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive_map.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive_download.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive_restart.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive_wait.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive.cpp
+)
