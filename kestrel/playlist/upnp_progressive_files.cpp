@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <ctime>
 
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
@@ -17,7 +18,18 @@ namespace {
 
 // Map bytes are written in batches: one sync of the data file per batch
 // keeps a block's data on disk before its map byte without a sync per block.
+// A batch holds at least 16 blocks and spans at least 100 ms, so that a fast
+// download is not held up by syncs (a sync per 256 KiB tripled the time of a
+// 200 MB download against a local server).
 constexpr size_t kMapBatch = 16;
+constexpr int64_t kMapBatchMs = 100;
+
+int64_t now_ms() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+int64_t g_last_flush_ms = 0;  // guarded by write_lock, like the batch
 
 bool write_all_at(int fd, const void *data, size_t size, int64_t offset) {
   const char *p = static_cast<const char *>(data);
@@ -156,13 +168,14 @@ int DownloadWriteBlock(void) {
   g.pending.push_back(index);
   g.fill = 0;
   g.blocks_this_request++;
-  if (g.pending.size() >= kMapBatch) return download_flush_map();
+  if (g.pending.size() >= kMapBatch && now_ms() - g_last_flush_ms >= kMapBatchMs) return download_flush_map();
   return 1;
 }
 
 int download_flush_map(void) {
   download_status &g = g_DownloadStatus;
   if (g.pending.empty()) return 1;
+  g_last_flush_ms = now_ms();
   if (g.data_fd < 0 || g.map_fd < 0 || fdatasync(g.data_fd) != 0) {
     g.pending.clear();
     return 0;

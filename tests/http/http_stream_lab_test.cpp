@@ -3,8 +3,15 @@
 // streams with the events 0 1 2 33 and exactly the bytes of its file; an MP3
 // paused, resumed and sought by bytes carries on at the right byte; and the
 // plain file server, which ignores Range, still delivers a seek from the
-// requested byte on.
+// requested byte on. The progressive download of a lab file ends with an
+// equal copy and a full block map, and after a cut in its second block it
+// resumes at the first missing block (the requests seen through a relay).
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -17,10 +24,16 @@
 #include <thread>
 #include <vector>
 
+#include <atomic>
+
 #include "base/upnp_xml.h"
 #include "cp/upnp_soap.h"
 #include "cp_lab_util.h"
+#include "http_test_server.h"
+#include "playlist/upnp_progressive.h"
 #include "stream_session.h"
+#include "support_files.h"
+#include "support_wait.h"
 
 namespace fs = std::filesystem;
 using cp_lab::env;
@@ -249,6 +262,140 @@ TEST_F(StreamLab, FileServerIgnoringRangeStillSeeksToTheRequestedByte) {
   StreamMd5 tail;
   tail.update(original.data() + target, original.size() - static_cast<size_t>(target));
   EXPECT_EQ(last_run.md5, tail.hex());
+}
+
+// A relay on 127.0.0.1 (inside the lab's namespace) to the media server at
+// host:port: bytes go both ways unchanged; each GET seen is recorded with
+// the server, and the answer to the first GET is cut once cut_after bytes of
+// it were relayed (npos: never).
+TestServer::Handler relay_to(const std::string &host, int port, size_t cut_after, std::atomic<int> *gets) {
+  return [host, port, cut_after, gets](TestServer &server, int client, const std::string &request) {
+    int up = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, host.c_str(), &to.sin_addr);
+    if (up < 0 || connect(up, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+      if (up >= 0) close(up);
+      return;
+    }
+    bool cut = false;  // this connection carries the first GET
+    auto sent_up = [&](const std::string &text) {
+      if (text.compare(0, 4, "GET ") == 0 && gets->fetch_add(1) == 0) cut = cut_after != std::string::npos;
+      return TestServer::send_all(up, text);
+    };
+    size_t relayed = 0;
+    if (sent_up(request)) {
+      pollfd fds[2] = {{client, POLLIN, 0}, {up, POLLIN, 0}};
+      char buffer[65536];
+      while (poll(fds, 2, 10000) > 0) {
+        if (fds[0].revents) {
+          ssize_t n = recv(client, buffer, sizeof buffer, 0);
+          if (n <= 0) break;
+          std::string more(buffer, static_cast<size_t>(n));
+          // A kept connection's next request.
+          if (more.compare(0, 5, "HEAD ") == 0 || more.compare(0, 4, "GET ") == 0) server.record_request(more);
+          if (!sent_up(more)) break;
+        }
+        if (fds[1].revents) {
+          ssize_t n = recv(up, buffer, sizeof buffer, 0);
+          if (n <= 0) break;
+          size_t take = static_cast<size_t>(n);
+          if (cut && relayed + take > cut_after) take = cut_after - relayed;
+          if (!TestServer::send_all(client, std::string(buffer, take))) break;
+          relayed += take;
+          if (cut && relayed >= cut_after) break;
+        }
+      }
+    }
+    close(up);
+  };
+}
+
+// The "Range: bytes=N-" of each GET a server saw (0 without one).
+std::vector<long long> get_ranges(TestServer &server) {
+  std::vector<long long> ranges;
+  for (const std::string &r : server.requests()) {
+    if (r.compare(0, 4, "GET ") != 0) continue;
+    size_t at = r.find("Range: bytes=");
+    ranges.push_back(at == std::string::npos ? 0 : std::atoll(r.c_str() + at + 13));
+  }
+  return ranges;
+}
+
+uint32_t progressive_state() {
+  uint32_t state = 0;
+  upnp_renderer_progressive_status(nullptr, nullptr, &state);
+  return state;
+}
+
+bool progressive_ends_in(uint32_t want) {
+  test_support::wait_until([] {
+    uint32_t s = progressive_state();
+    return s == DOWNLOAD_STATE_COMPLETE || s == DOWNLOAD_STATE_FAILED;
+  }, 15000);
+  return progressive_state() == want;
+}
+
+int progressive_start(const std::string &url, const std::string &path) {
+  return upnp_renderer_get_progressive_stream(nullptr, 0, url.c_str(), path.c_str(), nullptr, 0, nullptr, nullptr);
+}
+
+TEST_F(StreamLab, ProgressiveDownloadEndsEqualAndResumesAtTheFirstMissingBlock) {
+  ASSERT_GE(server_, 0);
+  const std::string relative = "music/Alpha Artist/First Album/03 - Long Tone.mp3";  // 12 blocks
+  const std::string original = read_file(fs::path(env("LAB_MEDIA")) / relative);
+  ASSERT_GT(original.size(), 3u * DOWNLOAD_BLOCK_SIZE);
+  const std::string url = url_of(relative);
+  // http://HOST:PORT/PATH
+  const size_t host_at = url.find("://") + 3, port_at = url.find(':', host_at), path_at = url.find('/', host_at);
+  ASSERT_TRUE(host_at > 3 && port_at < path_at && path_at != std::string::npos) << url;
+  const std::string host = url.substr(host_at, port_at - host_at), resource = url.substr(path_at);
+  const int port = std::atoi(url.c_str() + port_at + 1);
+  const std::string full_map((original.size() + DOWNLOAD_BLOCK_SIZE - 1) / DOWNLOAD_BLOCK_SIZE, '\1');
+
+  struct Case {
+    const char *name;
+    bool cut;           // the first answer is cut in the second block
+    bool from_disk;     // resumed by a new download of the files left on disk
+    std::vector<long long> ranges;  // the GETs that reached the media server
+  };
+  const Case cases[] = {
+      {"whole", false, false, {0}},
+      {"cut in the second block, started again", true, false, {0, DOWNLOAD_BLOCK_SIZE}},
+      {"cut in the second block, cancelled, resumed from the files", true, true, {0, DOWNLOAD_BLOCK_SIZE}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    test_support::TempDir dir("kestrel-progressive-lab");
+    const std::string path = (dir.path() / "copy.mp3").string();
+    std::atomic<int> gets{0}, gets_after{0};
+    // About 400 bytes of header, then the first block and 8 KiB of the second.
+    TestServer relay(relay_to(host, port, c.cut ? 25000 : std::string::npos, &gets));
+    TestServer second(relay_to(host, port, std::string::npos, &gets_after));
+    ASSERT_EQ(progressive_start(relay.url(resource), path), STREAM_OK);
+    if (c.cut) {
+      ASSERT_TRUE(progressive_ends_in(DOWNLOAD_STATE_FAILED));
+      int64_t readable = 0;
+      upnp_renderer_progressive_status(&readable, nullptr, nullptr);
+      EXPECT_EQ(readable, DOWNLOAD_BLOCK_SIZE);
+      if (c.from_disk) {
+        upnp_renderer_cancel_progressive();
+        EXPECT_EQ(test_support::read_file(path + "_bm"), "\1" + std::string(full_map.size() - 1, '\0'));
+        // Another URL of the same file: the download knows only the files.
+        ASSERT_EQ(progressive_start(second.url(resource), path), STREAM_OK);
+      } else {
+        ASSERT_EQ(progressive_start(relay.url(resource), path), STREAM_OK);
+      }
+    }
+    ASSERT_TRUE(progressive_ends_in(DOWNLOAD_STATE_COMPLETE));
+    upnp_renderer_cancel_progressive();
+    EXPECT_TRUE(test_support::read_file(path) == original) << "the copy differs from the original";
+    EXPECT_EQ(test_support::read_file(path + "_bm"), full_map);
+    std::vector<long long> ranges = get_ranges(relay), after = get_ranges(second);
+    ranges.insert(ranges.end(), after.begin(), after.end());
+    EXPECT_EQ(ranges, c.ranges);
+  }
 }
 
 }  // namespace

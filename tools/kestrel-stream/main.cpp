@@ -5,8 +5,15 @@
 // sent at given times. Talking to a lab peer: run it inside the lab
 // (tests/lab/lab.sh run kestrel-stream ...).
 //
-//   kestrel-stream [-m MODE] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... [-t SECONDS] [-q] [-l LOGFILE] URL
-//     -m  what to do with the URL; "stream" (the default) is the only mode so far
+// Mode "progressive" runs a progressive download of the URL into the data
+// file given with -o (block map beside it, "_bm" appended), printing state,
+// readable position and block map as it fills; Ctrl-C ends it keeping the
+// files, and a second run with the same -o resumes at the first missing
+// block. With -r a reader follows the download (buffer -b, pace -k).
+//
+//   kestrel-stream [-m MODE] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... [-t SECONDS] [-q] [-l LOGFILE]
+//                  [-o FILE] [-r] URL
+//     -m  what to do with the URL: "stream" (the default) or "progressive"
 //     -b  the consumer's buffer (default 65536 bytes, at most 64 MiB)
 //     -k  consume at most KIB_S KiB/s (so that actions fall inside a short stream)
 //     -a  at MS milliseconds after the start: pause, resume, stop, seek=BYTE or
@@ -14,7 +21,11 @@
 //     -t  give up after SECONDS (default 60)
 //     -q  print only the summary
 //     -l  write the library's log (level info) to LOGFILE
-// Exit code: 0 when the stream ended (event 33), 1 otherwise, 2 usage.
+//     -o  progressive: the data file   -r  progressive: a reader follows
+//         (progressive actions: stop, as Ctrl-C; seek=BYTE restarts the
+//         download at that byte's block)
+// Exit code: 0 when the stream ended (event 33) or the download is complete
+// (and its reader ended), 1 otherwise, 2 usage.
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +39,7 @@
 #include "base/upnp_ini_file.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
+#include "progressive_run.h"
 #include "stream_session.h"
 
 namespace {
@@ -45,15 +57,18 @@ struct Options {
   int seconds = 60;
   bool quiet = false;
   const char *log = nullptr;
+  std::string file;
+  bool reader = false;
   std::vector<Action> actions;
   std::string url;
 };
 
 void usage() {
   std::fprintf(stderr,
-               "usage: kestrel-stream [-m stream] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... [-t SECONDS] [-q] "
-               "[-l LOGFILE] URL\n"
-               "  ACTION: pause, resume, stop, seek=BYTE, tseek=MS\n");
+               "usage: kestrel-stream [-m stream|progressive] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... [-t SECONDS] [-q] "
+               "[-l LOGFILE] [-o FILE] [-r] URL\n"
+               "  ACTION: pause, resume, stop, seek=BYTE, tseek=MS (progressive: stop, seek=BYTE)\n"
+               "  -o FILE: the progressive download's data file (block map FILE_bm); -r: a reader follows it\n");
 }
 
 bool parse_action(const char *text, Action *a) {
@@ -72,7 +87,7 @@ bool parse_action(const char *text, Action *a) {
 
 bool parse(int argc, char **argv, Options *o) {
   int c;
-  while ((c = getopt(argc, argv, "m:b:k:a:t:ql:h")) != -1) {
+  while ((c = getopt(argc, argv, "m:b:k:a:t:ql:o:rh")) != -1) {
     Action a;
     switch (c) {
       case 'm': o->mode = optarg; break;
@@ -85,6 +100,8 @@ bool parse(int argc, char **argv, Options *o) {
       case 't': o->seconds = std::atoi(optarg); break;
       case 'q': o->quiet = true; break;
       case 'l': o->log = optarg; break;
+      case 'o': o->file = optarg; break;
+      case 'r': o->reader = true; break;
       case 'a':
         if (!parse_action(optarg, &a)) {
           std::fprintf(stderr, "kestrel-stream: bad action '%s'\n", optarg);
@@ -181,11 +198,37 @@ int run_stream(const Options &o) {
   return s.final_code() == STREAM_EVENT_END ? 0 : 1;
 }
 
+int run_progressive_mode(const Options &o) {
+  ProgressiveOptions p;
+  p.url = o.url;
+  p.path = o.file;
+  p.reader = o.reader;
+  p.buffer = o.buffer;
+  p.pace_kib_s = o.pace;
+  p.seconds = o.seconds;
+  p.quiet = o.quiet;
+  if (p.path.empty()) {
+    std::fprintf(stderr, "kestrel-stream: -m progressive needs -o FILE\n");
+    return 2;
+  }
+  for (const Action &a : o.actions) {
+    if (a.what == "stop") {
+      if (p.stop_ms < 0) p.stop_ms = a.ms;
+    } else if (a.what == "seek") {
+      p.seeks.emplace_back(a.ms, a.value);
+    } else {
+      std::fprintf(stderr, "kestrel-stream: -m progressive takes only the actions stop and seek\n");
+      return 2;
+    }
+  }
+  return run_progressive(p);
+}
+
 // The modes: each takes the parsed options and answers the exit code.
 const struct {
   const char *name;
   int (*run)(const Options &);
-} kModes[] = {{"stream", run_stream}};
+} kModes[] = {{"stream", run_stream}, {"progressive", run_progressive_mode}};
 
 }  // namespace
 
