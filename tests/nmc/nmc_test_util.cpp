@@ -1,0 +1,74 @@
+#include "nmc_test_util.h"
+
+#include <fstream>
+#include <mutex>
+
+#include "nmc/lm_nmc.h"
+#include "nmc/lm_nmc_internal.h"
+
+namespace nmc_test {
+
+namespace {
+std::mutex g_mutex;
+std::vector<std::string> g_calls;
+}  // namespace
+
+void record_state(const char *name, const char *value) {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  g_calls.push_back(std::string(name != nullptr ? name : "<null>") + "=" + (value != nullptr ? value : "<null>"));
+}
+
+std::vector<std::string> state_calls() {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  return g_calls;
+}
+
+void clear_state_calls() {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  g_calls.clear();
+}
+
+int count_state_call(const std::string &call) {
+  int count = 0;
+  for (const std::string &seen : state_calls()) count += seen == call ? 1 : 0;
+  return count;
+}
+
+long thread_count() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::stol(line.substr(8));
+  }
+  return -1;
+}
+
+void NmcTest::SetUp() {
+  dir_ = std::make_unique<test_support::TempDir>("nmc_test");
+  log_path_ = (dir_->path() / "nmc-log.txt").string();
+  nmc_set_network(0);
+  lm_nmc_set_appdata_path(dir_->path().c_str());
+  clear_state_calls();
+  lm_nmc_register_state_callback(record_state);
+}
+
+void NmcTest::TearDown() {
+  EXPECT_TRUE(stop_and_wait());
+  lm_nmc_register_state_callback(nullptr);
+  lm_nmc_set_appdata_path(nullptr);
+}
+
+int NmcTest::start(const std::vector<std::string> &extra, int install_signals) {
+  std::vector<std::string> words = {"nmc_test", "--logfile", log_path_};
+  words.insert(words.end(), extra.begin(), extra.end());
+  std::vector<const char *> argv;
+  for (const std::string &word : words) argv.push_back(word.c_str());
+  return lm_nmc_init(static_cast<int>(argv.size()), argv.data(), install_signals);
+}
+
+bool NmcTest::stop_and_wait() {
+  lm_nmc_stop();
+  return nmc_wait_stopped(20000);
+}
+
+}  // namespace nmc_test
