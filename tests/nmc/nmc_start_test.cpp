@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/upnp_log.h"
+#include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_internal.h"
@@ -99,6 +100,7 @@ TEST_F(NmcTest, StartStopCyclesLeaveNoThread) {
   ASSERT_TRUE(stop_and_wait());
   long baseline = nmc_test::thread_count();
   ASSERT_GT(baseline, 0);
+  int64_t memory = upnp_mem_used();
   for (int cycle = 0; cycle < 3; ++cycle) {
     nmc_test::clear_state_calls();
     ASSERT_EQ(start(), 1) << cycle;
@@ -108,6 +110,7 @@ TEST_F(NmcTest, StartStopCyclesLeaveNoThread) {
     expected.insert(expected.end(), k_stop_calls.begin(), k_stop_calls.end());
     EXPECT_EQ(state_calls(), expected) << cycle;
     EXPECT_EQ(nmc_test::thread_count(), baseline) << cycle;
+    EXPECT_EQ(upnp_mem_used(), memory) << "accounted memory after cycle " << cycle;
   }
 }
 
