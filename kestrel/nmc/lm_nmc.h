@@ -55,6 +55,11 @@ typedef void (*lm_nmc_state_callback)(const char *name, const char *value);
  * fn(context, code, text). */
 typedef void (*lm_dmscp_callback)(uint32_t context, uint32_t code, const char *text);
 typedef void (*lm_dmrcp_callback)(uint32_t context, uint32_t code, const char *text);
+/* Queue callback fn(context, event, current index, pending). */
+typedef void (*lm_queue_callback)(uint32_t context, uint32_t event, uint32_t current_index, uint32_t pending);
+/* Event sink fn(kind, text): kind 1 with an XML event text, kind 0 (no
+ * text) once at the stop. */
+typedef void (*lm_nmc_api_callback)(int kind, const char *text);
 
 /* ---- Start and stop. ---- */
 /* Explicit start with a command line (argv[0] the program name); signal
@@ -81,6 +86,14 @@ KESTREL_API lm_nmc_result_t lm_dmscp_register_callback(uint32_t context, lm_dmsc
 KESTREL_API lm_nmc_result_t lm_dmrcp_create_context(uint32_t *context_out);
 KESTREL_API lm_nmc_result_t lm_dmrcp_delete_context(uint32_t context);
 KESTREL_API lm_nmc_result_t lm_dmrcp_register_callback(uint32_t context, lm_dmrcp_callback callback);
+/* Sets or clears (null) the queue callback of a renderer context; 1 for no
+ * such context. */
+KESTREL_API lm_nmc_result_t lm_queue_register_callback(uint32_t context, lm_queue_callback callback);
+
+/* ---- Events. ---- */
+/* The single event sink; the controller registers its own event dispatcher
+ * at start. Null clears it. */
+KESTREL_API void lm_nmc_register_api_callback(lm_nmc_api_callback callback);
 
 #ifdef __cplusplus
 }

@@ -43,7 +43,7 @@ Side &side_of(uint32_t id) { return id <= k_last_dms ? g_dms : g_dmr; }
 ContextRecord *new_record(uint32_t id) {
   ContextRecord *record = new (std::nothrow) ContextRecord;
   if (record == nullptr) return nullptr;
-  record->context = nmc_context{id, nullptr, nullptr};
+  record->context.id = id;
   InitializeCriticalSection(&record->lock);
   return record;
 }
@@ -231,4 +231,32 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmrcp_register_callback(uint32_t conte
   found->renderer_callback = callback;
   nmc_context_release(found);
   return LM_NMC_OK;
+}
+
+extern "C" KESTREL_API lm_nmc_result_t lm_queue_register_callback(uint32_t context, lm_queue_callback callback) {
+  if (!lm_nmc_conn_init()) return LM_NMC_GOING_DOWN;
+  if (!lm_nmc_is_dmr_context(context)) return LM_NMC_INVALID_INDEX;
+  nmc_context *found = nmc_context_find(context);
+  if (found == nullptr) return LM_NMC_INVALID_INDEX;
+  found->queue_callback = callback;
+  nmc_context_release(found);
+  return LM_NMC_OK;
+}
+
+std::vector<nmc_context_view> nmc_contexts_snapshot(bool renderers) {
+  std::vector<uint32_t> ids;
+  Side &side = renderers ? g_dmr : g_dms;
+  {
+    std::lock_guard<std::mutex> hold(side.lock);
+    for (auto &entry : side.contexts) ids.push_back(entry.first);
+  }
+  std::vector<nmc_context_view> views;
+  for (uint32_t id : ids) {
+    nmc_context *context = nmc_context_find(id);
+    if (context == nullptr) continue;
+    views.push_back(nmc_context_view{context->id, context->server_callback, context->renderer_callback,
+                                     context->queue_callback, context->renderer_index});
+    nmc_context_release(context);
+  }
+  return views;
 }

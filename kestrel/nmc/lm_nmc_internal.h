@@ -5,6 +5,10 @@
 
 #include <stdint.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "nmc/lm_nmc.h"
 
 /* ---- Output strings (lm_nmc_output.cpp). ---- */
@@ -46,6 +50,9 @@ void nmc_request_stop(void);
 /* Waits up to timeout_ms until the controller is not terminating any more
  * and joins the terminator; true when the stop is complete (or none ran). */
 bool nmc_wait_stopped(unsigned int timeout_ms);
+/* Releases the renderer side, the server side and the contexts and clears
+ * the started mark (the dispatcher's exit call). */
+void nmc_release_sides(void);
 /* Test seam: 0 starts the control point without the network stack (no
  * multicast, no HTTP server). Default 1. */
 void nmc_set_network(int on);
@@ -59,10 +66,28 @@ void nmc_signals_remove(void);
 
 /* ---- Contexts (lm_nmc_context.cpp). ---- */
 struct nmc_context {
+  uint32_t id = 0;
+  lm_dmscp_callback server_callback = nullptr;
+  lm_dmrcp_callback renderer_callback = nullptr;
+  lm_queue_callback queue_callback = nullptr;
+  // The renderer the context points at (renderer side), -1 for none; set
+  // when the context goes to a renderer's bookmark.
+  int renderer_index = -1;
+  // The last server update identifier delivered, per server UDN.
+  std::map<std::string, uint64_t> seen_update_ids;
+};
+/* What a notifier needs of a context, copied so that callbacks run with no
+ * controller lock held. */
+struct nmc_context_view {
   uint32_t id;
   lm_dmscp_callback server_callback;
   lm_dmrcp_callback renderer_callback;
+  lm_queue_callback queue_callback;
+  int renderer_index;
 };
+/* The contexts of one side (servers when `renderers` is false) in number
+ * order. */
+std::vector<nmc_context_view> nmc_contexts_snapshot(bool renderers);
 /* The context lists of both sides: created at start, freed (with contexts
  * callers left open) at exit. */
 void nmc_contexts_init(void);

@@ -16,8 +16,11 @@
 #include "base/upnp_thread.h"
 #include "clientdb/upnp_client_db.h"
 #include "cp/upnp_cp.h"
+#include "cp/upnp_cp_eventing.h"
 #include "cp/upnp_soap.h"
 #include "http/http_settings.h"
+#include "nmc/lm_nmc_events.h"
+#include "nmc/lm_nmc_notify.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
 
@@ -40,14 +43,13 @@ const char *const k_build_date = __DATE__;
 // that the order of the start-up stays in one place.
 // The NMC mode machinery (modes, nmcmode, stationary discovery).
 void start_modes(void) {}
-// The device lists, the notification lists and both notifier threads.
-void start_device_sides(void) {}
-void stop_device_sides(void) {}
-// The event sink: the controller's own event dispatcher.
-void register_event_dispatcher(void) {}
-// Manager start: queue-list lock, sessions, position polling, the API
-// session, the network and subscription callbacks, the web API.
-void start_manager(void) {}
+// Manager start: the network callback (fired once for every device the
+// control point knows) and the subscription callback. Sessions of web
+// clients, position polling and the web API join here when they exist.
+void start_manager(void) {
+  upnp_control_register_and_fire_callback(nmc_network_callback, 1, 1);
+  upnp_cp_register_subscription_callback(nmc_subscription_callback);
+}
 
 // A critical log message stops the controller instead of ending the host.
 void critical_error_handler(int) {
@@ -121,9 +123,8 @@ void roll_back(bool client_db, bool wpl) {
   if (wpl) upnp_wpl_exit();
   if (client_db) upnp_client_db_exit();
   upnp_ini_file_release();
-  stop_device_sides();
-  nmc_contexts_exit();
-  g_nmc_marks.started.store(false);
+  lm_nmc_register_api_callback(nullptr);
+  nmc_release_sides();
 }
 
 // Steps 8 to 20. False when the controller did not come up.
@@ -180,6 +181,12 @@ bool start_control_point(int argc, const char *const *argv, int install_signals)
 
 void nmc_set_network(int on) { g_network.store(on); }
 
+void nmc_release_sides(void) {
+  nmc_notifiers_stop();
+  nmc_contexts_exit();
+  g_nmc_marks.started.store(false);
+}
+
 lm_nmc_result_t nmc_start(int argc, const char *const *argv, int install_signals, int explicit_start) {
   std::lock_guard<std::recursive_mutex> hold(g_nmc_marks.start_mutex);
   uint32_t before = nmc_run_state();
@@ -198,8 +205,8 @@ lm_nmc_result_t nmc_start(int argc, const char *const *argv, int install_signals
   HTTP_set_default_user_agent(k_user_agent);
   start_modes();
   nmc_contexts_init();
-  start_device_sides();
-  register_event_dispatcher();
+  nmc_notifiers_start();
+  lm_nmc_register_api_callback(nmc_event_dispatcher);
 
   if (!start_control_point(argc, argv, install_signals)) {
     nmc_set_run_state(before);

@@ -8,6 +8,8 @@
 #include "base/upnp_thread.h"
 #include "clientdb/upnp_client_db.h"
 #include "cp/upnp_cp.h"
+#include "cp/upnp_cp_eventing.h"
+#include "nmc/lm_nmc_events.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
 
@@ -21,14 +23,20 @@ nmc_thread *g_terminator = nullptr;
 // ---- Steps that later parts of the controller fill.
 // HTTP handlers the controller registered (web API, local renderer).
 void unregister_http_handlers(void) {}
-// Manager exit: network and notification callbacks, web API, the position
-// poll list, the sessions.
-void stop_manager(void) {}
-// The event sink's exit call: releases the renderer side, the server side
-// and the mode machinery (notifier threads are joined with a bound there).
+// Manager exit: the network and subscription callbacks. (The web API, the
+// position poll list and web-client sessions join here when they exist.)
+void stop_manager(void) {
+  upnp_control_register_callback(nullptr);
+  upnp_cp_register_subscription_callback(nullptr);
+}
+// The event sink's exit call makes the dispatcher release the renderer
+// side, the server side and the contexts (notifiers joined with a bound).
+// When the application replaced the dispatcher, the sides are released
+// here all the same: a new start needs them released.
 void release_sides(void) {
-  nmc_contexts_exit();
-  g_nmc_marks.started.store(false);
+  lm_nmc_api_callback sink = nmc_events_take_sink();
+  if (sink != nullptr) sink(0, nullptr);
+  if (sink != nmc_event_dispatcher) nmc_release_sides();
 }
 // The shared queue list, taken out under its lock and released.
 void release_queues(void) {}

@@ -10,3 +10,20 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_signals.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_context.cpp
 )
+
+# Devices and their notifications: the sorted device lists, event texts and
+# the control point callbacks, the event dispatcher, adding and removing
+# devices, keyword translation, the notification queues and both notifier
+# threads, and the actions on server levels, renderer caches and queues.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_devices.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_dispatch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_device_events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_keywords.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_notify.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_notifier_dms.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_notifier_dmr.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_actions.cpp
+)
