@@ -287,7 +287,7 @@ TEST_F(NmcNotifierTest, StopWhileACallbackIsBusy) {
   auto before = std::chrono::steady_clock::now();
   ASSERT_TRUE(stop_and_wait());
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(NMC_THREAD_JOIN_BOUND_MS + 3000));
-  EXPECT_EQ(nmc_test::thread_count(), baseline);
+  EXPECT_EQ(nmc_test::thread_count(), baseline) << nmc_test::thread_names();
 }
 
 }  // namespace

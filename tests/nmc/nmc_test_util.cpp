@@ -1,5 +1,6 @@
 #include "nmc_test_util.h"
 
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -35,12 +36,29 @@ int count_state_call(const std::string &call) {
 }
 
 long thread_count() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Threads:", 0) == 0) return std::stol(line.substr(8));
+  // The HTTP layer's socket watchdog starts with the first exchange and
+  // lives as long as the process: not a thread of the controller.
+  long count = 0;
+  std::error_code error;
+  for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name != "SocketRelease") ++count;
   }
-  return -1;
+  return error ? -1 : count;
+}
+
+std::string thread_names() {
+  std::string names;
+  std::error_code error;
+  for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    names += name + " ";
+  }
+  return names;
 }
 
 void NmcTest::SetUp() {

@@ -22,8 +22,11 @@ void clear_state_calls();
 int count_state_call(const std::string &call);
 void record_state(const char *name, const char *value);
 
-// Threads of this process (/proc/self/status), -1 when unknown.
+// Threads of this process but the HTTP layer's process-wide socket
+// watchdog, -1 when unknown.
 long thread_count();
+// The names of this process's threads, blank-separated (for messages).
+std::string thread_names();
 
 class NmcTest : public ::testing::Test {
  protected:
