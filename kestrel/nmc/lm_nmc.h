@@ -77,6 +77,13 @@ KESTREL_API int lm_nmc_is_terminating(void);
  * clears it. */
 KESTREL_API void lm_nmc_set_appdata_path(const char *path);
 
+/* ---- Ioctl: "Name" or "Name argument". The output buffer is cleared
+ * first; 2 for a missing command or argument, 9 for an unknown one, 11
+ * when the command needs the controller and it cannot run. ---- */
+KESTREL_API lm_nmc_result_t lm_nmc_ioctl(uint32_t context, const char *command, uint32_t size, char *out);
+KESTREL_API lm_nmc_result_t lm_dmscp_ioctl(uint32_t context, const char *command, uint32_t size, char *out);
+KESTREL_API lm_nmc_result_t lm_dmrcp_ioctl(uint32_t context, const char *command, uint32_t size, char *out);
+
 /* ---- Contexts. ---- */
 KESTREL_API int lm_nmc_is_dms_context(uint32_t context);
 KESTREL_API int lm_nmc_is_dmr_context(uint32_t context);

@@ -64,6 +64,17 @@ void nmc_signals_remove(void);
 /* Longest wait for one controller thread at the stop (ms). */
 #define NMC_THREAD_JOIN_BOUND_MS 10000u
 
+/* Writes the version line "Lumet ClientSDK %s -- %s" at information level
+ * (raising the level and sources for this line when they would hide it). */
+void nmc_log_version_line(void);
+/* "NetworkScan": reload non-zero renews the control point's device lists,
+ * otherwise a network search starts. */
+lm_nmc_result_t nmc_network_scan(int reload);
+/* "EnableFeature 7612": the local web API is registered by the manager
+ * start once it exists (lm_nmc_features.cpp). */
+void nmc_enable_web_api(void);
+bool nmc_web_api_enabled(void);
+
 /* ---- Contexts (lm_nmc_context.cpp). ---- */
 struct nmc_context {
   uint32_t id = 0;

@@ -20,6 +20,7 @@
 #include "cp/upnp_soap.h"
 #include "http/http_settings.h"
 #include "nmc/lm_nmc_events.h"
+#include "nmc/lm_nmc_modes.h"
 #include "nmc/lm_nmc_notify.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
@@ -41,8 +42,6 @@ const char *const k_build_date = __DATE__;
 
 // ---- Steps that later parts of the controller fill. Each is one call so
 // that the order of the start-up stays in one place.
-// The NMC mode machinery (modes, nmcmode, stationary discovery).
-void start_modes(void) {}
 // Manager start: the network callback (fired once for every device the
 // control point knows) and the subscription callback. Sessions of web
 // clients, position polling and the web API join here when they exist.
@@ -95,12 +94,14 @@ void start_logging(int argc, const char *const *argv) {
 }
 
 void default_unless_set(unsigned int key, const char *value) {
-  if (!upnp_ini_file_isSet(key)) upnp_ini_file_setProperty(key, value, 0, 1);
+  if (!upnp_ini_file_isModified(key)) upnp_ini_file_setProperty(key, value, 0, 1);
 }
+
+}  // namespace
 
 // Step 14: the version line, shown even when the level or the sources would
 // hide it.
-void log_version_line(void) {
+void nmc_log_version_line(void) {
   int level = upnp_log_get_level();
   unsigned int sources = upnp_log_get_sources();
   bool raise = level > LOG_LEVEL_INFO || (sources & LOG_SYSTEM) == 0;
@@ -116,6 +117,8 @@ void log_version_line(void) {
     upnp_log_set_sources(sources);
   }
 }
+
+namespace {
 
 // Undoes what a failed start-up did, in reverse order.
 void roll_back(bool client_db, bool wpl) {
@@ -140,8 +143,9 @@ bool start_control_point(int argc, const char *const *argv, int install_signals)
   upnp_ini_file_disableProperty(INI_TELNETIP, 1);
   default_unless_set(INI_HTTPPORT, "9085");
   default_unless_set(INI_NICRESTART, "1");
-  // The requested mode is Mobile Direct ("2") until "SetNMCMode" changes it.
-  default_unless_set(INI_NMCMODE, "2");
+  const uint32_t requested = nmc_requested_mode();
+  const char *mode_default = requested == NMC_MODE_MOBILE_DIRECT ? "2" : requested == NMC_MODE_STATIONARY ? "1" : "0";
+  default_unless_set(INI_NMCMODE, mode_default);
   {
     std::lock_guard<std::mutex> hold(g_appdata_mutex);
     if (!g_appdata.empty()) upnp_ini_file_setProperty(INI_APPDATA, g_appdata.c_str(), 1, 1);
@@ -155,9 +159,12 @@ bool start_control_point(int argc, const char *const *argv, int install_signals)
     roll_back(false, false);
     return false;
   }
-  log_version_line();
+  nmc_log_version_line();
 
   upnp_client_db_init();
+  // A mode the user gave (ini file or command line) is taken over.
+  const char *mode = upnp_ini_file_getString(INI_NMCMODE);
+  if (mode != nullptr && std::strcmp(mode, mode_default) != 0) nmc_set_mode(nmc_mode_of_property(mode));
   upnp_wpl_init();
   nmc_set_run_state(LM_NMC_STATE_STARTING);
 
@@ -203,7 +210,6 @@ lm_nmc_result_t nmc_start(int argc, const char *const *argv, int install_signals
   nmc_set_run_state(LM_NMC_STATE_INITIALIZING);
   upnp_set_errmsgs(upnp_cp_errmsgs());
   HTTP_set_default_user_agent(k_user_agent);
-  start_modes();
   nmc_contexts_init();
   nmc_notifiers_start();
   lm_nmc_register_api_callback(nmc_event_dispatcher);

@@ -27,3 +27,14 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_notifier_dmr.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_actions.cpp
 )
+
+# Ioctls: the lookup, the common table, the renderer notification-mode rows,
+# NMC modes, network scans and switched-on features.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_ioctl.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_ioctl_common.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_ioctl_dmr.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_modes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_scan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_features.cpp
+)
