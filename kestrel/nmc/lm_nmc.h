@@ -97,6 +97,17 @@ KESTREL_API lm_nmc_result_t lm_dmrcp_register_callback(uint32_t context, lm_dmrc
  * such context. */
 KESTREL_API lm_nmc_result_t lm_queue_register_callback(uint32_t context, lm_queue_callback callback);
 
+/* ---- XML command interface. ---- */
+/* Runs the command elements of xml (the root and its following siblings)
+ * and returns their responses concatenated, as a new text the caller frees
+ * with upnp_free_impl; a request without one element that parses is
+ * answered "<Result code="402">Failed to parse XML</Result>". None when the
+ * controller cannot run. `local` marks a command that must not be
+ * forwarded to a stationary instance. */
+KESTREL_API char *lm_nmc_api_query(const char *xml, int local);
+/* lm_nmc_api_query with `local` set in Mobile Direct mode. */
+KESTREL_API char *lm_nmc_api_query_string(const char *xml);
+
 /* ---- Events. ---- */
 /* The single event sink; the controller registers its own event dispatcher
  * at start. Null clears it. */

@@ -12,6 +12,8 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "http/http_settings.h"
+#include "nmc/lm_nmc_api.h"
+#include "nmc/lm_nmc_command.h"
 #include "nmc/lm_nmc_internal.h"
 #include "nmc/lm_nmc_ioctl.h"
 #include "nmc/lm_nmc_modes.h"
@@ -73,7 +75,9 @@ lm_nmc_result_t stop_nmc(uint32_t, const char *, uint32_t, char *) {
 lm_nmc_result_t run_state(uint32_t, const char *, uint32_t size, char *out) {
   return nmc_out_text(nmc_run_state_name(nmc_run_state()), size, out);
 }
-lm_nmc_result_t rescan(uint32_t, const char *, uint32_t, char *) { return nmc_network_scan(1); }
+lm_nmc_result_t rescan(uint32_t, const char *, uint32_t, char *) {
+  return nmc_api_run(nmc_command_text("NetworkScan", {{"reload", "true"}}, {}));
+}
 
 lm_nmc_result_t get_request_timeout(uint32_t, const char *, uint32_t size, char *out) {
   if (out == nullptr || size == 0) return LM_NMC_INVALID_PARAMETER;

@@ -38,3 +38,12 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_scan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_features.cpp
 )
+
+# The XML command interface: requests and responses, the command builder,
+# and the commands of device lists, information, icons, subscriptions,
+# scans, version and up-time.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api_commands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_command.cpp
+)

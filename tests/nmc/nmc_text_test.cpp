@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "base/upnp_thread.h"
+#include "nmc/lm_nmc_api.h"
+#include "nmc/lm_nmc_command.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_events.h"
 #include "nmc/lm_nmc_internal.h"
@@ -96,6 +98,24 @@ TEST(NmcText, Keywords) {
   for (const auto &c : cases) EXPECT_EQ(nmc_update_keywords(c.text), c.keywords) << c.text;
   EXPECT_EQ(nmc_transport_state_code("PAUSED_PLAYBACK"), 3);
   EXPECT_EQ(nmc_transport_state_code("playing"), -1);
+}
+
+TEST(NmcText, CommandTextsEscapeEveryValue) {
+  EXPECT_EQ(nmc_command_text("NetworkScan", {{"reload", "true"}}, {}), "<NetworkScan reload=\"true\"/>");
+  EXPECT_EQ(nmc_command_text("GetServerInfo", {{"cmdseq", "1\"2"}}, {{"Index", "3"}, {"Element", "a<b&c"}}),
+            "<GetServerInfo cmdseq=\"1&quot;2\"><Index>3</Index><Element>a&lt;b&amp;c</Element></GetServerInfo>");
+  const struct {
+    const char *name;
+    bool ok;
+  } names[] = {{"friendlyName", true}, {"dlna:X_DLNADOC", true}, {"a-b.c_d", true}, {"", false},
+               {nullptr, false},       {"1abc", false},          {"a b", false},   {"a>b", false}};
+  for (const auto &n : names) EXPECT_EQ(nmc_is_element_name(n.name), n.ok) << (n.name ? n.name : "<null>");
+  const struct {
+    const char *response;
+    uint32_t code;
+  } codes[] = {{nullptr, 2}, {"<X/>", 2}, {"<X><Result code=\"701\">x</Result></X>", 701},
+               {"<Result code=\"x\">", 2}, {"<A><Result code=\"0\">OK</Result></A><B><Result code=\"9\"/></B>", 0}};
+  for (const auto &c : codes) EXPECT_EQ(nmc_api_result_code(c.response), c.code) << (c.response ? c.response : "");
 }
 
 std::vector<std::string> names(int side) {
