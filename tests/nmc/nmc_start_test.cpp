@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -178,6 +179,18 @@ TEST_F(NmcTest, SignalHandlersOnlyOnRequest) {
     }
     for (int i = 0; i < 3; ++i) EXPECT_EQ(handler_of(signals[i]), before[i]) << signals[i];
   }
+}
+
+// A process that ends while the controller runs: the stop registered for
+// process exit ends it within its bound and the process exits normally.
+TEST_F(NmcTest, ProcessExitStopsTheControllerInTime) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (start() != 1) std::_Exit(3);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // A state callback that calls back into the controller while it starts gets
