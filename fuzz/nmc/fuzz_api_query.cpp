@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "base/upnp_mem.h"
@@ -12,9 +13,19 @@
 #include "nmc/lm_nmc_api.h"
 #include "nmc/lm_nmc_internal.h"
 
+namespace {
+char g_dir[] = "/tmp/fuzz_api_query_XXXXXX";
+// Registered before the controller's own exit stop, so it runs after it.
+void remove_dir(void) {
+  std::error_code error;
+  std::filesystem::remove_all(g_dir, error);
+}
+}  // namespace
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  static char dir[] = "/tmp/fuzz_api_query_XXXXXX";
+  char *dir = g_dir;
   if (mkdtemp(dir) == nullptr) std::abort();
+  std::atexit(remove_dir);
   nmc_set_network(0);
   lm_nmc_set_appdata_path(dir);
   std::string log = std::string(dir) + "/fuzz-log.txt";
