@@ -140,15 +140,21 @@ TEST_F(NmcTest, HelpWordFailsTheStart) {
 }
 
 // A critical log message stops the controller and tells the state callback;
-// the process (this test) goes on.
+// the process goes on. Run in a child: a process ended by the log call
+// (with status 0) must not pass for success.
 TEST_F(NmcTest, CriticalLogStopsTheControllerNotTheProcess) {
-  ASSERT_EQ(start(), 1);
-  nmc_test::clear_state_calls();
-  upnp_log_impl(LOG_LEVEL_CRITICAL, LOG_SYSTEM, "test", "a critical condition");
-  ASSERT_TRUE(nmc_wait_stopped(20000));
-  std::vector<std::string> expected = {"NMCCriticalError=<null>"};
-  expected.insert(expected.end(), k_stop_calls.begin(), k_stop_calls.end());
-  EXPECT_EQ(state_calls(), expected);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (start() != 1) std::_Exit(3);
+        nmc_test::clear_state_calls();
+        upnp_log_impl(LOG_LEVEL_CRITICAL, LOG_SYSTEM, "test", "a critical condition");
+        if (!nmc_wait_stopped(20000)) std::_Exit(4);
+        std::vector<std::string> expected = {"NMCCriticalError=<null>"};
+        expected.insert(expected.end(), k_stop_calls.begin(), k_stop_calls.end());
+        std::_Exit(state_calls() == expected ? 7 : 5);
+      },
+      ::testing::ExitedWithCode(7), "");
 }
 
 // Handlers only when asked for, for SIGINT and SIGTERM, never for SIGABRT;
