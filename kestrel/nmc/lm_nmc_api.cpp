@@ -10,6 +10,7 @@
 #include "nmc/lm_nmc_command.h"
 #include "nmc/lm_nmc_internal.h"
 #include "nmc/lm_nmc_modes.h"
+#include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_text.h"
 
 namespace {
@@ -37,6 +38,7 @@ std::string nmc_api_response(const char *name, const char *cmdseq, const nmc_api
 extern "C" KESTREL_API char *lm_nmc_api_query(const char *xml, int local) {
   (void)local;  // commands are never forwarded: no stationary instance is known
   if (!lm_nmc_conn_init()) return nullptr;
+  nmc_sessions_touch_api();
   if (xml == nullptr) xml = "";
   const size_t length = std::strlen(xml);
   std::string response;

@@ -17,6 +17,7 @@
 #include "nmc/lm_nmc_internal.h"
 #include "nmc/lm_nmc_ioctl.h"
 #include "nmc/lm_nmc_modes.h"
+#include "nmc/lm_nmc_sessions.h"
 
 namespace {
 
@@ -77,6 +78,10 @@ lm_nmc_result_t run_state(uint32_t, const char *, uint32_t size, char *out) {
 }
 lm_nmc_result_t rescan(uint32_t, const char *, uint32_t, char *) {
   return nmc_api_run(nmc_command_text("NetworkScan", {{"reload", "true"}}, {}));
+}
+
+lm_nmc_result_t get_clients(uint32_t, const char *, uint32_t size, char *out) {
+  return nmc_out_text(nmc_sessions_listing().c_str(), size, out);
 }
 
 lm_nmc_result_t get_request_timeout(uint32_t, const char *, uint32_t size, char *out) {
@@ -195,6 +200,7 @@ const nmc_ioctl_row nmc_common_ioctls[] = {
     {"StopNMC", 6, false, stop_nmc},
     {"GetNMCRunState", 7, false, run_state},
     {"NMCRescan", 8, false, rescan},
+    {"GetNMCClients", 9, false, get_clients},
     {"GetNMCRequestTimeout", 11, false, get_request_timeout},
     {"SetNMCRequestTimeout", 12, true, set_request_timeout},
     {"GetNMCCommunicationTimeout", 28, false, get_soap_timeout},

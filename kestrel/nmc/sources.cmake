@@ -46,4 +46,5 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api_commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_command.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_sessions.cpp
 )

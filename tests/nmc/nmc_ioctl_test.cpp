@@ -2,6 +2,7 @@
 // rows; start and stop through "StartNMC" and "StopNMC".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -146,6 +147,14 @@ TEST_F(NmcIoctlTest, LookupAndCommonTable) {
   });
   EXPECT_EQ(nmc_update_mode(), NMC_MODE_XML);
   EXPECT_EQ(nmc_list_mode(), NMC_MODE_XML);
+
+  // The session list: the API session alone, one line.
+  char clients[256] = "";
+  ASSERT_EQ(lm_nmc_ioctl(0, "GetNMCClients", sizeof clients, clients), 0u);
+  std::string listing = clients;
+  EXPECT_EQ(listing.rfind("   1:\t---.---.---.---\t", 0), 0u) << listing;
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 1) << listing;
+  EXPECT_EQ(lm_nmc_ioctl(0, "GetNMCClients", 10, clients), 10u);
 }
 
 // "StopNMC" answers at once; afterwards only the rows usable while stopped
