@@ -1,5 +1,5 @@
 // The XML command interface: request and response forms, "cmdseq", error
-// answers, several commands in one request, and this item's commands on a
+// answers, several commands in one request, and the device commands on a
 // crafted server on 127.0.0.1.
 #include <gtest/gtest.h>
 
