@@ -8,6 +8,13 @@ lib=${1:?shared object}
 # The public API. Add a name here only together with its KESTREL_API mark.
 allowed=(
   NSGetModule
+  # The NMC controller (kestrel/nmc/lm_nmc.h).
+  lm_nmc_init lm_nmc_conn_init lm_nmc_stop lm_nmc_register_state_callback lm_nmc_is_terminating
+  lm_nmc_set_appdata_path lm_nmc_is_dms_context lm_nmc_is_dmr_context
+  lm_dmscp_create_context lm_dmscp_delete_context lm_dmscp_register_callback
+  lm_dmrcp_create_context lm_dmrcp_delete_context lm_dmrcp_register_callback
+  lm_queue_register_callback lm_nmc_register_api_callback lm_nmc_ioctl lm_dmscp_ioctl lm_dmrcp_ioctl
+  lm_nmc_api_query lm_nmc_api_query_string
 )
 # What the toolchain itself puts into every shared object.
 toolchain=(_init _fini __bss_start _edata _end __end__ __data_start _IO_stdin_used

@@ -1,0 +1,90 @@
+// The XML command interface: lm_nmc_api_query and lm_nmc_api_query_string
+// run every command element of a request and concatenate the responses.
+#include "nmc/lm_nmc_api.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/upnp_mem.h"
+#include "cp/upnp_soap.h"
+#include "nmc/lm_nmc_command.h"
+#include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_modes.h"
+#include "nmc/lm_nmc_sessions.h"
+#include "nmc/lm_nmc_text.h"
+
+namespace {
+
+char *hand_out(const std::string &text) {
+  char *copy = static_cast<char *>(upnp_malloc_impl(text.size() + 1));
+  if (copy != nullptr) std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+}  // namespace
+
+std::string nmc_api_response(const char *name, const char *cmdseq, const nmc_api_answer &answer) {
+  std::string text = std::string("<") + name;
+  if (cmdseq != nullptr) text += " cmdseq=\"" + nmc_xml_escape(cmdseq) + "\"";
+  text += ">" + answer.body + "<Result code=\"" + std::to_string(answer.code) + "\">" +
+          (!answer.result_text.empty() ? answer.result_text
+           : answer.code == 0        ? std::string("OK")
+                                     : nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code)))) +
+          "</Result>";
+  if (answer.index >= 0) text += "<Index>" + std::to_string(answer.index) + "</Index>";
+  return text + "</" + name + ">";
+}
+
+extern "C" KESTREL_API char *lm_nmc_api_query(const char *xml, int local) {
+  (void)local;  // commands are never forwarded: no stationary instance is known
+  if (!lm_nmc_conn_init()) return nullptr;
+  nmc_sessions_touch_api();
+  if (xml == nullptr) xml = "";
+  const size_t length = std::strlen(xml);
+  std::string response;
+  size_t offset = 0;
+  bool any = false;
+  while (offset < length && !lm_nmc_is_terminating()) {
+    upnp_xml_node *command = upnp_xml_parse_len(xml + offset, length - offset);
+    if (command == nullptr) break;
+    offset += command->consumed > 0 ? command->consumed : length - offset;
+    any = true;
+    const char *name = command->name;
+    const char *cmdseq = upnp_xml_find_attribute_value(command, "cmdseq");
+    nmc_api_answer answer;
+    nmc_api_handler handler = nmc_is_element_name(name) ? nmc_api_find(name) : nullptr;
+    if (handler != nullptr) {
+      handler(command, &answer);
+      response += nmc_api_response(name, cmdseq, answer);
+    } else if (nmc_is_element_name(name)) {
+      answer.code = LM_NMC_INVALID_PARAMETER;
+      answer.result_text = "Unknown command";
+      response += nmc_api_response(name, cmdseq, answer);
+    } else {
+      response += "<Result code=\"2\">Unknown command</Result>";
+    }
+    upnp_xml_release(command);
+  }
+  if (!any) response = "<Result code=\"402\">Failed to parse XML</Result>";
+  return hand_out(response);
+}
+
+extern "C" KESTREL_API char *lm_nmc_api_query_string(const char *xml) {
+  return lm_nmc_api_query(xml, nmc_mode() == NMC_MODE_MOBILE_DIRECT ? 1 : 0);
+}
+
+uint32_t nmc_api_result_code(const char *response) {
+  const char *result = response != nullptr ? std::strstr(response, "<Result code=\"") : nullptr;
+  if (result == nullptr) return LM_NMC_INVALID_PARAMETER;
+  const char *digits = result + std::strlen("<Result code=\"");
+  if (*digits < '0' || *digits > '9') return LM_NMC_INVALID_PARAMETER;
+  return static_cast<uint32_t>(std::strtoul(digits, nullptr, 10));
+}
+
+uint32_t nmc_api_run(const std::string &command) {
+  char *response = lm_nmc_api_query(command.c_str(), 1);
+  if (response == nullptr) return LM_NMC_GOING_DOWN;
+  uint32_t code = nmc_api_result_code(response);
+  upnp_free_impl(response);
+  return code;
+}

@@ -1,0 +1,92 @@
+#include "nmc_test_util.h"
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "nmc/lm_nmc.h"
+#include "nmc/lm_nmc_internal.h"
+
+namespace nmc_test {
+
+namespace {
+std::mutex g_mutex;
+std::vector<std::string> g_calls;
+}  // namespace
+
+void record_state(const char *name, const char *value) {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  g_calls.push_back(std::string(name != nullptr ? name : "<null>") + "=" + (value != nullptr ? value : "<null>"));
+}
+
+std::vector<std::string> state_calls() {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  return g_calls;
+}
+
+void clear_state_calls() {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  g_calls.clear();
+}
+
+int count_state_call(const std::string &call) {
+  int count = 0;
+  for (const std::string &seen : state_calls()) count += seen == call ? 1 : 0;
+  return count;
+}
+
+long thread_count() {
+  // The HTTP layer's socket watchdog starts with the first exchange and
+  // lives as long as the process: not a thread of the controller.
+  long count = 0;
+  std::error_code error;
+  for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name != "SocketRelease") ++count;
+  }
+  return error ? -1 : count;
+}
+
+std::string thread_names() {
+  std::string names;
+  std::error_code error;
+  for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    names += name + " ";
+  }
+  return names;
+}
+
+void NmcTest::SetUp() {
+  dir_ = std::make_unique<test_support::TempDir>("nmc_test");
+  log_path_ = (dir_->path() / "nmc-log.txt").string();
+  nmc_set_network(0);
+  lm_nmc_set_appdata_path(dir_->path().c_str());
+  clear_state_calls();
+  lm_nmc_register_state_callback(record_state);
+}
+
+void NmcTest::TearDown() {
+  EXPECT_TRUE(stop_and_wait());
+  lm_nmc_register_state_callback(nullptr);
+  lm_nmc_set_appdata_path(nullptr);
+}
+
+int NmcTest::start(const std::vector<std::string> &extra, int install_signals) {
+  std::vector<std::string> words = {"nmc_test", "--logfile", log_path_};
+  words.insert(words.end(), extra.begin(), extra.end());
+  std::vector<const char *> argv;
+  for (const std::string &word : words) argv.push_back(word.c_str());
+  return lm_nmc_init(static_cast<int>(argv.size()), argv.data(), install_signals);
+}
+
+bool NmcTest::stop_and_wait() {
+  lm_nmc_stop();
+  return nmc_wait_stopped(20000);
+}
+
+}  // namespace nmc_test
