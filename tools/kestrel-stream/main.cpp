@@ -255,6 +255,7 @@ int main(int argc, char **argv) {
   }
   upnp_ini_file_init();
   int rc = run(o);
+  upnp_ini_file_release();
   if (o.log) upnp_log_exit();
   return rc;
 }
