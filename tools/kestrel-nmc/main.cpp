@@ -11,6 +11,9 @@
 //   A command is one of
 //     <Xml .../>      an XML command request (lm_nmc_api_query)
 //     sleep N         wait N seconds (callbacks keep printing)
+//     renderer N|UDN  point the tool's renderer context at the renderer of
+//                     index N (or with this UDN), so that its updates reach
+//                     the callback
 //     NAME [ARG]      an ioctl: names starting "DMR" go to lm_dmrcp_ioctl on
 //                     the tool's renderer context, "DMS"-table names to
 //                     lm_dmscp_ioctl on its server context, the rest to
@@ -27,6 +30,8 @@
 #include "base/upnp_mem.h"
 #include "cp/upnp_soap.h"
 #include "nmc/lm_nmc.h"
+#include "nmc/lm_nmc_devices.h"
+#include "nmc/lm_nmc_internal.h"
 
 namespace {
 
@@ -105,6 +110,23 @@ void run(const std::string &line) {
   std::string name = command.substr(0, command.find_first_of(" \t"));
   if (name == "sleep") {
     wait_seconds(std::atof(command.c_str() + 5));
+    return;
+  }
+  if (name == "renderer") {
+    // Until the renderer commands choose a renderer for a context, the tool
+    // points its context itself (the field the notifier matches updates on).
+    std::string which = command.size() > 9 ? command.substr(9) : std::string();
+    nmc_device_view device;
+    int index = which.compare(0, 5, "uuid:") == 0
+                    ? (nmc_devices_find_udn(NMC_SIDE_RENDERER, which.c_str(), &device) ? device.index : -1)
+                    : std::atoi(which.c_str());
+    nmc_context *context = index >= 0 ? nmc_context_find(g_renderer_context) : nullptr;
+    if (context != nullptr) {
+      context->renderer_index = index;
+      nmc_context_release(context);
+    }
+    print_line("renderer ctx " + std::to_string(g_renderer_context) +
+               (context != nullptr ? " points at renderer " + std::to_string(index) : " unchanged: no such renderer"));
     return;
   }
   char out[8192] = "";
