@@ -35,13 +35,13 @@ std::string nmc_api_response(const char *name, const char *cmdseq, const nmc_api
   return text + "</" + name + ">";
 }
 
-extern "C" KESTREL_API char *lm_nmc_api_query(const char *xml, int local) {
-  (void)local;  // commands are never forwarded: no stationary instance is known
-  if (!lm_nmc_conn_init()) return nullptr;
-  nmc_sessions_touch_api();
+bool nmc_api_query_session(const char *xml, int session, std::string *out) {
+  if (!lm_nmc_conn_init()) return false;
+  if (!nmc_sessions_touch(session)) return false;
   if (xml == nullptr) xml = "";
   const size_t length = std::strlen(xml);
-  std::string response;
+  std::string &response = *out;
+  response.clear();
   size_t offset = 0;
   bool any = false;
   while (offset < length && !lm_nmc_is_terminating()) {
@@ -52,6 +52,7 @@ extern "C" KESTREL_API char *lm_nmc_api_query(const char *xml, int local) {
     const char *name = command->name;
     const char *cmdseq = upnp_xml_find_attribute_value(command, "cmdseq");
     nmc_api_answer answer;
+    answer.session = session;
     nmc_api_handler handler = nmc_is_element_name(name) ? nmc_api_find(name) : nullptr;
     if (handler != nullptr) {
       handler(command, &answer);
@@ -66,6 +67,13 @@ extern "C" KESTREL_API char *lm_nmc_api_query(const char *xml, int local) {
     upnp_xml_release(command);
   }
   if (!any) response = "<Result code=\"402\">Failed to parse XML</Result>";
+  return true;
+}
+
+extern "C" KESTREL_API char *lm_nmc_api_query(const char *xml, int local) {
+  (void)local;  // commands are never forwarded: no stationary instance is known
+  std::string response;
+  if (!nmc_api_query_session(xml, NMC_API_SESSION, &response)) return nullptr;
   return hand_out(response);
 }
 

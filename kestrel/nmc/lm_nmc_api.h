@@ -17,6 +17,8 @@ struct nmc_api_answer {
   int index = -1;
   // Replaces the code's text in "<Result>" when set (plain text, no markup).
   std::string result_text;
+  // The session that runs the command (set before the handler is called).
+  int session = 0;
 };
 
 typedef void (*nmc_api_handler)(upnp_xml_node *command, nmc_api_answer *answer);
@@ -24,6 +26,13 @@ typedef void (*nmc_api_handler)(upnp_xml_node *command, nmc_api_answer *answer);
 /* The handler of a command name (lm_nmc_api_commands.cpp); none when the
  * command is not known. */
 nmc_api_handler nmc_api_find(const char *name);
+/* The session and polling commands (lm_nmc_api_sessions.cpp). */
+nmc_api_handler nmc_api_find_session_command(const char *name);
+
+/* Runs a request for a session (lm_nmc_api_query runs it for the API
+ * session); false when the controller cannot run or the session is
+ * unknown. */
+bool nmc_api_query_session(const char *xml, int session, std::string *response);
 
 /* The response of one command: "<name cmdseq=...>" body, "<Result
  * code=...>" text, optional "<Index>", end tag. */

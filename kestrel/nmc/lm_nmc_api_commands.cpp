@@ -151,5 +151,5 @@ nmc_api_handler nmc_api_find(const char *name) {
   for (const Command &command : k_commands) {
     if (std::strcmp(command.name, name) == 0) return command.handler;
   }
-  return nullptr;
+  return nmc_api_find_session_command(name);
 }

@@ -9,6 +9,7 @@
 #include "cp/upnp_cp.h"
 #include "nmc/lm_nmc_actions.h"
 #include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_text.h"
 
 namespace {
@@ -74,6 +75,7 @@ std::string nmc_event_renderer_updated(int index, uint32_t sequence, const char 
 }
 
 void nmc_events_to_sessions(const char *text) {
+  nmc_sessions_post(text);
   lm_nmc_api_callback sink = g_sink.load(std::memory_order_acquire);
   if (sink != nullptr) sink(1, text);
 }

@@ -41,10 +41,11 @@ target_sources(kestrel_core PRIVATE
 
 # The XML command interface: requests and responses, the command builder,
 # and the commands of device lists, information, icons, subscriptions,
-# scans, version and up-time.
+# scans, version and up-time; sessions and their polling.
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api_commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_sessions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api_sessions.cpp
 )
