@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "nmc/lm_nmc_internal.h"
 #include "playlist/lm_nmc_download.h"
@@ -32,6 +33,7 @@ struct Sink {
   double end_ms = -1;      // when the download ended (final call or stop)
   double printed_ms = -1e9;
   bool quiet = false;
+  uint32_t pace_kib_s = 0;
 
   double ms() const { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
 };
@@ -47,6 +49,8 @@ const char *result_name(uint32_t result) {
 
 int on_piece(uint32_t, void **user_data, const char *url, const char *buffer, uint32_t count) {
   auto *s = static_cast<Sink *>(*user_data);
+  if (buffer != nullptr && s->pace_kib_s > 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(uint64_t(count) * 1000000 / (uint64_t(s->pace_kib_s) * 1024)));
   std::lock_guard<std::mutex> hold(s->mutex);
   const double now = s->ms();
   if (buffer == nullptr) {
@@ -82,6 +86,7 @@ int run_download(const DownloadOptions &o) {
   // the process exits.
   static Sink sink;
   sink.quiet = o.quiet;
+  sink.pace_kib_s = o.pace_kib_s;
   if (!o.path.empty() && (sink.out = std::fopen(o.path.c_str(), "wb")) == nullptr) {
     std::fprintf(stderr, "kestrel-stream: cannot write %s\n", o.path.c_str());
     return 1;

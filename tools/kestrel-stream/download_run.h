@@ -13,6 +13,7 @@ struct DownloadOptions {
   std::string protocol_info;  // the resource's protocolInfo, "" none
   std::string path;           // write the bytes here, "" nowhere
   uint32_t buffer = 64 * 1024;
+  uint32_t pace_kib_s = 0;    // take pieces no faster than this (KiB/s), 0 as they come
   int seconds = 60;           // stop (by the callback) after this long
   long stop_ms = -1;          // stop (by the callback) at this time, -1 never
   bool quiet = false;

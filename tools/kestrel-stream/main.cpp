@@ -31,6 +31,7 @@
 //         (progressive actions: stop, as Ctrl-C; seek=BYTE restarts the
 //         download at that byte's block)
 //     -o  download: write the bytes to FILE   -p  download: the protocolInfo
+//         (-k paces the download's callback too)
 //         (download actions: stop)
 // Exit code: 0 when the stream ended (event 33), the progressive download is
 // complete (and its reader ended) or the download's final call said 0; 1
@@ -243,6 +244,7 @@ int run_download_mode(const Options &o) {
   d.protocol_info = o.protocol_info;
   d.path = o.file;
   d.buffer = o.buffer;
+  d.pace_kib_s = o.pace;
   d.seconds = o.seconds;
   d.quiet = o.quiet;
   for (const Action &a : o.actions) {
