@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/upnp_ini_file.h"
 #include "nmc/lm_nmc_internal.h"
 #include "playlist/lm_nmc_download.h"
 #include "stream_md5.h"
@@ -94,6 +95,9 @@ int run_download(const DownloadOptions &o) {
   // The download needs nothing of the controller's network stack (no SSDP,
   // no HTTP server): the tool talks to no one but the URL's server.
   nmc_set_network(0);
+  // The controller sets up (and at its stop releases) the configuration
+  // store itself.
+  upnp_ini_file_release();
   if (!o.quiet) std::printf("downloading %s (buffer %u bytes)\n", o.url.c_str(), o.buffer);
   std::fflush(stdout);
   const lm_nmc_result_t rc = lm_nmc_download_uri(0, &sink, o.url.c_str(),
