@@ -73,9 +73,10 @@ uint32_t dlna_flags_of(const char *protocol_info) {
 }
 
 void log_flags(uint32_t flags) {
-  if (flags & DLNA_FLAG_INTERACTIVE) upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "lm_nmc_download_uri", "Interactive flag set.");
-  if (flags & DLNA_FLAG_STREAMING) upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "lm_nmc_download_uri", "Streaming flag set.");
-  if (flags & DLNA_FLAG_BACKGROUND) upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "lm_nmc_download_uri", "Background flag set.");
+  const char *const who = "lm_nmc_download_uri";
+  if (flags & DLNA_FLAG_INTERACTIVE) upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, who, "Interactive flag set.");
+  if (flags & DLNA_FLAG_STREAMING) upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, who, "Streaming flag set.");
+  if (flags & DLNA_FLAG_BACKGROUND) upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, who, "Background flag set.");
 }
 
 // DTCP-protected content: its protection session is the stream's hooks'

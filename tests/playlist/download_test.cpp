@@ -116,10 +116,7 @@ std::vector<DownloadCase> download_cases() {
   } flags[] = {
       {"background flag", "http-get:*:audio/mpeg:DLNA.ORG_OP=01;DLNA.ORG_FLAGS=00400000000000000000000000000000",
        "transferMode.dlna.org: Background\r\n"},
-      {"streaming flag", "http-get:*:audio/mpeg:DLNA.ORG_FLAGS=01000000000000000000000000000000",
-       "transferMode.dlna.org: Streaming\r\n"},
       {"flags beginning with a letter", "http-get:*:audio/mpeg:DLNA.ORG_FLAGS=C1400000000000000000000000000000", ""},
-      {"flags too short", "http-get:*:audio/mpeg:DLNA.ORG_FLAGS=0140", ""},
   };
   for (const auto &f : flags) {
     DownloadCase &c = add(f.name, 3000);

@@ -50,8 +50,10 @@ const char *result_name(uint32_t result) {
 
 int on_piece(uint32_t, void **user_data, const char *url, const char *buffer, uint32_t count) {
   auto *s = static_cast<Sink *>(*user_data);
-  if (buffer != nullptr && s->pace_kib_s > 0)
-    std::this_thread::sleep_for(std::chrono::microseconds(uint64_t(count) * 1000000 / (uint64_t(s->pace_kib_s) * 1024)));
+  if (buffer != nullptr && s->pace_kib_s > 0) {
+    const uint64_t us = uint64_t(count) * 1000000 / (uint64_t(s->pace_kib_s) * 1024);
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
+  }
   std::lock_guard<std::mutex> hold(s->mutex);
   const double now = s->ms();
   if (buffer == nullptr) {

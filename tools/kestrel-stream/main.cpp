@@ -77,7 +77,8 @@ struct Options {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: kestrel-stream [-m stream|progressive|download] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... [-t SECONDS] [-q] "
+               "usage: kestrel-stream [-m stream|progressive|download] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... "
+               "[-t SECONDS] [-q] "
                "[-l LOGFILE] [-o FILE] [-r] [-p PROTOCOLINFO] URL\n"
                "  ACTION: pause, resume, stop, seek=BYTE, tseek=MS (progressive: stop, seek=BYTE)\n"
                "  -o FILE: the progressive download's data file (block map FILE_bm); -r: a reader follows it\n"
