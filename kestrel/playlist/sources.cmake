@@ -17,3 +17,8 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive_wait.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_progressive.cpp
 )
+# Downloads of resources for the application: a URL through the stream
+# receiver to the application's callback.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_download.cpp
+)

@@ -15,6 +15,8 @@ allowed=(
   lm_dmrcp_create_context lm_dmrcp_delete_context lm_dmrcp_register_callback
   lm_queue_register_callback lm_nmc_register_api_callback lm_nmc_ioctl lm_dmscp_ioctl lm_dmrcp_ioctl
   lm_nmc_api_query lm_nmc_api_query_string
+  # Downloads (kestrel/playlist/lm_nmc_download.h).
+  lm_nmc_download_uri
 )
 # What the toolchain itself puts into every shared object.
 toolchain=(_init _fini __bss_start _edata _end __end__ __data_start _IO_stdin_used

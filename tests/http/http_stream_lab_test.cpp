@@ -6,14 +6,18 @@
 // requested byte on. The progressive download of a lab file ends with an
 // equal copy and a full block map, and after a cut in its second block it
 // resumes at the first missing block (the requests seen through a relay).
+// kestrel-stream downloads a lab file through lm_nmc_download_uri byte-exact
+// with the final call 0.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -396,6 +400,29 @@ TEST_F(StreamLab, ProgressiveDownloadEndsEqualAndResumesAtTheFirstMissingBlock) 
     ranges.insert(ranges.end(), after.begin(), after.end());
     EXPECT_EQ(ranges, c.ranges);
   }
+}
+
+// The controller's download of a URL, run by kestrel-stream in a process of
+// its own (the controller cannot share this process's control point): the
+// lab file's bytes exactly, and the final call 0.
+TEST_F(StreamLab, DownloadOfALabFileIsByteExactWithFinalZero) {
+  ASSERT_GE(server_, 0);
+  const std::string relative = "music/Alpha Artist/First Album/03 - Long Tone.mp3";
+  const std::string original = read_file(fs::path(env("LAB_MEDIA")) / relative);
+  const std::string url = url_of(relative);
+  ASSERT_FALSE(url.empty());
+  test_support::TempDir dir("kestrel-download-lab");
+  const std::string path = (dir.path() / "copy.mp3").string(), out = (dir.path() / "out.txt").string();
+  // A buffer smaller than the file, so that it comes in several pieces.
+  const std::string command = std::string("'") + KESTREL_STREAM + "' -m download -q -b 8192 -t 30 -o '" + path +
+                              "' '" + url + "' > '" + out + "' 2>&1";
+  const int status = std::system(command.c_str());
+  const std::string printed = read_file(out);
+  ASSERT_TRUE(WIFEXITED(status)) << printed;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << printed;
+  EXPECT_NE(printed.find("final done"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("delivered " + std::to_string(original.size()) + " bytes"), std::string::npos) << printed;
+  EXPECT_TRUE(read_file(path) == original) << "the download differs from the original";
 }
 
 }  // namespace

@@ -11,9 +11,15 @@
 // files, and a second run with the same -o resumes at the first missing
 // block. With -r a reader follows the download (buffer -b, pace -k).
 //
+// Mode "download" downloads the URL through the controller's
+// lm_nmc_download_uri (the controller starts by itself, without its network
+// stack), printing the bytes as they come and the final call's result;
+// -o writes the bytes to FILE, -p gives the resource's protocolInfo, and the
+// action stop makes the callback answer 0 at its next piece.
+//
 //   kestrel-stream [-m MODE] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... [-t SECONDS] [-q] [-l LOGFILE]
-//                  [-o FILE] [-r] URL
-//     -m  what to do with the URL: "stream" (the default) or "progressive"
+//                  [-o FILE] [-r] [-p PROTOCOLINFO] URL
+//     -m  what to do with the URL: "stream" (the default), "progressive" or "download"
 //     -b  the consumer's buffer (default 65536 bytes, at most 64 MiB)
 //     -k  consume at most KIB_S KiB/s (so that actions fall inside a short stream)
 //     -a  at MS milliseconds after the start: pause, resume, stop, seek=BYTE or
@@ -24,8 +30,12 @@
 //     -o  progressive: the data file   -r  progressive: a reader follows
 //         (progressive actions: stop, as Ctrl-C; seek=BYTE restarts the
 //         download at that byte's block)
-// Exit code: 0 when the stream ended (event 33) or the download is complete
-// (and its reader ended), 1 otherwise, 2 usage.
+//     -o  download: write the bytes to FILE   -p  download: the protocolInfo
+//         (-k paces the download's callback too)
+//         (download actions: stop)
+// Exit code: 0 when the stream ended (event 33), the progressive download is
+// complete (and its reader ended) or the download's final call said 0; 1
+// otherwise, 2 usage.
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +49,7 @@
 #include "base/upnp_ini_file.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
+#include "download_run.h"
 #include "progressive_run.h"
 #include "stream_session.h"
 
@@ -59,16 +70,19 @@ struct Options {
   const char *log = nullptr;
   std::string file;
   bool reader = false;
+  std::string protocol_info;
   std::vector<Action> actions;
   std::string url;
 };
 
 void usage() {
   std::fprintf(stderr,
-               "usage: kestrel-stream [-m stream|progressive] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... [-t SECONDS] [-q] "
-               "[-l LOGFILE] [-o FILE] [-r] URL\n"
+               "usage: kestrel-stream [-m stream|progressive|download] [-b BYTES] [-k KIB_S] [-a MS:ACTION]... "
+               "[-t SECONDS] [-q] "
+               "[-l LOGFILE] [-o FILE] [-r] [-p PROTOCOLINFO] URL\n"
                "  ACTION: pause, resume, stop, seek=BYTE, tseek=MS (progressive: stop, seek=BYTE)\n"
-               "  -o FILE: the progressive download's data file (block map FILE_bm); -r: a reader follows it\n");
+               "  -o FILE: the progressive download's data file (block map FILE_bm); -r: a reader follows it\n"
+               "  download: -o FILE receives the bytes, -p the resource's protocolInfo; ACTION stop only\n");
 }
 
 bool parse_action(const char *text, Action *a) {
@@ -87,7 +101,7 @@ bool parse_action(const char *text, Action *a) {
 
 bool parse(int argc, char **argv, Options *o) {
   int c;
-  while ((c = getopt(argc, argv, "m:b:k:a:t:ql:o:rh")) != -1) {
+  while ((c = getopt(argc, argv, "m:b:k:a:t:ql:o:rp:h")) != -1) {
     Action a;
     switch (c) {
       case 'm': o->mode = optarg; break;
@@ -102,6 +116,7 @@ bool parse(int argc, char **argv, Options *o) {
       case 'l': o->log = optarg; break;
       case 'o': o->file = optarg; break;
       case 'r': o->reader = true; break;
+      case 'p': o->protocol_info = optarg; break;
       case 'a':
         if (!parse_action(optarg, &a)) {
           std::fprintf(stderr, "kestrel-stream: bad action '%s'\n", optarg);
@@ -224,11 +239,30 @@ int run_progressive_mode(const Options &o) {
   return run_progressive(p);
 }
 
+int run_download_mode(const Options &o) {
+  DownloadOptions d;
+  d.url = o.url;
+  d.protocol_info = o.protocol_info;
+  d.path = o.file;
+  d.buffer = o.buffer;
+  d.pace_kib_s = o.pace;
+  d.seconds = o.seconds;
+  d.quiet = o.quiet;
+  for (const Action &a : o.actions) {
+    if (a.what != "stop") {
+      std::fprintf(stderr, "kestrel-stream: -m download takes only the action stop\n");
+      return 2;
+    }
+    if (d.stop_ms < 0) d.stop_ms = a.ms;
+  }
+  return run_download(d);
+}
+
 // The modes: each takes the parsed options and answers the exit code.
 const struct {
   const char *name;
   int (*run)(const Options &);
-} kModes[] = {{"stream", run_stream}, {"progressive", run_progressive_mode}};
+} kModes[] = {{"stream", run_stream}, {"progressive", run_progressive_mode}, {"download", run_download_mode}};
 
 }  // namespace
 
