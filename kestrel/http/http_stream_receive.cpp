@@ -302,9 +302,8 @@ int send_head(receiver *r) {
 bool allocate_ahead(receiver *r) {
   const size_t piece = r->info->buffer_size;
   r->fill = piece > kReadAhead ? piece : kReadAhead;
-  if (r->fill > SIZE_MAX - piece) return false;
-  r->capacity = r->fill + piece;
-  r->ahead = static_cast<char *>(upnp_malloc_impl(r->capacity));
+  r->capacity = r->fill <= SIZE_MAX - piece ? r->fill + piece : 0;
+  r->ahead = r->capacity > 0 ? static_cast<char *>(upnp_malloc_impl(r->capacity)) : nullptr;
   if (!r->ahead) {
     upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, __func__, "receive_http_stream No memory for %zu bytes of body",
                   r->capacity);
