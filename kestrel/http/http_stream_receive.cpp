@@ -34,13 +34,12 @@ struct receiver {
   uint32_t generation;
   int sock = -1;
   int64_t skip = 0;  // bytes before the requested range, when the server ignored it
-  // Body bytes read but not yet handed over: ahead[head, tail). The first
-  // `held` of them were taken while stalling (counted as received already).
-  // A receive fills the buffer only when it is empty and at most up to
-  // `fill`; the rest (the consumer's buffer size) stays free for the bytes
-  // a stalled stream reads to keep the connection.
+  // Body bytes read but not yet handed over: ahead[head, tail) of `size`.
+  // The first `held` of them were taken while stalling (counted as received
+  // already). A receive fills the buffer only when it is empty, never while
+  // paused, and never past the body or the chunk.
   char *ahead = nullptr;
-  size_t capacity = 0, fill = 0;
+  size_t size = 0;
   size_t head = 0, tail = 0;
   uint32_t held = 0;
   char header[STREAM_HEADER_SIZE];  // the last response header
@@ -66,7 +65,7 @@ ssize_t receive_ahead(receiver *r, size_t want) {
 int fill_ahead(receiver *r, uint64_t *wire_left) {
   if (r->buffered() > 0) return 1;
   r->head = r->tail = 0;
-  uint64_t want = r->fill < *wire_left ? r->fill : *wire_left;
+  uint64_t want = r->size < *wire_left ? r->size : *wire_left;
   if (want == 0) return 0;
   ssize_t n = receive_ahead(r, static_cast<size_t>(want));
   if (n < 0) return -1;
@@ -101,17 +100,24 @@ piece_result check_for_pause(receiver *r, uint64_t *wire_left) {
     if (!still) return PIECE_GO_ON;
     Sleep(step_ms);
     if (steps % kStallKeepAliveSteps != 0) continue;
-    uint64_t limit = *wire_left + r->buffered();
-    if (limit > info->buffer_size) limit = info->buffer_size;
-    // The byte comes off the connection while the body has bytes there and
-    // the buffer room for them; else it is one already read ahead.
-    bool from_wire = *wire_left > 0 && r->tail < r->capacity;
-    if (r->held >= limit || (!from_wire && r->held >= r->buffered())) {
+    // The byte held back is the next one of the body: one already read
+    // ahead when there is one, else one off the connection. (A body of
+    // unknown length has UINT64_MAX left.)
+    uint64_t limit = info->buffer_size;
+    if (*wire_left < limit && *wire_left + r->buffered() < limit) limit = *wire_left + r->buffered();
+    if (r->held >= limit) {
       upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "pauseByStalling Cannot stall any longer");
       stream_finish(info, r->generation, STREAM_EVENT_STOPPED);
       return PIECE_END;
     }
-    if (from_wire) {
+    if (r->held >= r->buffered()) {
+      if (r->tail == r->size) {
+        // Fewer than a piece of bytes are left (the size is at least a
+        // piece): move them to the start.
+        std::memmove(r->ahead, r->ahead + r->head, r->buffered());
+        r->tail -= r->head;
+        r->head = 0;
+      }
       ssize_t n = receive_ahead(r, 1);
       if (!stream_is_current(info, r->generation)) return PIECE_END;
       if (n <= 0) {
@@ -301,12 +307,11 @@ int send_head(receiver *r) {
 // The receiver's own buffer for the body: 0 when it cannot be had.
 bool allocate_ahead(receiver *r) {
   const size_t piece = r->info->buffer_size;
-  r->fill = piece > kReadAhead ? piece : kReadAhead;
-  r->capacity = r->fill <= SIZE_MAX - piece ? r->fill + piece : 0;
-  r->ahead = r->capacity > 0 ? static_cast<char *>(upnp_malloc_impl(r->capacity)) : nullptr;
+  r->size = piece > kReadAhead ? piece : kReadAhead;
+  r->ahead = static_cast<char *>(upnp_malloc_impl(r->size));
   if (!r->ahead) {
     upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, __func__, "receive_http_stream No memory for %zu bytes of body",
-                  r->capacity);
+                  r->size);
     return false;
   }
   return true;
