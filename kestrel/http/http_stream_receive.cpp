@@ -21,32 +21,62 @@ namespace {
 // Stalling reads one byte every this many steps (about 29 s).
 constexpr unsigned int kStallKeepAliveSteps = 290;
 
+// The receiver reads the body into a buffer of its own, this much (or the
+// consumer's buffer size when that is larger) per receive, and hands the
+// consumer its pieces out of it: a small consumer buffer then no longer
+// means one receive per piece.
+constexpr size_t kReadAhead = 256 * 1024;
+
 enum piece_result { PIECE_GO_ON, PIECE_END, PIECE_PAUSED };
 
 struct receiver {
   StreamInfo *info;
   uint32_t generation;
   int sock = -1;
-  uint32_t stalled = 0;  // bytes read while stalled, waiting at the buffer's start
-  int64_t skip = 0;      // bytes before the requested range, when the server ignored it
+  int64_t skip = 0;  // bytes before the requested range, when the server ignored it
+  // Body bytes read but not yet handed over: ahead[head, tail) of `size`.
+  // The first `held` of them were taken while stalling (counted as received
+  // already). A receive fills the buffer only when it is empty, never while
+  // paused, and never past the body or the chunk.
+  char *ahead = nullptr;
+  size_t size = 0;
+  size_t head = 0, tail = 0;
+  uint32_t held = 0;
   char header[STREAM_HEADER_SIZE];  // the last response header
+
+  size_t buffered() const { return tail - head; }
 };
 
-// One receive into the caller's buffer at offset `at`; the result of recv, or
-// -2 when the receiver has been replaced.
-ssize_t receive_into_buffer(receiver *r, uint32_t at, size_t want) {
-  if (!stream_enter_buffer(r->info, r->generation)) return -2;
+// One receive on the connection into the internal buffer at its tail; the
+// result of recv.
+ssize_t receive_ahead(receiver *r, size_t want) {
   ssize_t n;
   do {
-    n = upnp_recv(r->sock, r->info->buffer + at, want, 0);
+    n = upnp_recv(r->sock, r->ahead + r->tail, want, 0);
   } while (n < 0 && errno == EINTR);
-  stream_leave_buffer(r->info);
+  if (n > 0) r->tail += static_cast<size_t>(n);
   return n;
 }
 
-// Pause check before every piece. `limit` bounds the bytes that may be held
-// back while stalling (the room left in the piece being read).
-piece_result check_for_pause(receiver *r, uint64_t limit) {
+// Makes sure body bytes are buffered, reading at most *wire_left (the bytes
+// of the body, or of the chunk, still on the connection; lowered by what is
+// read). 1 when bytes are buffered, 0 when the connection closed, -1 on a
+// read failure.
+int fill_ahead(receiver *r, uint64_t *wire_left) {
+  if (r->buffered() > 0) return 1;
+  r->head = r->tail = 0;
+  uint64_t want = r->size < *wire_left ? r->size : *wire_left;
+  if (want == 0) return 0;
+  ssize_t n = receive_ahead(r, static_cast<size_t>(want));
+  if (n < 0) return -1;
+  *wire_left -= static_cast<uint64_t>(n);
+  return n > 0 ? 1 : 0;
+}
+
+// Pause check before every piece. The bytes that may be held back while
+// stalling are bounded by the consumer's buffer and by what is left of the
+// body (or chunk).
+piece_result check_for_pause(receiver *r, uint64_t *wire_left) {
   StreamInfo *info = r->info;
   EnterCriticalSection(&info->lock);
   bool wanted = info->pause_request || info->state == STREAM_EVENT_PAUSED;
@@ -70,77 +100,85 @@ piece_result check_for_pause(receiver *r, uint64_t limit) {
     if (!still) return PIECE_GO_ON;
     Sleep(step_ms);
     if (steps % kStallKeepAliveSteps != 0) continue;
-    if (r->stalled >= limit) {
+    // The byte held back is the next one of the body: one already read
+    // ahead when there is one, else one off the connection. (A body of
+    // unknown length has UINT64_MAX left.)
+    uint64_t limit = info->buffer_size;
+    if (*wire_left < limit && *wire_left + r->buffered() < limit) limit = *wire_left + r->buffered();
+    if (r->held >= limit) {
       upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "pauseByStalling Cannot stall any longer");
       stream_finish(info, r->generation, STREAM_EVENT_STOPPED);
       return PIECE_END;
     }
-    ssize_t n = receive_into_buffer(r, r->stalled, 1);
-    if (n == -2) return PIECE_END;
-    if (n <= 0) {
-      upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "pauseByStalling Failed to read data");
-      stream_finish(info, r->generation, STREAM_EVENT_FAILURE);
-      return PIECE_END;
+    if (r->held >= r->buffered()) {
+      if (r->tail == r->size) {
+        // Fewer than a piece of bytes are left (the size is at least a
+        // piece): move them to the start.
+        std::memmove(r->ahead, r->ahead + r->head, r->buffered());
+        r->tail -= r->head;
+        r->head = 0;
+      }
+      ssize_t n = receive_ahead(r, 1);
+      if (!stream_is_current(info, r->generation)) return PIECE_END;
+      if (n <= 0) {
+        upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "pauseByStalling Failed to read data");
+        stream_finish(info, r->generation, STREAM_EVENT_FAILURE);
+        return PIECE_END;
+      }
+      --*wire_left;
     }
-    ++r->stalled;
+    ++r->held;
     stream_advance(info, r->generation, 1, 0);
     upnp_log_impl(LOG_LEVEL_DEBUG, LOG_HTTP, __func__, "pauseByStalling reading one byte (total %d)",
-                  static_cast<int>(r->stalled));
+                  static_cast<int>(r->held));
   }
 }
 
-// Reads and delivers one piece of at most `room` bytes of body. *got receives
-// the body bytes taken off the connection in this call, bytes read while
-// stalling included (0 when it closed with nothing held back, <0 on error).
-piece_result read_piece(receiver *r, uint64_t room, ssize_t *got) {
+// Hands the consumer the next `count` buffered bytes as one piece.
+piece_result deliver(receiver *r, uint32_t count) {
   StreamInfo *info = r->info;
-  *got = 0;
-  if (r->skip > 0) {
-    // Bytes before the requested position are read and dropped.
-    uint64_t want = room;
-    if (want > static_cast<uint64_t>(r->skip)) want = static_cast<uint64_t>(r->skip);
-    if (want > info->buffer_size) want = info->buffer_size;
-    ssize_t n = receive_into_buffer(r, 0, static_cast<size_t>(want));
-    if (n == -2) return PIECE_END;
-    *got = n;
-    if (n > 0) {
-      r->skip -= n;
-      stream_advance(info, r->generation, n, n);
-    }
-    return PIECE_GO_ON;
-  }
-  const uint32_t held_before = r->stalled;
-  uint64_t space = info->buffer_size - r->stalled;
-  piece_result pause = check_for_pause(r, room < space ? room : space);
-  if (pause != PIECE_GO_ON) return pause;
-  if (!stream_is_current(info, r->generation)) return PIECE_END;
-  const uint32_t held_now = r->stalled - held_before;
-  // Bytes held back while stalling count against the room of this piece.
-  uint64_t want = info->buffer_size - r->stalled;
-  uint64_t left = room - (room > r->stalled ? r->stalled : room);
-  if (want > left) want = left;
-  ssize_t n = 0;
-  if (want > 0) {
-    n = receive_into_buffer(r, r->stalled, static_cast<size_t>(want));
-    if (n == -2) return PIECE_END;
-    if (n < 0) {
-      *got = n;
-      return PIECE_GO_ON;
-    }
-  }
-  if (n == 0 && r->stalled == 0) return PIECE_GO_ON;  // closed, nothing held back
-  uint32_t count = r->stalled + static_cast<uint32_t>(n);
-  r->stalled = 0;
+  if (!stream_enter_buffer(info, r->generation)) return PIECE_END;
+  std::memcpy(info->buffer, r->ahead + r->head, count);
+  stream_leave_buffer(info);
+  r->head += count;
+  const uint32_t was_held = r->held < count ? r->held : count;
+  r->held -= was_held;
   if (stream_notify(info, r->generation, STREAM_EVENT_DATA, count)) {
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "receive_http_stream Streaming aborted by renderer");
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "receive_http_stream Stopping stream due to failed notification");
     stream_finish(info, r->generation, STREAM_EVENT_STOPPED);
     return PIECE_END;
   }
-  stream_advance(info, r->generation, n, count);
-  // A close right after held-back bytes still reads as a close next time.
-  *got = (want > 0 && n == 0) ? 0 : static_cast<ssize_t>(held_now) + n;
+  stream_advance(info, r->generation, count - was_held, count);
   return PIECE_GO_ON;
+}
+
+// Delivers one piece of body (or drops bytes before the requested position),
+// reading from the connection when nothing is buffered. *status: 1 when
+// bytes were taken, 0 when the connection closed with nothing buffered, -1
+// on a read failure.
+piece_result next_piece(receiver *r, uint64_t *wire_left, int *status) {
+  StreamInfo *info = r->info;
+  *status = 1;
+  if (r->skip > 0) {
+    // Bytes before the requested position are read and dropped.
+    *status = fill_ahead(r, wire_left);
+    if (*status <= 0) return stream_is_current(info, r->generation) ? PIECE_GO_ON : PIECE_END;
+    size_t drop = r->buffered();
+    if (drop > static_cast<uint64_t>(r->skip)) drop = static_cast<size_t>(r->skip);
+    r->head += drop;
+    r->skip -= static_cast<int64_t>(drop);
+    stream_advance(info, r->generation, static_cast<int64_t>(drop), static_cast<int64_t>(drop));
+    return PIECE_GO_ON;
+  }
+  piece_result pause = check_for_pause(r, wire_left);
+  if (pause != PIECE_GO_ON) return pause;
+  if (!stream_is_current(info, r->generation)) return PIECE_END;
+  *status = fill_ahead(r, wire_left);
+  if (*status <= 0) return stream_is_current(info, r->generation) ? PIECE_GO_ON : PIECE_END;
+  size_t count = r->buffered();
+  if (count > info->buffer_size) count = info->buffer_size;
+  return deliver(r, static_cast<uint32_t>(count));
 }
 
 piece_result receive_plain(receiver *r) {
@@ -150,18 +188,23 @@ piece_result receive_plain(receiver *r) {
     EnterCriticalSection(&info->lock);
     int64_t total = info->total_length, position = info->position;
     LeaveCriticalSection(&info->lock);
-    if (total > 0 && position >= total && r->stalled == 0) {
+    if (total > 0 && position >= total && r->buffered() == 0) {
       upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "receive_http_stream End of stream (%" PRId64 "/%" PRId64 ")",
                     position, total);
       stream_finish(info, r->generation, STREAM_EVENT_END);
       return PIECE_END;
     }
-    uint64_t room = total > 0 ? static_cast<uint64_t>(total - position) : UINT64_MAX;
-    ssize_t got = 0;
-    piece_result result = read_piece(r, room, &got);
+    // What is buffered was read within the length already.
+    uint64_t wire_left = UINT64_MAX;
+    if (total > 0) {
+      uint64_t room = static_cast<uint64_t>(total - position);
+      wire_left = room > r->buffered() ? room - r->buffered() : 0;
+    }
+    int status = 0;
+    piece_result result = next_piece(r, &wire_left, &status);
     if (result != PIECE_GO_ON) return result;
-    if (got > 0) continue;
-    if (got == 0 && total <= 0 && r->skip <= 0) {
+    if (status > 0) continue;
+    if (status == 0 && total <= 0 && r->skip <= 0) {
       upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "receive_http_stream End of stream (socket closed by server)");
       stream_finish(info, r->generation, STREAM_EVENT_END);
     } else {
@@ -192,18 +235,20 @@ piece_result receive_chunked(receiver *r) {
       }
       return PIECE_END;
     }
+    // The buffer never reads past the chunk, so that its end and the next
+    // size line are still read off the connection; what is buffered is all
+    // of this chunk and goes out before them.
     uint64_t left = size;
-    while (left > 0) {
+    while (left > 0 || r->buffered() > 0) {
       if (!stream_is_current(info, r->generation)) return PIECE_END;
-      ssize_t got = 0;
-      piece_result result = read_piece(r, left, &got);
+      int status = 0;
+      piece_result result = next_piece(r, &left, &status);
       if (result != PIECE_GO_ON) return result;
-      if (got <= 0) {
+      if (status <= 0) {
         upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "receive_http_chunked Reading failure");
         stream_finish(info, r->generation, STREAM_EVENT_FAILURE);
         return PIECE_END;
       }
-      left -= static_cast<uint64_t>(got) > left ? left : static_cast<uint64_t>(got);
     }
     if (http_read_chunk_end(r->sock) != HTTP_READ_OK) {
       upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "receive_http_chunked Reading failure");
@@ -257,6 +302,19 @@ int send_head(receiver *r) {
     if (!retry) return 0;
   }
   return 0;
+}
+
+// The receiver's own buffer for the body: 0 when it cannot be had.
+bool allocate_ahead(receiver *r) {
+  const size_t piece = r->info->buffer_size;
+  r->size = piece > kReadAhead ? piece : kReadAhead;
+  r->ahead = static_cast<char *>(upnp_malloc_impl(r->size));
+  if (!r->ahead) {
+    upnp_log_impl(LOG_LEVEL_ERROR, LOG_HTTP, __func__, "receive_http_stream No memory for %zu bytes of body",
+                  r->size);
+    return false;
+  }
+  return true;
 }
 
 // Requests the resource and delivers its body; the final code is left in the
@@ -366,6 +424,10 @@ piece_result run(receiver *r, uint32_t first_state) {
     info->state = STREAM_EVENT_DATA;
   LeaveCriticalSection(&info->lock);
   upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, __func__, "Transmitting data ...");
+  if (!allocate_ahead(r)) {
+    stream_finish(info, r->generation, STREAM_EVENT_FAILURE);
+    return PIECE_END;
+  }
   return HTTP_parse_header_chunked(r->header) ? receive_chunked(r) : receive_plain(r);
 }
 
@@ -397,6 +459,9 @@ void *stream_http_receive_thread(void *argument) {
     LeaveCriticalSection(&info->lock);
     piece_result result = go ? run(&r, first_state) : PIECE_END;
     stream_close_socket(info, &r.sock);
+    // Whatever was read ahead belongs to this receiver only.
+    upnp_free_impl(r.ahead);
+    r.ahead = nullptr;
     EnterCriticalSection(&info->lock);
     bool current = info->receiver == r.generation;
     uint32_t final_state = info->state;

@@ -380,6 +380,59 @@ TEST(HttpStream, PauseByStalling) {
   stream_set_stall_step_ms(100);
 }
 
+// A consumer buffer much smaller than what the server sends at once (and of
+// an odd size) still gets every byte in order, in pieces never above its
+// size, each at the position where the one before ended: across chunks
+// larger than the buffer, past a range the server ignored, and up to a close.
+TEST(HttpStream, SmallBufferPiecesFromBigWrites) {
+  struct Case {
+    const char *name;
+    size_t buffer;
+    size_t chunk;  // 0: plain body
+    bool no_length;
+    size_t from;  // a range asked for that the server ignores (0: none)
+  };
+  const Case cases[] = {
+      {"plain", 1000, 0, false, 0},
+      {"chunked, chunks larger than the buffer", 4093, 70001, false, 0},
+      {"range ignored", 333, 0, false, 300007},
+      {"ended by the close", 4096, 0, true, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    CraftedResource r = body_of(600000);
+    r.chunked = c.chunk > 0;
+    if (c.chunk > 0) r.chunk = c.chunk;
+    r.no_length = c.no_length;
+    r.ranges = false;
+    TestServer server(crafted_handler(r));
+    StreamConsumer consumer;
+    std::vector<uint32_t> counts;  // the hook runs on the receiver thread only
+    consumer.hook = [&](uint32_t code, uint32_t count, StreamInfo *, int64_t) {
+      if (code == STREAM_EVENT_DATA) counts.push_back(count);
+      return false;
+    };
+    std::vector<char> buffer(c.buffer);
+    std::string extra = c.from > 0 ? "Range: bytes=" + std::to_string(c.from) + "-\r\n" : "";
+    StreamInfo *info = start_consumer_stream(consumer, server.url("/"), buffer, 0,
+                                             extra.empty() ? nullptr : extra.c_str());
+    ASSERT_NE(info, nullptr);
+    ASSERT_TRUE(consumer.wait_end(20000)) << consumer.events;
+    upnp_renderer_free_streaminfo(info);
+    std::lock_guard<std::mutex> hold(consumer.mutex);
+    EXPECT_EQ(consumer.events, "0 1 2 33");
+    EXPECT_TRUE(consumer.data == r.body.substr(c.from)) << consumer.data.size();
+    ASSERT_EQ(counts.size(), consumer.piece_positions.size());
+    int64_t expected = static_cast<int64_t>(c.from);
+    for (size_t i = 0; i < counts.size(); ++i) {
+      ASSERT_EQ(consumer.piece_positions[i], expected) << "piece " << i;
+      ASSERT_GT(counts[i], 0u) << "piece " << i;
+      ASSERT_LE(counts[i], c.buffer) << "piece " << i;
+      expected += counts[i];
+    }
+  }
+}
+
 TEST(HttpStream, BadArgumentsAndStates) {
   std::vector<char> buffer(64);
   StreamInfo *info = reinterpret_cast<StreamInfo *>(1);
