@@ -213,34 +213,34 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmrcp_delete_context(uint32_t context)
   return delete_context(context);
 }
 
-extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_register_callback(uint32_t context, lm_dmscp_callback callback) {
+namespace {
+
+// Sets one callback of a context of the given side (the three register calls).
+template <typename Callback>
+lm_nmc_result_t register_callback(uint32_t context, bool renderer_side, Callback nmc_context::*field,
+                                  Callback callback) {
   if (!lm_nmc_conn_init()) return LM_NMC_GOING_DOWN;
-  if (!lm_nmc_is_dms_context(context)) return LM_NMC_INVALID_INDEX;
+  if (!(renderer_side ? lm_nmc_is_dmr_context(context) : lm_nmc_is_dms_context(context)))
+    return LM_NMC_INVALID_INDEX;
   nmc_context *found = nmc_context_find(context);
   if (found == nullptr) return LM_NMC_INVALID_INDEX;
-  found->server_callback = callback;
+  found->*field = callback;
   nmc_context_release(found);
   return LM_NMC_OK;
+}
+
+}  // namespace
+
+extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_register_callback(uint32_t context, lm_dmscp_callback callback) {
+  return register_callback(context, false, &nmc_context::server_callback, callback);
 }
 
 extern "C" KESTREL_API lm_nmc_result_t lm_dmrcp_register_callback(uint32_t context, lm_dmrcp_callback callback) {
-  if (!lm_nmc_conn_init()) return LM_NMC_GOING_DOWN;
-  if (!lm_nmc_is_dmr_context(context)) return LM_NMC_INVALID_INDEX;
-  nmc_context *found = nmc_context_find(context);
-  if (found == nullptr) return LM_NMC_INVALID_INDEX;
-  found->renderer_callback = callback;
-  nmc_context_release(found);
-  return LM_NMC_OK;
+  return register_callback(context, true, &nmc_context::renderer_callback, callback);
 }
 
 extern "C" KESTREL_API lm_nmc_result_t lm_queue_register_callback(uint32_t context, lm_queue_callback callback) {
-  if (!lm_nmc_conn_init()) return LM_NMC_GOING_DOWN;
-  if (!lm_nmc_is_dmr_context(context)) return LM_NMC_INVALID_INDEX;
-  nmc_context *found = nmc_context_find(context);
-  if (found == nullptr) return LM_NMC_INVALID_INDEX;
-  found->queue_callback = callback;
-  nmc_context_release(found);
-  return LM_NMC_OK;
+  return register_callback(context, true, &nmc_context::queue_callback, callback);
 }
 
 std::vector<nmc_context_view> nmc_contexts_snapshot(bool renderers) {
