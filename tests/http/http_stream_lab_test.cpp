@@ -316,16 +316,6 @@ TestServer::Handler relay_to(const std::string &host, int port, size_t cut_after
   };
 }
 
-// The "Range: bytes=N-" of each GET a server saw (0 without one).
-std::vector<long long> get_ranges(TestServer &server) {
-  std::vector<long long> ranges;
-  for (const std::string &r : server.requests()) {
-    if (r.compare(0, 4, "GET ") != 0) continue;
-    size_t at = r.find("Range: bytes=");
-    ranges.push_back(at == std::string::npos ? 0 : std::atoll(r.c_str() + at + 13));
-  }
-  return ranges;
-}
 
 uint32_t progressive_state() {
   uint32_t state = 0;
@@ -396,7 +386,7 @@ TEST_F(StreamLab, ProgressiveDownloadEndsEqualAndResumesAtTheFirstMissingBlock) 
     upnp_renderer_cancel_progressive();
     EXPECT_TRUE(test_support::read_file(path) == original) << "the copy differs from the original";
     EXPECT_EQ(test_support::read_file(path + "_bm"), full_map);
-    std::vector<long long> ranges = get_ranges(relay), after = get_ranges(second);
+    std::vector<long long> ranges = relay.get_ranges(), after = second.get_ranges();
     ranges.insert(ranges.end(), after.begin(), after.end());
     EXPECT_EQ(ranges, c.ranges);
   }

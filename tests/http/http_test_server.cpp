@@ -36,6 +36,16 @@ std::vector<std::string> TestServer::requests() {
   return requests_;
 }
 
+std::vector<long long> TestServer::get_ranges() {
+  std::vector<long long> ranges;
+  for (const std::string &r : requests()) {
+    if (r.compare(0, 4, "GET ") != 0) continue;
+    size_t at = r.find("Range: bytes=");
+    ranges.push_back(at == std::string::npos ? 0 : std::atoll(r.c_str() + at + 13));
+  }
+  return ranges;
+}
+
 void TestServer::record_request(const std::string &request) {
   std::lock_guard<std::mutex> hold(mutex_);
   requests_.push_back(request);

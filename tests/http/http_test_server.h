@@ -25,6 +25,8 @@ class TestServer {
   int port() const { return port_; }
   // Requests seen so far.
   std::vector<std::string> requests();
+  // The start of each GET's "Range: bytes=N-" seen so far (0 without one).
+  std::vector<long long> get_ranges();
   // Adds a request that a handler read itself (a kept connection's next one).
   void record_request(const std::string &request);
   // Waits until the server stops or ms pass; true when stopped.

@@ -102,7 +102,7 @@ TEST(Progressive, DownloadsAnEqualCopyWithAFullMap) {
       ASSERT_TRUE(wait_until([] { return state_now() == DOWNLOAD_STATE_COMPLETE; }, kWaitMs));
     }
     expect_complete_copy(path, body);
-    EXPECT_EQ(get_ranges(server), c.ranges);
+    EXPECT_EQ(server.get_ranges(), c.ranges);
     upnp_renderer_cancel_progressive();
     EXPECT_EQ(state_now(), static_cast<uint32_t>(DOWNLOAD_STATE_IDLE));
   }
@@ -143,7 +143,7 @@ TEST(Progressive, ResumesFromFilesLeftOnDisk) {
     ASSERT_EQ(start(server.url("/media.mp3"), path), STREAM_OK);
     ASSERT_TRUE(wait_until([] { return state_now() == DOWNLOAD_STATE_COMPLETE; }, kWaitMs));
     expect_complete_copy(path, body);
-    EXPECT_EQ(get_ranges(server), c.ranges);
+    EXPECT_EQ(server.get_ranges(), c.ranges);
     upnp_renderer_cancel_progressive();
   }
 }
@@ -194,7 +194,7 @@ TEST(Progressive, AnotherDownloadWhileBusyIsRefused) {
   EXPECT_EQ(position, static_cast<int64_t>(body.size()));
   ASSERT_TRUE(wait_until([] { return state_now() == DOWNLOAD_STATE_COMPLETE; }, kWaitMs));
   expect_complete_copy(path, body);
-  EXPECT_EQ(get_ranges(server).size(), 1u);
+  EXPECT_EQ(server.get_ranges().size(), 1u);
   upnp_renderer_cancel_progressive();
 }
 
@@ -212,7 +212,7 @@ TEST(Progressive, SeeksAheadRestartAtTheirBlockAndTheRestFollows) {
   other.join();
   ASSERT_TRUE(wait_until([] { return state_now() == DOWNLOAD_STATE_COMPLETE; }, kWaitMs));
   expect_complete_copy(path, body);
-  std::vector<long long> ranges = get_ranges(server);
+  std::vector<long long> ranges = server.get_ranges();
   ASSERT_GE(ranges.size(), 3u);
   EXPECT_EQ(ranges[0], 0);
   for (long long r : ranges) EXPECT_EQ(r % DOWNLOAD_BLOCK_SIZE, 0);
@@ -300,10 +300,10 @@ TEST(Progressive, ProtectedContentIsBoundFirstAndTheReaderDecrypts) {
       EXPECT_EQ(reader.final_code, static_cast<uint32_t>(STREAM_EVENT_END));
       std::lock_guard<std::mutex> hold(reader.mutex);
       EXPECT_TRUE(reader.data == body);
-      EXPECT_EQ(get_ranges(server).size(), 1u);  // the download itself is kept as it came
+      EXPECT_EQ(server.get_ranges().size(), 1u);  // the download itself is kept as it came
     } else {
       EXPECT_EQ(handle, nullptr);
-      EXPECT_TRUE(get_ranges(server).empty());
+      EXPECT_TRUE(server.get_ranges().empty());
     }
     if (handle) upnp_renderer_free_streaminfo(handle);
     upnp_renderer_cancel_progressive();
@@ -349,11 +349,11 @@ TEST(Progressive, AKilledDownloadMarksOnlyTrueBlocksAndResumes) {
   // Resumed here: the first request starts at the first missing block.
   const std::string map = read_file(path + "_bm");
   const long long first_missing = static_cast<long long>(map.find('\0')) * DOWNLOAD_BLOCK_SIZE;
-  const size_t before = get_ranges(server).size();
+  const size_t before = server.get_ranges().size();
   ASSERT_EQ(start(url, path), STREAM_OK);
   ASSERT_TRUE(wait_until([] { return state_now() == DOWNLOAD_STATE_COMPLETE; }, kWaitMs));
   expect_complete_copy(path, body);
-  std::vector<long long> ranges = get_ranges(server);
+  std::vector<long long> ranges = server.get_ranges();
   ASSERT_GT(ranges.size(), before);
   EXPECT_EQ(ranges[before], first_missing);
   upnp_renderer_cancel_progressive();

@@ -57,12 +57,3 @@ int wrongly_marked_blocks(const std::string &data, const std::string &map, const
   return wrong;
 }
 
-std::vector<long long> get_ranges(TestServer &server) {
-  std::vector<long long> ranges;
-  for (const std::string &r : server.requests()) {
-    if (r.compare(0, 4, "GET ") != 0) continue;
-    size_t at = r.find("Range: bytes=");
-    ranges.push_back(at == std::string::npos ? 0 : std::atoll(r.c_str() + at + 13));
-  }
-  return ranges;
-}

@@ -21,7 +21,4 @@ TestServer::Handler paced_handler(const std::string &body, size_t piece, int pau
 // when the files do not fit the original's length.
 int wrongly_marked_blocks(const std::string &data, const std::string &map, const std::string &original);
 
-// GET requests seen by a server ("Range: bytes=N-" value, 0 without one).
-std::vector<long long> get_ranges(TestServer &server);
-
 #endif

@@ -66,7 +66,7 @@ TEST(ProgressiveTool, InterruptedRunResumesAtTheFirstMissingBlock) {
   ASSERT_GT(marked, 0u) << "the map bytes still pending were not written at the interruption";
   ASSERT_LT(marked, blocks);
   const size_t first_missing = map.find('\0');
-  const size_t gets_before = get_ranges(server).size();
+  const size_t gets_before = server.get_ranges().size();
 
   child = start_tool(url, path, out2);
   ASSERT_GT(child, 0);
@@ -76,7 +76,7 @@ TEST(ProgressiveTool, InterruptedRunResumesAtTheFirstMissingBlock) {
                            " blocks on disk, from the first missing block " + std::to_string(first_missing) +
                            " (byte " + std::to_string(first_missing * DOWNLOAD_BLOCK_SIZE) + ")";
   EXPECT_NE(text2.find(said), std::string::npos) << text2;
-  const std::vector<long long> ranges = get_ranges(server);
+  const std::vector<long long> ranges = server.get_ranges();
   ASSERT_GT(ranges.size(), gets_before);
   EXPECT_EQ(ranges[gets_before], static_cast<long long>(first_missing * DOWNLOAD_BLOCK_SIZE));
   EXPECT_TRUE(read_file(path) == body) << "the copy differs from the original";
