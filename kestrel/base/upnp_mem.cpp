@@ -101,6 +101,17 @@ extern "C" char *upnp_strdup_impl(const char *text) {
   return copy;
 }
 
+extern "C" int upnp_strdup_replace(char **field, const char *text) {
+  char *copy = nullptr;
+  if (text != nullptr) {
+    copy = upnp_strdup_impl(text);
+    if (copy == nullptr) return 0;
+  }
+  upnp_free_impl(*field);
+  *field = copy;
+  return 1;
+}
+
 extern "C" void upnp_free_impl(void *block) {
   if (block == nullptr) return;
   size_t size = size_of(block);

@@ -28,6 +28,9 @@ void *upnp_realloc_impl(void *block, size_t size);
 void *upnp_calloc_impl(size_t count, size_t size);
 /* none for none. */
 char *upnp_strdup_impl(const char *text);
+/* Replaces the owned text *field with a copy of text (none for none): 1 done;
+ * 0 when the copy cannot be made, *field then unchanged. */
+int upnp_strdup_replace(char **field, const char *text);
 void upnp_free_impl(void *block);
 /* Frees *block and clears the reference. */
 void upnp_safe_free(void **block);

@@ -32,16 +32,7 @@ constexpr unsigned int kIdleWaitMs = 5000;
 constexpr unsigned int kEndWaitSteps = 10;
 constexpr unsigned int kEndWaitStepMs = 50;
 
-bool replace_text(char **field, const char *text) {
-  char *copy = nullptr;
-  if (text) {
-    copy = upnp_strdup_impl(text);
-    if (!copy) return false;
-  }
-  upnp_free_impl(*field);
-  *field = copy;
-  return true;
-}
+bool replace_text(char **field, const char *text) { return upnp_strdup_replace(field, text) != 0; }
 
 }  // namespace
 

@@ -101,16 +101,7 @@ void wpl_unlock() {
   LeaveCriticalSection(&g_wpl_section);
 }
 
-bool wpl_set_text(char **field, const char *text) {
-  char *copy = nullptr;
-  if (text) {
-    copy = upnp_strdup_impl(text);
-    if (!copy) return false;
-  }
-  upnp_free_impl(*field);
-  *field = copy;
-  return true;
-}
+bool wpl_set_text(char **field, const char *text) { return upnp_strdup_replace(field, text) != 0; }
 
 upnp_wpl_playlist *wpl_new_record(const char *title, int type, int source, const char *generator,
                                   const char *original_file_name) {
