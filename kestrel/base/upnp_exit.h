@@ -5,6 +5,8 @@
  * ending the process (a plug-in must not pull its host down), in which case
  * upnp_exit calls the application's function and returns. */
 
+#include "export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -13,7 +15,7 @@ typedef void (*upnp_exit_function)(int status);
 
 /* Registers the application's exit function; none restores the default
  * (ending the process). */
-void register_upnp_exit_function(upnp_exit_function function);
+KESTREL_API void register_upnp_exit_function(upnp_exit_function function);
 
 /* Calls the registered exit function with the status and returns, or ends
  * the process with the status when none is registered. */

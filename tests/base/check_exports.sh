@@ -8,6 +8,8 @@ lib=${1:?shared object}
 # The public API. Add a name here only together with its KESTREL_API mark.
 allowed=(
   NSGetModule
+  # The component's module description and the host's exit function.
+  NSModule register_upnp_exit_function
   # The NMC controller (kestrel/nmc/lm_nmc.h).
   lm_nmc_init lm_nmc_conn_init lm_nmc_stop lm_nmc_register_state_callback lm_nmc_is_terminating
   lm_nmc_set_appdata_path lm_nmc_is_dms_context lm_nmc_is_dmr_context
