@@ -1,0 +1,57 @@
+// One run of the host: the loaded library, its instances, the observers
+// with their registrations, script variables, and the checks at the end
+// (observers removed, allocator balance, observer references, signals).
+#ifndef KESTREL_HOST_SESSION_H
+#define KESTREL_HOST_SESSION_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host_load.h"
+#include "host_observer.h"
+#include "host_signals.h"
+
+namespace host {
+
+struct ObserverEntry {
+  RecordingObserver *observer;  // the host's own reference
+  int cp_registrations = 0;      // entries in the control point list
+  int renderer_registrations = 0;
+};
+
+class Session {
+ public:
+  Library lib;
+  bool by_constructor = false;
+  std::vector<iZelControlPoint2XPCom *> instances;  // one reference each
+  size_t current = 0;
+  std::vector<ObserverEntry> observers;
+  std::map<std::string, std::string> variables;
+  size_t event_cursor = 0;  // events before it were matched or passed over
+  int64_t blocks_before = 0;
+  SignalSnapshot signals_before;
+  bool signals_taken = false;
+
+  iZelControlPoint2XPCom *component() { return instances.empty() ? nullptr : instances[current]; }
+  // Creates an instance and makes it the current one; false on failure
+  // (reported).
+  bool new_instance();
+  // A new observer named kind + number ("cp1", "renderer2"), added through
+  // the current instance's Add slot. Null when the add failed (reported).
+  RecordingObserver *add_observer(const std::string &kind);
+  ObserverEntry *find_observer(const std::string &name);
+  // Counts an Add/Remove slot call that succeeded.
+  void note_registration(const std::string &method, iZelControlPoint2XPComObserver *observer);
+
+  // Ends the run: shutdown of the proxies begins (a firing thread waiting
+  // for the main thread is released), every registration is removed, the
+  // instances are released, the layer shuts down. Then the checks; answers
+  // the number of failed checks (each reported).
+  int finish();
+};
+
+}  // namespace host
+
+#endif
