@@ -145,15 +145,17 @@ Status expect_event(Session &s, const std::string &line, int line_no) {
     return script_error(line_no, "more variables than groups in /" + pattern + "/");
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+  // Events are matched in arrival order; one passed over stays available to
+  // later expectations (firing threads interleave freely).
   size_t scanned = s.event_cursor;
   for (;;) {
     size_t have = event_log().size();
-    for (; scanned < have; ++scanned) {
+    for (scanned = s.next_unconsumed(scanned); scanned < have; scanned = s.next_unconsumed(scanned + 1)) {
       Event e = event_log().at(scanned);
       std::smatch m;
       if (!std::regex_search(e.text, m, re)) continue;
       for (size_t v = 1; v < rest.size(); ++v) s.variables[rest[v].text] = m[v].str();
-      s.event_cursor = scanned + 1;
+      s.consume(scanned);
       emit(Record("expect").str("regex", pattern).boolean("held", true).str("event", e.text)
                .str("observer", e.observer));
       return Status::ok;
@@ -163,13 +165,20 @@ Status expect_event(Session &s, const std::string &line, int line_no) {
     NS_ProcessMainThreadEvents(static_cast<PRInt32>(left < 50 ? left : 50));
   }
   emit(Record("expect").str("regex", pattern).boolean("held", false).num("line", line_no).num("timeout_ms", timeout));
-  std::string arrived;
+  std::vector<std::string> arrived;
   size_t have = event_log().size();
-  size_t from = have - s.event_cursor > 20 ? have - 20 : s.event_cursor;
-  for (size_t k = from; k < have; ++k) arrived += "\n  " + event_log().at(k).observer + " " + quoted(event_log().at(k).text);
+  size_t open_events = 0;
+  for (size_t k = s.next_unconsumed(s.event_cursor); k < have; k = s.next_unconsumed(k + 1)) {
+    ++open_events;
+    Event e = event_log().at(k);
+    arrived.push_back(e.observer + " " + quoted(e.text));
+  }
+  std::string list;
+  size_t from = arrived.size() > 20 ? arrived.size() - 20 : 0;
+  for (size_t k = from; k < arrived.size(); ++k) list += "\n  " + arrived[k];
   say("error", "line " + std::to_string(line_no) + ": no event matched /" + pattern + "/ within " +
-                   std::to_string(timeout) + " ms; " + std::to_string(have - s.event_cursor) +
-                   " arrived since the last match" + (arrived.empty() ? "" : (from > s.event_cursor ? " (the last 20):" : ":")) + arrived);
+                   std::to_string(timeout) + " ms; " + std::to_string(open_events) + " unmatched event(s) arrived" +
+                   (list.empty() ? "" : (from > 0 ? " (the last 20):" : ":")) + list);
   return Status::failed;
 }
 

@@ -8,6 +8,18 @@
 
 namespace host {
 
+size_t Session::next_unconsumed(size_t from) {
+  size_t have = event_log().size();
+  while (from < have && from < consumed.size() && consumed[from]) ++from;
+  return from;
+}
+
+void Session::consume(size_t index) {
+  if (consumed.size() <= index) consumed.resize(index + 1, false);
+  consumed[index] = true;
+  event_cursor = next_unconsumed(event_cursor);
+}
+
 bool Session::new_instance() {
   iZelControlPoint2XPCom *instance = nullptr;
   std::string why;
@@ -67,7 +79,7 @@ void Session::note_registration(const std::string &method, iZelControlPoint2XPCo
 }
 
 int Session::finish() {
-  int failures = 0;
+  int failures = setup_failures;
   NS_BeginShutdown();
   // Every registration the host made, removed through the slots (the
   // component's lists hold references until then).

@@ -29,12 +29,19 @@ class Session {
   size_t current = 0;
   std::vector<ObserverEntry> observers;
   std::map<std::string, std::string> variables;
-  size_t event_cursor = 0;  // events before it were matched or passed over
+  // Events an expect-event matched; each matches one expectation only.
+  std::vector<bool> consumed;
+  size_t event_cursor = 0;  // every event before it is consumed
+  int setup_failures = 0;   // observers the component refused at the start
   int64_t blocks_before = 0;
   SignalSnapshot signals_before;
   bool signals_taken = false;
 
   iZelControlPoint2XPCom *component() { return instances.empty() ? nullptr : instances[current]; }
+  // The first unconsumed event at or after from; the log's size when none.
+  size_t next_unconsumed(size_t from);
+  void consume(size_t index);
+
   // Creates an instance and makes it the current one; false on failure
   // (reported).
   bool new_instance();

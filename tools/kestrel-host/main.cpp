@@ -87,8 +87,8 @@ bool start(host::Session &s, const Options &o) {
     if (!s.new_instance()) return false;
   s.current = 0;
   for (int k = 0; k < o.observers; ++k) {
-    s.add_observer("cp");
-    s.add_observer("renderer");
+    if (s.add_observer("cp") == nullptr) ++s.setup_failures;
+    if (s.add_observer("renderer") == nullptr) ++s.setup_failures;
   }
   return true;
 }
