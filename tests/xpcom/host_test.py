@@ -270,7 +270,26 @@ def test_bytes_in_events():
         check(evs[0]["text"].encode("utf-8", "surrogateescape") == raw, "event bytes kept: %r" % evs[0]["text"])
 
 
-for test in (test_slots, test_bad_input, test_load_failures, test_expectations, test_storm, test_shutdown_in_flight,
+def test_exit_function_and_typed_commands():
+    # The component's critical error reaches the host's exit function; the
+    # host reports it and goes on.
+    rc, recs, out, calls = run("call SetProgramOption exit 5\ncall GetNumServers => NS_OK\n")
+    ex = [r for r in recs if r["kind"] == "exit-function"]
+    check(rc == 0 and ex and ex[0]["status"] == 5, "exit function reported: rc %d %s" % (rc, ex))
+    check(any(c.startswith("GetNumServers") for c in calls), "the host went on after the exit function")
+    # Typed commands: lines from standard input, run on the main thread.
+    with tempfile.TemporaryDirectory() as tmp:
+        log = os.path.join(tmp, "calls.log")
+        p = subprocess.run([HOST, "-i", COMPONENT], input=b"call SetVolume bm 7\nservers\nbogus\nquit\n",
+                           capture_output=True, timeout=30, env=dict(os.environ, TEST_COMPONENT_LOG=log))
+        with open(log) as f:
+            calls = f.read().splitlines()
+    check(p.returncode == 0, "typed commands: rc %d" % p.returncode)
+    check("SetVolume\t%s\tu:7" % h("bm") in calls and "GetServerInfo\ti:0" in calls, "typed calls: %s" % calls)
+    check(b"unknown command" in p.stdout, "a bad typed line is refused")
+
+
+for test in (test_exit_function_and_typed_commands, test_slots, test_bad_input, test_load_failures, test_expectations, test_storm, test_shutdown_in_flight,
              test_stall_and_wait, test_faulty_components, test_bytes_in_events):
     test()
     print("done:", test.__name__)

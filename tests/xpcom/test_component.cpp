@@ -5,7 +5,9 @@
 //
 // SetProgramOption("fire", "THREADS EVENTS") starts THREADS threads that each
 // deliver "storm:T:N" for N = 0 .. EVENTS-1 and then "storm-done:T";
-// SetProgramOption("fire-text", TEXT) delivers TEXT once from a new thread.
+// SetProgramOption("fire-text", TEXT) delivers TEXT once from a new thread;
+// SetProgramOption("exit", N) calls the host's exit function with status N
+// (register_upnp_exit_function, as the library does on a critical error).
 // TEST_COMPONENT_MODE: leak-block (keeps an allocator block), leak-observer
 // (keeps a reference to every observer added), fail-create (the constructor
 // fails), fail-observers (adding an observer fails), direct (events are
@@ -124,6 +126,7 @@ void start_thread(std::thread t) {
 }
 
 void *g_leaked_block = nullptr;
+void (*g_exit_function)(int) = nullptr;
 
 class TestComponent final : public iZelControlPoint2XPCom {
  public:
@@ -319,6 +322,8 @@ class TestComponent final : public iZelControlPoint2XPCom {
           for (int n = 0; n < events; ++n) deliver("storm:" + std::to_string(t) + ":" + std::to_string(n));
           deliver("storm-done:" + std::to_string(t));
         }));
+    } else if (std::strcmp(name, "exit") == 0) {
+      if (g_exit_function != nullptr) g_exit_function(std::atoi(value));
     } else if (std::strcmp(name, "fire-text") == 0) {
       start_thread(std::thread([text = std::string(value)] { deliver(text); }));
     }
@@ -435,6 +440,10 @@ const xpcom::Module kModule = {TEST_COMPONENT_VERSION, kCIDs, kContracts, nullpt
 extern "C" {
 __attribute__((visibility("default"))) extern const xpcom::Module *const NSModule;
 const xpcom::Module *const NSModule = &kModule;
+
+__attribute__((visibility("default"))) void register_upnp_exit_function(void (*function)(int)) {
+  g_exit_function = function;
+}
 
 __attribute__((visibility("default"))) nsresult NSGetModule(nsIComponentManager *, nsIFile *, nsIModule **result) {
   return NS_NewGenericModule(&kModule, result);
