@@ -1,6 +1,9 @@
 // Recording observers and the event log.
 #include "host_observer.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <thread>
 
@@ -72,7 +75,8 @@ NS_IMETHODIMP RecordingObserver::OnEvent(const char *text) {
   Event event{name_, text != nullptr ? text : "", NS_IsMainThread() == PR_TRUE, overlapped, elapsed()};
   received_.fetch_add(1);
   Record record("event");
-  record.str("observer", name_).str("thread", event.on_main ? "main" : "other").str("text", event.text);
+  std::string thread = event.on_main ? "main" : "tid " + std::to_string(syscall(SYS_gettid));
+  record.str("observer", name_).str("thread", thread).str("text", event.text);
   if (overlapped) record.boolean("overlapped", true);
   emit(record);
   event_log().add(std::move(event));

@@ -122,6 +122,8 @@ extern "C" nsresult NS_DispatchToMainThread(NS_MainThreadTask run, NS_MainThread
 extern "C" PRUint32 NS_ProcessMainThreadEvents(PRInt32 wait_ms) {
   MainQueue &q = queue();
   std::unique_lock<std::mutex> lk(q.lock);
+  // Work posted for the main thread runs there and nowhere else.
+  if (!q.initialised || q.main_id != std::this_thread::get_id()) return 0;
   if (q.tasks.empty() && wait_ms > 0)
     q.wake.wait_for(lk, std::chrono::milliseconds(wait_ms), [&q] { return !q.tasks.empty(); });
   // Only what is queued now: a steady stream of new work must not keep the

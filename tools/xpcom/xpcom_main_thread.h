@@ -25,7 +25,7 @@ typedef void (*NS_MainThreadTask)(void *arg);
 XPCOM_API nsresult NS_DispatchToMainThread(NS_MainThreadTask run, NS_MainThreadTask cancel, void *arg);
 // On the main thread: waits up to wait_ms (0: not at all) for work, then runs
 // the tasks that were queued at that moment, one at a time and in order.
-// Answers how many ran.
+// Answers how many ran; 0 (and nothing run) on any other thread.
 XPCOM_API PRUint32 NS_ProcessMainThreadEvents(PRInt32 wait_ms);
 
 // A synchronous proxied call that has waited stall_ms for the main thread is
