@@ -123,14 +123,16 @@ char *load(const char *url, bool header_mode, unsigned int deadline_ms) {
       uint64_t length = 0;
       int over = 0;
       result = HTTP_receive_body_bounded(s, header, MU_HTTP_BODY_CAP, &length, &over);
-      if (over) upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "body of %s passes %d bytes", url, MU_HTTP_BODY_CAP);
-      if (result && !is_utf8(reinterpret_cast<unsigned char *>(result), static_cast<size_t>(length))) {
+      if (over) {
+        upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "body of %s passes %d bytes", url, MU_HTTP_BODY_CAP);
+      } else if (!result) {
+        // A response without a body is an empty text, as the platform gives it.
+        result = upnp_strdup_impl("");
+      } else if (!is_utf8(reinterpret_cast<unsigned char *>(result), static_cast<size_t>(length))) {
         upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "body of %s is no UTF-8 text", url);
         upnp_free_impl(result);
         result = nullptr;
       }
-      // A response without a body is an empty text, as the platform gives it.
-      if (!result && !over && status >= 200) result = upnp_strdup_impl("");
     }
   }
   // The watchdog's verdict first: what was read from a socket it shut down

@@ -150,11 +150,16 @@ const char *ZelYouTubeUrlMediaItem2::GetPlayableUrl() {
 
 bool ZelYouTubeUrlMediaItem2::GetStreamableUrlFromYouTubeVideoID(const char *id, char *url, size_t urlSize,
                                                                  char *title, size_t titleSize) {
+  return ResolveVideoWithin(id, url, urlSize, title, titleSize, ZEL_VIDEO_RESOLVE_DEADLINE_MS);
+}
+
+bool ZelYouTubeUrlMediaItem2::ResolveVideoWithin(const char *id, char *url, size_t urlSize, char *title,
+                                                 size_t titleSize, unsigned int deadlineMs) {
   if (url && urlSize) url[0] = '\0';
   if (title && titleSize) title[0] = '\0';
   if (!id || !id[0] || !url || urlSize == 0) return false;
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ZEL_VIDEO_RESOLVE_DEADLINE_MS);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
   auto remaining_ms = [&deadline]() -> unsigned int {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return 0;

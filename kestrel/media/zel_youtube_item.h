@@ -49,6 +49,9 @@ class ZelYouTubeUrlMediaItem2 : public ZelUrlMediaItem2 {
    * sizes; the title may stay empty); false without a stream URL. */
   static bool GetStreamableUrlFromYouTubeVideoID(const char *id, char *url, size_t urlSize, char *title,
                                                  size_t titleSize);
+  /* As above within deadlineMs instead of ZEL_VIDEO_RESOLVE_DEADLINE_MS. */
+  static bool ResolveVideoWithin(const char *id, char *url, size_t urlSize, char *title, size_t titleSize,
+                                 unsigned int deadlineMs);
 
  private:
   bool m_infoFetched = false;
