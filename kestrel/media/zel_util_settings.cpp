@@ -60,7 +60,9 @@ bool ZelUtil::ParseUserSettings(const std::string &text, std::vector<ZELUTIL_USE
     size_t nl = text.find('\n', pos);
     size_t end = nl == std::string::npos ? text.size() : nl;
     std::string line = text.substr(pos, end - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Every carriage return at the end goes, so a value never carries one
+    // that the next save would turn into a different value.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > ZELUTIL_SETTINGS_LINE_MAX) {
       upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, __func__, "settings line longer than %d characters ends the file",
                     ZELUTIL_SETTINGS_LINE_MAX);
