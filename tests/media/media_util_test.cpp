@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -250,7 +252,23 @@ TEST_F(MediaUtil, SettingsRefusalsAndFailedWrites) {
   }
   EXPECT_EQ(stored, read_file(app.settings_path()));
   EXPECT_EQ(1, std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-  // A failed write (the file's place taken by a folder the rename cannot
+  // A failed write (a file size limit of one byte: the write fails after the
+  // temporary file was made): not saved, the old file whole, nothing left.
+  child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    struct rlimit limit = {1, 1};
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(ZelUtil::UpdateSettingValue("Good", "3"));
+  }
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(ZU_UPDATE_NOT_SAVED, WEXITSTATUS(status));
+  EXPECT_EQ(stored, read_file(app.settings_path()));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+
+  // A failed rename (the file's place taken by a folder the rename cannot
   // replace): false, the folder untouched, no temporary file left.
   const fs::path blocked = app.root() / "blocked";
   fs::create_directories(blocked / "inside");
