@@ -147,12 +147,9 @@ TEST_F(MediaLab, SiteTypesAndThumbnailStreams) {
     std::vector<char> first(thumb.size() * 2 + 1), second(thumb.size() * 2 + 1);
     ZelUrlMediaItem2::TruncateURL(thumb.c_str(), first.data(), first.size(), false);
     ZelUrlMediaItem2::TranslateURL(first.data(), second.data(), second.size());
-    std::string header;
     char *h = nullptr;
-    uint64_t length = 0;
-    (void)length;
     std::string body = take(HTTP_get_advanced(second.data(), 5000, &h));
-    header = take(h);
+    std::string header = take(h);
     EXPECT_NE(std::string::npos, header.find(" 200 ")) << thumb << " -> " << second.data();
     EXPECT_EQ(0, std::strncmp(body.c_str(), "\xff\xd8", 2)) << second.data();
   }
@@ -174,7 +171,6 @@ TEST_F(MediaLab, VideoLinksThroughTheFakeSite) {
   EXPECT_EQ(env("LAB_HTTP_URL") + "media/music/tone-3s.wav?fmt=18&id=labvid_x37_x22", stream);
   EXPECT_STREQ("Lab Video labvid_x37_x22 & \xc3\x9cn\xc3\xaf" "code", item->GetName());
   uint64_t length = 0;
-  char *header = nullptr;
   int s = HTTP_open(stream);
   ASSERT_GE(s, 0);
   ASSERT_EQ(0, HTTP_get_request(s, stream, nullptr));
@@ -182,7 +178,6 @@ TEST_F(MediaLab, VideoLinksThroughTheFakeSite) {
   ASSERT_GT(HTTP_get_header(s, head, sizeof head), 0);
   char *bytes = HTTP_receive_body_with_length(s, head, &length);
   close(s);
-  (void)header;
   const std::string original = test_support::read_file(env("LAB_MEDIA") + "/music/tone-3s.wav");
   EXPECT_EQ(original.size(), length);
   EXPECT_EQ(0, std::memcmp(original.data(), bytes, original.size() < length ? original.size() : length));
