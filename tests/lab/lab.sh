@@ -13,7 +13,7 @@
 #   lab.sh hold          bring the lab up and keep it up until Ctrl-C / SIGTERM
 #   lab.sh shell         an interactive shell in the library's namespace (lab must be up)
 #   lab.sh status        say whether a lab is up and print its variables
-#   lab.sh stop NAME     stop one peer of a lab that is up (minidlna, renderer<i>, http)
+#   lab.sh stop NAME     stop one peer of a lab that is up (minidlna, renderer<i>, http, fakesite)
 #   lab.sh start NAME    start it again as before; returns once it answers M-SEARCH (bounded)
 #                        and prints its description URL
 # 'up' (and 'hold') first takes down a lab still up, or left behind, in the same LAB_DIR.
@@ -26,6 +26,8 @@
 #   LAB_HTTP_URL, LAB_WWW    the plain HTTP file server and the folder it serves (media/ holds
 #                            the lab's media; desc/ is for files tests write, e.g. descriptions)
 #   LAB_MEDIA                the generated media
+#   LAB_FAKESITE_URL, LAB_FAKESITE_HOST  the fake remote site (tests/lab/fakesite.py: video
+#                            information, streams, data feed, a Date header), its URL and host:port
 #   LAB_IFACE, LAB_ADDR      the library's interface and address; LAB_PEER_IFACE, LAB_PEER_ADDR
 #                            the peers'
 #   LAB_AUDIO_COUNT          tagged tracks outside the bulk container
@@ -70,6 +72,7 @@ LIFETIME=${LAB_LIFETIME:-7200}
 PEER_IF=lab0
 PEER_ADDR=169.254.77.1
 HTTP_PORT=8080
+FAKESITE_PORT=8090
 SERVER_PORT=8200
 SERVER_UUID=4d696e69-444c-164e-9d41-000000000001
 SERVER_NAME="Lab Media Server"
@@ -304,6 +307,8 @@ EOF
 
   # the renderers and the plain HTTP file server start while the media is made
   start_in http $peer_ns python3 -m http.server "$HTTP_PORT" --bind "$PEER_ADDR" --directory "$www"
+  start_in fakesite $peer_ns python3 "$HERE/fakesite.py" --bind "$PEER_ADDR" --port "$FAKESITE_PORT" \
+    --files "http://$PEER_ADDR:$HTTP_PORT/"
   # renderers: clock-synced null sinks, so tracks play in real time without sound hardware
   for i in $(seq 1 "$NREND"); do
     start_in "renderer$i" $peer_ns gmediarender -I $PEER_IF -p $((49500 + i)) -f "Lab Renderer $i" \
@@ -355,6 +360,7 @@ EOF
       { log "media server: no URL for the big file"; exit 1; }
   fi
   wait_http $cp_ns "http://$PEER_ADDR:$HTTP_PORT/media/music/tone-3s.wav"
+  wait_http $cp_ns "http://$PEER_ADDR:$FAKESITE_PORT/feeds/api/videos/ready"
 
   # the variables for commands run in the lab
   {
@@ -371,6 +377,8 @@ EOF
     v LAB_HTTP_URL "http://$PEER_ADDR:$HTTP_PORT/"
     v LAB_WWW "$www"
     v LAB_MEDIA "$media"
+    v LAB_FAKESITE_URL "http://$PEER_ADDR:$FAKESITE_PORT/"
+    v LAB_FAKESITE_HOST "$PEER_ADDR:$FAKESITE_PORT"
     v LAB_SERVER_DESC "$server_desc"
     v LAB_SERVER_UDN "uuid:$SERVER_UUID"
     v LAB_SERVER_NAME "$SERVER_NAME"
@@ -601,6 +609,8 @@ cmd_start() {
   if udn=$(peer_udn "$name"); then
     LAB_ADDR=$LAB_ADDR in_ns "$LAB_NS_PID" python3 "$LABTOOL" msearch upnp:rootdevice "$TMO" "$udn" ||
       die "$name does not answer M-SEARCH within ${TMO}s"
+  elif [ "$name" = fakesite ]; then
+    wait_http "$LAB_NS_PID" "${LAB_FAKESITE_URL}feeds/api/videos/ready"
   else
     wait_http "$LAB_NS_PID" "$LAB_HTTP_URL"
   fi

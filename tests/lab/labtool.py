@@ -12,6 +12,7 @@ Command line (used by lab.sh):
   labtool.py waitcount DESC PATH N TIMEOUT  wait until that container has N children; print the count
   labtool.py bulk SRC.mp3 DIR N             write N tagged copies of SRC.mp3 into DIR
   labtool.py resurl DESC PATH TITLE         print the first res URL of the item TITLE at PATH
+  labtool.py thumbs DESC                    print album-art and JPEG_TN thumbnail URLs of the server
   labtool.py wavheader N                    write a WAV header for N bytes of 16-bit stereo samples
 """
 import html
@@ -276,6 +277,27 @@ def main(argv):
                 print(didl_field(inner, "res"))
                 return 0
         return 1
+    if cmd == "thumbs" and len(argv) == 3:
+        # thumbnail URLs the server gives: album art of items and JPEG_TN resources (at most
+        # three of each), from a bounded breadth-first walk from the root
+        cds = Device(argv[2]).service("ContentDirectory")
+        art, tn, queue, seen = [], [], ["0"], 0
+        while queue and seen < 80 and (len(art) < 3 or len(tn) < 3):
+            oid = queue.pop(0)
+            seen += 1
+            for kind, attrs, inner in browse_all(cds, oid)[0]:
+                if kind == "container":
+                    queue.append(attrs["id"])
+                    continue
+                uri = didl_field(inner, "upnp:albumArtURI")
+                if uri and len(art) < 3 and uri not in art:
+                    art.append(uri)
+                for pinfo, url in re.findall(r'<res[^>]*protocolInfo="([^"]*)"[^>]*>(.*?)</res>', inner, re.S):
+                    if "JPEG_TN" in pinfo and len(tn) < 3:
+                        tn.append(html.unescape(url))
+        for url in art + tn:
+            print(url)
+        return 0 if art or tn else 1
     if cmd == "wavheader" and len(argv) == 3:
         # the 44-byte header of a 44.1 kHz 16-bit stereo WAV file with argv[2] bytes of samples
         n = int(argv[2])
