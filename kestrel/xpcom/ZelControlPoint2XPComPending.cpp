@@ -1,5 +1,5 @@
-// The interface methods whose work needs the media object model (servers,
-// renderers, queues, playlists, settings): until it is there they answer
+// The interface methods whose work needs the control point singleton and its
+// servers, renderers, queues and playlists: until it is there they answer
 // NS_ERROR_NOT_IMPLEMENTED and leave every out value cleared.
 #include "xpcom/ZelControlPoint2XPCom.h"
 
@@ -15,11 +15,6 @@ NS_IMETHODIMP ZelControlPoint2XPCom::GetRendererInfo(PRInt32 /*index*/, char **i
 
 NS_IMETHODIMP ZelControlPoint2XPCom::GetRendererInfoFromBookmark(const char * /*bookmark*/, char **info) {
   if (info != nullptr) *info = nullptr;
-  return NS_ERROR_NOT_IMPLEMENTED;
-}
-
-NS_IMETHODIMP ZelControlPoint2XPCom::SetRendererInfo(const char * /*bookmark*/, const char * /*name*/,
-                                                     PRInt32 /*icon*/) {
   return NS_ERROR_NOT_IMPLEMENTED;
 }
 
@@ -147,35 +142,6 @@ NS_IMETHODIMP ZelControlPoint2XPCom::RenamePlaylist(PRUint32 /*id*/, const char 
 }
 
 NS_IMETHODIMP ZelControlPoint2XPCom::RenameItemInPlaylist(PRUint32 /*id*/, PRUint32 /*index*/, const char * /*name*/) {
-  return NS_ERROR_NOT_IMPLEMENTED;
-}
-
-NS_IMETHODIMP ZelControlPoint2XPCom::SetProgramOption(const char * /*name*/, const char * /*value*/) {
-  return NS_ERROR_NOT_IMPLEMENTED;
-}
-
-NS_IMETHODIMP ZelControlPoint2XPCom::GetProgramOption(const char * /*name*/, char **value) {
-  if (value != nullptr) *value = nullptr;
-  return NS_ERROR_NOT_IMPLEMENTED;
-}
-
-NS_IMETHODIMP ZelControlPoint2XPCom::GetMediaTypeForSite(const char * /*url*/, PRUint32 *type) {
-  if (type != nullptr) *type = 0;
-  return NS_ERROR_NOT_IMPLEMENTED;
-}
-
-NS_IMETHODIMP ZelControlPoint2XPCom::GetYouTubeItemName(const char * /*url*/, char **name) {
-  if (name != nullptr) *name = nullptr;
-  return NS_ERROR_NOT_IMPLEMENTED;
-}
-
-NS_IMETHODIMP ZelControlPoint2XPCom::GetStreamableURL(const char * /*url*/, char **streamable) {
-  if (streamable != nullptr) *streamable = nullptr;
-  return NS_ERROR_NOT_IMPLEMENTED;
-}
-
-NS_IMETHODIMP ZelControlPoint2XPCom::GetCurrentDate(char **date) {
-  if (date != nullptr) *date = nullptr;
   return NS_ERROR_NOT_IMPLEMENTED;
 }
 

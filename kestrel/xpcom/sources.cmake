@@ -4,6 +4,10 @@
 add_library(kestrel_xpcom STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPCom.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComPending.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComSettings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComSites.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_foundation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_out.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelXPComObserverList.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_module.cpp)
 set_target_properties(kestrel_xpcom PROPERTIES
