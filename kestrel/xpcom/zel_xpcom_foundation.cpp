@@ -2,6 +2,7 @@
 // on the object model, brought up by the component when nothing else has.
 #include "xpcom/zel_xpcom_foundation.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "base/upnp_ini_file.h"
@@ -22,6 +23,9 @@ void bring_up() {
     return;
   }
   upnp_ini_file_init();
+  // The component's reference goes when the library is unloaded or the
+  // process ends, before the store's own table is destroyed.
+  std::atexit(upnp_ini_file_release);
   char folder[4096];
   if (ZelUtil::GetLMAppDataPath(folder, sizeof folder)) {
     upnp_ini_file_setProperty(INI_APPDATA, folder, 1, 1);

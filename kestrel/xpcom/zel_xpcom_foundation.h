@@ -8,8 +8,9 @@
 // properties are up before a method uses them. When nothing has brought the
 // store up yet (the controller does when it starts), the component brings it
 // up itself, once per process, with its ini file "lumetmedia.ini" in the
-// application-data folder of the user settings, and keeps it for the life of
-// the library. Neither makes folders nor writes files.
+// application-data folder of the user settings, and keeps it until the
+// library is unloaded or the process ends. Neither makes folders nor writes
+// files.
 void zel_xpcom_foundation_ready(void);
 
 #endif
