@@ -247,7 +247,7 @@ TEST_F(NmcDmrTest, SeeksAndTheirModes) {
   // its server offers byte ranges; one that refuses the byte seek as well.
   const std::string time_uri = time.url("/media/plain.mp3");
   time.head("/media/plain.mp3", "Accept-Ranges: bytes\r\nContent-Length: 4000000\r\n");
-  time.answer("GetPositionInfo", position_info("0:00:10", "0:04:00", time_uri));
+  time.answer("GetPositionInfo", position_info("0:00:10", "0:04:00", time_uri, "", 1000));
   EXPECT_EQ(lm_dmrcp_seek_percent(c_time, 50), LM_NMC_OK);
   EXPECT_EQ(time.sent("Seek", "Unit"), (std::vector<std::string>{"REL_TIME"}));
   EXPECT_EQ(time.sent("Seek", "Target"), (std::vector<std::string>{"00:02:00"}));
