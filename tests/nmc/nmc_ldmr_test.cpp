@@ -15,6 +15,7 @@
 #include "nmc/lm_dmrcp.h"
 #include "nmc/lm_ldmr.h"
 #include "nmc/lm_ldmr_internal.h"
+#include "nmc/lm_ldmr_ops.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_notify.h"
@@ -265,6 +266,49 @@ TEST_F(NmcLdmrTest, OperationsReachTheHooksOrAnswer13) {
   fake_player_clear_calls();
   EXPECT_EQ(lm_dmrcp_stop(context_), LM_NMC_OK);
   EXPECT_EQ(fake_player_calls(21), 1u);
+}
+
+// The "NMC Icon Loader" hands the icon over in chunks, then once without data.
+struct IconLoad {
+  std::mutex mutex;
+  std::string data;
+  int chunks = 0;
+  bool done = false;
+  lm_nmc_result_t result = 99;
+};
+void on_icon_chunk(void *user, const char *data, uint32_t length, lm_nmc_result_t result) {
+  IconLoad *load = static_cast<IconLoad *>(user);
+  std::lock_guard<std::mutex> hold(load->mutex);
+  if (data == nullptr) {
+    load->done = true;
+    load->result = result;
+    return;
+  }
+  load->data.append(data, length);
+  ++load->chunks;
+}
+
+TEST_F(NmcLdmrTest, IconsLoadInChunks) {
+  enable_player(FAKE_PLAYER_ALL_HOOKS);
+  uint32_t count = 0;
+  EXPECT_EQ(nmc_ldmr_icon_count(LM_LDMR_INDEX, &count), LM_NMC_OK);
+  EXPECT_EQ(count, 1u);
+  std::string info;
+  EXPECT_EQ(nmc_ldmr_icon_info(LM_LDMR_INDEX, 0, &info), LM_NMC_OK);
+  EXPECT_EQ(info, "<mimetype>image/png</mimetype><width>48</width><height>48</height>");
+  IconLoad load;
+  ASSERT_EQ(nmc_ldmr_load_icon(LM_LDMR_INDEX, 0, on_icon_chunk, &load), LM_NMC_OK);
+  ASSERT_TRUE(wait_until(
+      [&] {
+        std::lock_guard<std::mutex> hold(load.mutex);
+        return load.done;
+      },
+      5000));
+  std::lock_guard<std::mutex> hold(load.mutex);
+  EXPECT_EQ(load.result, LM_NMC_OK);
+  EXPECT_EQ(load.data, std::string(40000, 'I'));
+  EXPECT_EQ(load.chunks, 3) << "16 KiB chunks";
+  EXPECT_EQ(nmc_ldmr_load_icon(LM_LDMR_IMG_INDEX, 0, on_icon_chunk, &load), 13u) << "disabled";
 }
 
 TEST_F(NmcLdmrTest, PercentSeekFallsBackAsNeeded) {
