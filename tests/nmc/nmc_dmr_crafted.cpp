@@ -142,8 +142,12 @@ std::string CraftedRenderer::reply(const std::string &method, const std::string 
                                    const std::string &body) {
   const std::string tail = setup_.udn.substr(setup_.udn.size() - 6);
   if (method == "GET" && path == "/desc.xml") {
-    return http("200 OK", cp_test::description(setup_.udn, "urn:schemas-upnp-org:device:MediaRenderer:1",
-                                               setup_.name, {"CM", "RC", "AVT"}));
+    std::string text = cp_test::description(setup_.udn, "urn:schemas-upnp-org:device:MediaRenderer:1", setup_.name,
+                                            {"CM", "RC", "AVT"}, setup_.device_extra);
+    const std::string crafted = "<modelName>Crafted</modelName>";
+    size_t at = text.find(crafted);
+    if (at != std::string::npos) text.replace(at, crafted.size(), "<modelName>" + setup_.model + "</modelName>");
+    return http("200 OK", text);
   }
   if (method == "GET" && path == "/" + tail + "/RC.xml") {
     return http("200 OK", scpd_of({"GetVolume", "SetVolume", "GetMute", "SetMute", "GetBrightness", "SetBrightness",

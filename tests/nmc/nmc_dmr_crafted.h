@@ -17,6 +17,9 @@ namespace nmc_test {
 struct CraftedRendererSetup {
   std::string udn;
   std::string name;
+  // The description's modelName, and more elements of the device (a UPC).
+  std::string model = "Crafted";
+  std::string device_extra;
   // Extra <stateVariable> elements of the RenderingControl and AVTransport
   // SCPDs (see state_variable()).
   std::string rcs_variables;

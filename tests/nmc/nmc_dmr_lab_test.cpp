@@ -2,7 +2,8 @@
 // (run through tests/lab/lab.sh), each playing an MP3 of the lab's media
 // server put on it with SetAVTransportURI: state, position and duration
 // follow the track; pause, resume, seeks (a percent seek included), volume
-// and mute act and read back; a stopped renderer refuses a pause with 701;
+// and mute act and read back; DMRCanPlay asks about a server object; a
+// stopped renderer refuses a pause with 701;
 // two contexts drive the two renderers at once.
 #include <gtest/gtest.h>
 
@@ -167,6 +168,12 @@ TEST_F(NmcDmrLabTest, StateTransportSeeksVolumeAndMute) {
     EXPECT_EQ(lm_dmrcp_get_mute(context, &read), LM_NMC_OK);
     EXPECT_EQ(read, on);
   }
+
+  // DMRCanPlay: a server object by bookmark, a type, a URL.
+  const std::string bookmark = "DMRCanPlay " + cp_lab::env("LAB_SERVER_UDN") + "," + track_;
+  EXPECT_EQ(lm_dmrcp_ioctl(context, bookmark.c_str(), 0, nullptr), LM_NMC_OK) << bookmark;
+  EXPECT_EQ(lm_dmrcp_ioctl(context, "DMRCanPlay audio/mpeg", 0, nullptr), LM_NMC_OK);
+  EXPECT_EQ(lm_dmrcp_ioctl(context, "DMRCanPlay video/x-unknown", 0, nullptr), 714u);
 
   EXPECT_EQ(lm_dmrcp_stop(context), LM_NMC_OK);
   ASSERT_TRUE(wait_state(context, LM_DMR_STOPPED));

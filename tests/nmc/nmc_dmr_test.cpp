@@ -166,6 +166,23 @@ TEST_F(NmcDmrTest, StatePositionPauseAndResume) {
   ASSERT_EQ(lm_dmrcp_get_state(context, &state, sizeof position, position, sizeof duration, duration), LM_NMC_OK);
   EXPECT_STREQ(duration, "0:03:30");
 
+  // A renderer known to break GetPositionInfo still answers its state.
+  CraftedRendererSetup frame_setup;
+  frame_setup.udn = "uuid:dmr-crafted-00000f";
+  frame_setup.name = "Frame";
+  frame_setup.model = "Ubicom Digital Photo Frame";
+  frame_setup.device_extra = "<UPC>00000-00001</UPC>";
+  renderers_.push_back(std::make_unique<CraftedRenderer>(frame_setup));
+  CraftedRenderer &frame = *renderers_.back();
+  join(frame, frame_setup.udn);
+  frame.answer("GetTransportInfo", transport_info("PLAYING"));
+  uint32_t frame_context = context_at(frame_setup.udn);
+  ASSERT_EQ(lm_dmrcp_get_state(frame_context, &state, sizeof position, position, sizeof duration, duration),
+            LM_NMC_OK);
+  EXPECT_EQ(state, LM_DMR_PLAYING);
+  EXPECT_STREQ(position, "");
+  EXPECT_EQ(frame.count("GetPositionInfo"), 0);
+
   r.answer("GetTransportInfo", transport_info("BOGUS"));
   ASSERT_EQ(lm_dmrcp_get_state(context, &state, 0, nullptr, 0, nullptr), LM_NMC_OK);
   EXPECT_EQ(state, 7u);
