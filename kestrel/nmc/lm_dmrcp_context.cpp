@@ -133,6 +133,7 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmrcp_get_bookmark(uint32_t context, u
 void nmc_action_renderer_context_changed(uint32_t id, int index, int position, bool added, bool removed) {
   nmc_device_view view;
   const bool known = index != NMC_REMOVED_DEVICE_INDEX && nmc_devices_find(NMC_SIDE_RENDERER, index, &view);
+  if (added && known) nmc_dmr_forget_renderer(view.udn);
   with_context(id, [&](nmc_context *context, nmc_dmr_context *dmr) -> lm_nmc_result_t {
     if (added) {
       // A renderer that came back is followed again by the contexts that

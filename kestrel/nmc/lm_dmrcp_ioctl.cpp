@@ -168,11 +168,6 @@ lm_nmc_result_t nmc_dmrcp_ioctl_local(uint32_t context, const char *command, uin
 uint16_t nmc_dmr_default_slideshow_delay(void) { return static_cast<uint16_t>(g_delay.load()); }
 uint16_t nmc_dmr_default_slideshow_wait(void) { return static_cast<uint16_t>(g_wait.load()); }
 
-void nmc_dmr_reset_slideshow_defaults(void) {
-  g_delay = 3;
-  g_wait = 20;
-}
-
 const nmc_ioctl_row nmc_dmrcp_ioctls[] = {
     {"DMRCanPlay", 4097, true, can_play},
     {"DMRSetSlideshowDelay", 4102, true, set_delay},

@@ -14,7 +14,4 @@ extern const nmc_ioctl_row nmc_dmrcp_ioctls[];
  * hook; otherwise 9. */
 lm_nmc_result_t nmc_dmrcp_ioctl_local(uint32_t context, const char *command, uint32_t size, char *out);
 
-/* Back to 3 s and 20 s (the controller's start). */
-void nmc_dmr_reset_slideshow_defaults(void);
-
 #endif

@@ -332,6 +332,11 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmrcp_set_metadata(uint32_t context, c
 
 // ---- What the renderer notifier asks of the renderer caches. ----
 
+void nmc_dmr_forget_renderer(const std::string &udn) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  g_cache.erase(udn);
+}
+
 void nmc_action_renderer_drop_metadata(int index) {
   nmc_device_view view;
   if (!nmc_devices_find(NMC_SIDE_RENDERER, index, &view)) return;

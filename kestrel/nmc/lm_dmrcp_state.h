@@ -61,6 +61,10 @@ const char *nmc_dmr_play_mode_name(uint32_t mode);
 /* The state number of a name, ignoring case; 7 for an unknown name. */
 uint32_t nmc_dmr_state_of(const char *name);
 
+/* Forgets the renderer information and current track kept for a renderer
+ * (it was added again: its description may have changed). */
+void nmc_dmr_forget_renderer(const std::string &udn);
+
 /* Global slideshow defaults (lm_dmrcp_ioctl.cpp), copied into a context's
  * renderer state when it is made. */
 uint16_t nmc_dmr_default_slideshow_delay(void);
