@@ -407,6 +407,22 @@ TEST_F(NmcLdmrTest, EventsReachContextsAndTheListener) {
   EXPECT_EQ(listener[0], "1 &lt;TransportState val=&quot;PLAYING&quot;/&gt;");
   EXPECT_EQ(listener[1].substr(0, 2), "2 ") << "volume is a rendering event";
 
+  // The image renderer's play information has no track number and no
+  // storage medium, and its events do not reach the listener.
+  fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
+  ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
+  ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_IMG_INDEX)), LM_NMC_OK);
+  const size_t listened = heard().size();
+  expected = updates().size() + 1;
+  lm_ldmr_img_event_playinfo(1, "http://h/p.jpg", "");
+  ASSERT_TRUE(wait_until([&] { return updates().size() >= expected; }, 3000));
+  EXPECT_EQ(updates().back().text, "<RendererUpdated><AVTransportURI val=\"http://h/p.jpg\"/><AVTransportURIMetaData "
+                                   "val=\"\"/><CurrentTrackURI val=\"http://h/p.jpg\"/><CurrentTrackMetaData val=\"\"/>"
+                                   "</RendererUpdated>");
+  EXPECT_EQ(heard().size(), listened);
+  ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_INDEX)), LM_NMC_OK);
+
   // Hooks run with no controller lock held: the play hook calls back in.
   fake_player_call_back(context_);
   char *answer = lm_nmc_api_query("<Play><RendererIndex>4096</RendererIndex></Play>", 1);
