@@ -48,4 +48,5 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_sessions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api_sessions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api_transport.cpp
 )
