@@ -203,10 +203,13 @@ bool event_latency(int index) {
     std::lock_guard<std::mutex> hold(g_mutex);
     size_t n = std::min(std::min(g_notified.size, g_handed.size), g_delivered.size);
     for (size_t i = 0; i < n; ++i) {
-      double d = std::chrono::duration<double, std::milli>(Clock::duration(g_delivered.at[i] - g_notified.at[i])).count();
+      auto ms_between = [](int64_t from, int64_t to) {
+        return std::chrono::duration<double, std::milli>(Clock::duration(to - from)).count();
+      };
+      double d = ms_between(g_notified.at[i], g_delivered.at[i]);
       if (d < 0) ++late_notify;
       ms.push_back(std::max(d, 0.0));
-      own.push_back(std::chrono::duration<double, std::milli>(Clock::duration(g_delivered.at[i] - g_handed.at[i])).count());
+      own.push_back(ms_between(g_handed.at[i], g_delivered.at[i]));
     }
     std::printf("events: %d volume changes, %zu NOTIFYs accepted, %zu callbacks, %d without an event in 2 s\n",
                 kEvents, g_notified.size, g_delivered.size, missed);

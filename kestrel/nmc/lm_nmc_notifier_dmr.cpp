@@ -80,6 +80,9 @@ void nmc_deliver_renderer(const nmc_notification &n, uint64_t generation) {
       if (!points_here || context.renderer_callback == nullptr) continue;
       if (!has_state) {
         int state = ask_state(n.index);
+        // A stop during the question left this notifier behind: the run it
+        // delivered for is over.
+        if (nmc_notify_generation() != generation) return;
         if (state < 0) continue;
         code = static_cast<uint32_t>(state);
         has_state = true;
