@@ -10,6 +10,7 @@
 #include "cp/upnp_cp.h"
 #include "cp/upnp_cp_eventing.h"
 #include "nmc/lm_nmc_events.h"
+#include "nmc/lm_nmc_ruis.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
@@ -24,12 +25,14 @@ nmc_thread *g_terminator = nullptr;
 // ---- Steps that later parts of the controller fill.
 // HTTP handlers the controller registered (web API, local renderer).
 void unregister_http_handlers(void) {}
-// Manager exit: the network and subscription callbacks and the sessions.
+// Manager exit: the network and subscription callbacks, the sessions and
+// the remote-UI server list.
 // (The web API and the position poll list join here when they exist.)
 void stop_manager(void) {
   upnp_control_register_callback(nullptr);
   upnp_cp_register_subscription_callback(nullptr);
   nmc_sessions_stop();
+  nmc_ruis_stop();
 }
 // The event sink's exit call makes the dispatcher release the renderer
 // side, the server side and the contexts (notifiers joined with a bound).

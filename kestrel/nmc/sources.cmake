@@ -19,6 +19,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_devices.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_ruis.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_dispatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_device_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_keywords.cpp

@@ -1,7 +1,8 @@
 // Crafted GENA devices on 127.0.0.1 (tests/cp support) through the control
 // point and our HTTP server to the contexts: server update identifiers sent
 // as real NOTIFYs reach a context only when they grew; names that sort by
-// case, accents and equality; GetTransportInfo of the XML interface; a
+// case, accents and equality; the remote-UI server list; GetTransportInfo
+// of the XML interface; a
 // callback that sleeps holds up only the contexts after it on its side; a
 // stop while SOAP calls hang ends within the bound and delivers nothing
 // afterwards.
@@ -27,6 +28,7 @@
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
 #include "nmc/lm_nmc_notify.h"
+#include "nmc/lm_nmc_ruis.h"
 #include "nmc_test_util.h"
 #include "support_wait.h"
 
@@ -100,18 +102,21 @@ class NmcGenaTest : public nmc_test::NmcTest {
     NmcTest::TearDown();
     if (server_socket_ >= 0) HTTP_server_close(server_socket_);
   }
-  // A device of kind (1 server, 2 renderer) on the GENA device, added to the
+  // A device of kind (1 server, 2 renderer, 3 remote-UI server) on the GENA
+  // device, added to the
   // control point with our HTTP server as its event callback; its index
   // once ready (-1 when it did not come).
   int add(const std::string &udn, int kind, const std::string &name) {
     std::string tail = udn.substr(udn.size() - 6);
-    std::vector<std::string> services = kind == 1 ? std::vector<std::string>{"CM", "CDS"}
-                                                  : std::vector<std::string>{"CM", "RC", "AVT"};
+    std::vector<std::string> services = kind == 1   ? std::vector<std::string>{"CM", "CDS"}
+                                        : kind == 2 ? std::vector<std::string>{"CM", "RC", "AVT"}
+                                                    : std::vector<std::string>{"RUIS"};
     for (const std::string &s : services) {
       device_.put("/" + tail + "/" + s + ".xml", cp_test::scpd({s == "AVT" ? "GetTransportInfo" : "Get"}));
     }
-    std::string type = kind == 1 ? "urn:schemas-upnp-org:device:MediaServer:1"
-                                 : "urn:schemas-upnp-org:device:MediaRenderer:1";
+    std::string type = kind == 1   ? "urn:schemas-upnp-org:device:MediaServer:1"
+                       : kind == 2 ? "urn:schemas-upnp-org:device:MediaRenderer:1"
+                                   : "urn:schemas-upnp-org:device:RemoteUIServerDevice:1";
     device_.put("/" + tail + "/desc.xml", cp_test::description(udn, type, name, services));
     upnp_control_add_device(device_.url("/" + tail + "/desc.xml").c_str(), udn.c_str(), interface_.c_str(), 1800,
                             kind);
@@ -207,6 +212,28 @@ TEST_F(NmcGenaTest, NamesSortByCaseAccentsAndEquality) {
     ASSERT_NE(found, std::string::npos) << udn << " in order in " << response;
     at = found;
   }
+}
+
+TEST_F(NmcGenaTest, RemoteUiServersAreListedUntilRemovedOrStopped) {
+  const std::string udn = "uuid:nmc-gena-rui-000001";
+  auto listed = [] {
+    std::vector<std::string> out;
+    for (const nmc_ruis_entry &entry : nmc_ruis_list()) out.push_back(entry.udn + "=" + entry.name);
+    return out;
+  };
+  ASSERT_GE(add(udn, 3, "Panel"), 0);
+  ASSERT_TRUE(wait_until([&] { return !listed().empty(); }, 5000));
+  EXPECT_EQ(listed(), (std::vector<std::string>{udn + "=Panel"}));
+  EXPECT_TRUE(nmc_devices_list(NMC_SIDE_SERVER).empty());
+  EXPECT_TRUE(nmc_devices_list(NMC_SIDE_RENDERER).empty());
+  Sleep(1100);  // a byebye within a second of the alive is ignored
+  ASSERT_EQ(upnp_control_delete_device(udn.c_str(), 3), 1);
+  EXPECT_TRUE(wait_until([&] { return listed().empty(); }, 5000));
+
+  ASSERT_GE(add("uuid:nmc-gena-rui-000002", 3, "Other"), 0);
+  ASSERT_TRUE(wait_until([&] { return listed().size() == 1; }, 5000));
+  ASSERT_TRUE(stop_and_wait());
+  EXPECT_TRUE(listed().empty());
 }
 
 TEST_F(NmcGenaTest, GetTransportInfoAnswersWhatTheRendererSays) {
