@@ -22,6 +22,7 @@
 #include "nmc/lm_nmc_events.h"
 #include "nmc/lm_nmc_modes.h"
 #include "nmc/lm_nmc_notify.h"
+#include "nmc/lm_nmc_protection.h"
 #include "nmc/lm_nmc_ruis.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
@@ -224,6 +225,7 @@ lm_nmc_result_t nmc_start(int argc, const char *const *argv, int install_signals
     return LM_NMC_START_FAILED;
   }
   nmc_set_run_state(LM_NMC_STATE_RUNNING);
+  nmc_protection_start();
   // A stop asked for while the start-up ran (from a state callback, or by a
   // critical error) is carried out now that there is something to stop.
   if (g_nmc_marks.stop_pending.exchange(false)) nmc_request_stop();

@@ -10,6 +10,7 @@
 #include "cp/upnp_cp.h"
 #include "cp/upnp_cp_eventing.h"
 #include "nmc/lm_nmc_events.h"
+#include "nmc/lm_nmc_protection.h"
 #include "nmc/lm_nmc_ruis.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
@@ -64,6 +65,7 @@ void terminator(void *) {
   upnp_wpl_exit();
   upnp_client_db_exit();
   upnp_log_exit();
+  nmc_protection_exit();
   nmc_set_run_state(LM_NMC_STATE_STOPPED);
 }
 
