@@ -74,6 +74,7 @@ void notifier(void *argument) {
 }  // namespace
 
 uint64_t nmc_notify_generation(void) { return g_generation.load(); }
+bool nmc_notify_current(uint64_t generation) { return keep_going(generation); }
 
 bool nmc_notify_push(int side, const nmc_notification &notification) {
   Queue &queue = g_queues[side == NMC_SIDE_RENDERER ? 1 : 0];

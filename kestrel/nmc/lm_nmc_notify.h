@@ -72,5 +72,8 @@ void nmc_deliver_renderer(const nmc_notification &notification, uint64_t generat
 /* The run a notifier belongs to; a notifier left behind by a stop sees a
  * newer one and ends without touching the new run's lists. */
 uint64_t nmc_notify_generation(void);
+/* Whether a notifier of that run may still deliver: the controller is not
+ * terminating and no stop ended the run. */
+bool nmc_notify_current(uint64_t generation);
 
 #endif

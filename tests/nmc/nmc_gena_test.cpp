@@ -304,7 +304,11 @@ TEST_F(NmcGenaTest, StopWhileSoapCallsHangEndsWithinTheBound) {
   ASSERT_FALSE(rc.empty());
   ASSERT_TRUE(wait_until([&] { return !calls_of(context).empty(); }, 5000));
 
-  // The server notifier is held up as well, by a callback that sleeps.
+  // The server notifier is held up as well, by a callback that sleeps; the
+  // context after it is not to hear of the server once the stop began.
+  uint32_t later = 0;
+  ASSERT_EQ(lm_dmscp_create_context(&later), LM_NMC_OK);
+  ASSERT_EQ(lm_dmscp_register_callback(later, on_call), LM_NMC_OK);
   ASSERT_EQ(lm_dmscp_register_callback(0, on_call), LM_NMC_OK);
   g_sleep_ms = NMC_THREAD_JOIN_BOUND_MS + 1000;
   g_sleeper = 0;
