@@ -2,7 +2,7 @@
 // point and our HTTP server to the contexts: server update identifiers sent
 // as real NOTIFYs reach a context only when they grew; names that sort by
 // case, accents and equality; the remote-UI server list; GetTransportInfo
-// of the XML interface; a
+// of the XML interface; a request that ends with its session; a
 // callback that sleeps holds up only the contexts after it on its side; a
 // stop while SOAP calls hang ends within the bound and delivers nothing
 // afterwards.
@@ -27,8 +27,10 @@
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_api.h"
 #include "nmc/lm_nmc_notify.h"
 #include "nmc/lm_nmc_ruis.h"
+#include "nmc/lm_nmc_sessions.h"
 #include "nmc_test_util.h"
 #include "support_wait.h"
 
@@ -263,6 +265,30 @@ TEST_F(NmcGenaTest, GetTransportInfoAnswersWhatTheRendererSays) {
       take(lm_nmc_api_query("<GetTransportInfo><RendererIndex>77</RendererIndex></GetTransportInfo>", 1));
   EXPECT_EQ(unknown.find("<Result code=\"0\">"), std::string::npos) << unknown;
   EXPECT_NE(unknown.find("<Index>77</Index>"), std::string::npos) << unknown;
+}
+
+// A request of several commands ends when its session is closed while one
+// of them waits for a device.
+TEST_F(NmcGenaTest, ClosedSessionEndsItsRequest) {
+  int index = add("uuid:nmc-gena-ren-000004", 2, "Slow to answer");
+  ASSERT_GE(index, 0);
+  const int session = nmc_sessions_open(7, "127.0.0.9");
+  ASSERT_GT(session, 0);
+  const std::string request =
+      "<GetTransportInfo><RendererIndex>" + std::to_string(index) + "</RendererIndex></GetTransportInfo><GetVersion/>";
+  std::string open_answer;
+  ASSERT_TRUE(nmc_api_query_session(request.c_str(), session, &open_answer));
+  EXPECT_NE(open_answer.find("</GetTransportInfo><GetVersion>"), std::string::npos) << open_answer;
+
+  device_.stall_soap = true;
+  std::string closed_answer;
+  std::thread client([&] { nmc_api_query_session(request.c_str(), session, &closed_answer); });
+  ASSERT_TRUE(wait_until([&] { return device_.requests("POST").size() >= 2; }, 5000));
+  nmc_sessions_close(session);
+  device_.stall_soap = false;
+  client.join();
+  EXPECT_NE(closed_answer.find("<GetTransportInfo>"), std::string::npos) << closed_answer;
+  EXPECT_EQ(closed_answer.find("<GetVersion>"), std::string::npos) << closed_answer;
 }
 
 // A callback that sleeps holds up the contexts after it on its own side by
