@@ -45,6 +45,9 @@ bool nmc_api_query_session(const char *xml, int session, std::string *out) {
   size_t offset = 0;
   bool any = false;
   while (offset < length && !lm_nmc_is_terminating()) {
+    // A session closed while an earlier command ran (a web client gone)
+    // ends the request.
+    if (any && !nmc_sessions_touch(session)) break;
     upnp_xml_node *command = upnp_xml_parse_len(xml + offset, length - offset);
     if (command == nullptr) break;
     offset += command->consumed > 0 ? command->consumed : length - offset;

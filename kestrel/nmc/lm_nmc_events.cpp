@@ -9,6 +9,7 @@
 #include "cp/upnp_cp.h"
 #include "nmc/lm_nmc_actions.h"
 #include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_ruis.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_text.h"
 
@@ -83,9 +84,16 @@ void nmc_events_to_sessions(const char *text) {
 lm_nmc_api_callback nmc_events_take_sink(void) { return g_sink.exchange(nullptr); }
 
 void nmc_network_callback(int type, int kind, int index, const char *name) {
-  if (kind == UPNP_CP_KIND_RUIS) return;  // the remote-UI list is not kept
-  if (kind != UPNP_CP_KIND_SERVER && kind != UPNP_CP_KIND_RENDERER) return;
   if (type != UPNP_CP_EVENT_ADDED && type != UPNP_CP_EVENT_REMOVED) return;
+  if (kind == UPNP_CP_KIND_RUIS) {
+    if (type == UPNP_CP_EVENT_ADDED) {
+      nmc_ruis_added(index, name);
+    } else {
+      nmc_ruis_removed(index);
+    }
+    return;
+  }
+  if (kind != UPNP_CP_KIND_SERVER && kind != UPNP_CP_KIND_RENDERER) return;
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "nmc_network_callback", "%s %s: [%d] %s",
                 kind == UPNP_CP_KIND_SERVER ? "Server  " : "Renderer", type == UPNP_CP_EVENT_ADDED ? "added  " : "removed",
                 index, name != nullptr ? name : "");

@@ -72,6 +72,9 @@ void nmc_deliver_renderer(const nmc_notification &n, uint64_t generation) {
   bool has_state = !n.no_state;
   uint32_t code = n.code;
   for (const nmc_context_view &context : nmc_contexts_snapshot(true)) {
+    // A stop while an earlier callback or device call held this notifier:
+    // the run it delivered for is over.
+    if (!nmc_notify_current(generation)) return;
     const bool points_here = context.renderer_index == n.index;
     if ((metadata_dropped && points_here) || addition || (removal && points_here)) {
       nmc_action_renderer_context_changed(context.id, n.index, position, addition, removal);
@@ -84,6 +87,7 @@ void nmc_deliver_renderer(const nmc_notification &n, uint64_t generation) {
       if (!points_here || context.renderer_callback == nullptr) continue;
       if (!has_state) {
         int state = ask_state(n.index);
+        if (!nmc_notify_current(generation)) return;
         if (state < 0) continue;
         code = static_cast<uint32_t>(state);
         has_state = true;

@@ -49,6 +49,9 @@ void nmc_deliver_server(const nmc_notification &n, uint64_t generation) {
   }
   const std::string plain = server.udn + ",0";
   for (const nmc_context_view &context : nmc_contexts_snapshot(false)) {
+    // A stop while an earlier callback held this notifier: the run it
+    // delivered for is over.
+    if (!nmc_notify_current(generation)) return;
     if (context.server_callback == nullptr) continue;
     std::string bookmark;
     if (!nmc_action_server_bookmark(context.id, n.index, &bookmark)) bookmark = plain;

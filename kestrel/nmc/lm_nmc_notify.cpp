@@ -74,6 +74,7 @@ void notifier(void *argument) {
 }  // namespace
 
 uint64_t nmc_notify_generation(void) { return g_generation.load(); }
+bool nmc_notify_current(uint64_t generation) { return keep_going(generation); }
 
 bool nmc_notify_push(int side, const nmc_notification &notification) {
   Queue &queue = g_queues[side == NMC_SIDE_RENDERER ? 1 : 0];
@@ -120,9 +121,13 @@ void nmc_notifiers_start(void) {
 
 void nmc_notifiers_stop(void) {
   g_generation.fetch_add(1);
+  // One bound for both notifiers together: two stuck in device calls cost
+  // the stop the bound once, not twice.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(NMC_THREAD_JOIN_BOUND_MS);
+  for (int side = 0; side < 2; ++side) g_queues[side].ready.notify_all();
   for (int side = 0; side < 2; ++side) {
-    g_queues[side].ready.notify_all();
-    nmc_thread_join_bounded(g_threads[side], NMC_THREAD_JOIN_BOUND_MS);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    nmc_thread_join_bounded(g_threads[side], left.count() > 0 ? static_cast<unsigned int>(left.count()) : 0u);
     g_threads[side] = nullptr;
     std::lock_guard<std::mutex> hold(g_queues[side].lock);
     g_queues[side].items.clear();

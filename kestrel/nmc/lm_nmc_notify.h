@@ -56,7 +56,8 @@ void nmc_set_list_mode(int mode);
 /* Opens both queues and starts "NMC Server Context Notifier" (when servers
  * are searched for) and "NMC Renderer Context Notifier". */
 void nmc_notifiers_start(void);
-/* Joins both notifiers with a bound, then empties and closes the queues.
+/* Joins both notifiers within one bound (NMC_THREAD_JOIN_BOUND_MS for the
+ * two together), then empties and closes the queues.
  * A notifier that does not end in time is left behind; it only touches the
  * process-wide queues and lists, which stay valid, and ends at its next
  * look at the run state. */
@@ -71,5 +72,8 @@ void nmc_deliver_renderer(const nmc_notification &notification, uint64_t generat
 /* The run a notifier belongs to; a notifier left behind by a stop sees a
  * newer one and ends without touching the new run's lists. */
 uint64_t nmc_notify_generation(void);
+/* Whether a notifier of that run may still deliver: the controller is not
+ * terminating and no stop ended the run. */
+bool nmc_notify_current(uint64_t generation);
 
 #endif

@@ -22,6 +22,8 @@
 #include "nmc/lm_nmc_events.h"
 #include "nmc/lm_nmc_modes.h"
 #include "nmc/lm_nmc_notify.h"
+#include "nmc/lm_nmc_protection.h"
+#include "nmc/lm_nmc_ruis.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
@@ -43,12 +45,13 @@ const char *const k_build_date = __DATE__;
 
 // ---- Steps that later parts of the controller fill. Each is one call so
 // that the order of the start-up stays in one place.
-// Manager start: the session list with the API session, the network
-// callback (fired once for every device the control point knows) and the
+// Manager start: the session list with the API session, the remote-UI
+// server list, the network callback (fired once for every device the control point knows) and the
 // subscription callback. Position polling and the web API join here when
 // they exist.
 void start_manager(void) {
   nmc_sessions_start();
+  nmc_ruis_start();
   upnp_control_register_and_fire_callback(nmc_network_callback, 1, 1);
   upnp_cp_register_subscription_callback(nmc_subscription_callback);
 }
@@ -222,6 +225,7 @@ lm_nmc_result_t nmc_start(int argc, const char *const *argv, int install_signals
     return LM_NMC_START_FAILED;
   }
   nmc_set_run_state(LM_NMC_STATE_RUNNING);
+  nmc_protection_start();
   // A stop asked for while the start-up ran (from a state callback, or by a
   // critical error) is carried out now that there is something to stop.
   if (g_nmc_marks.stop_pending.exchange(false)) nmc_request_stop();

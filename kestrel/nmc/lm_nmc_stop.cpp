@@ -11,6 +11,8 @@
 #include "cp/upnp_cp_eventing.h"
 #include "nmc/lm_ldmr_ops.h"
 #include "nmc/lm_nmc_events.h"
+#include "nmc/lm_nmc_protection.h"
+#include "nmc/lm_nmc_ruis.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
@@ -25,13 +27,15 @@ nmc_thread *g_terminator = nullptr;
 // ---- Steps that later parts of the controller fill.
 // HTTP handlers the controller registered (web API, local renderer).
 void unregister_http_handlers(void) {}
-// Manager exit: the network and subscription callbacks and the sessions.
+// Manager exit: the network and subscription callbacks, the sessions and
+// the remote-UI server list.
 // (The web API and the position poll list join here when they exist.)
 void stop_manager(void) {
   upnp_control_register_callback(nullptr);
   upnp_cp_register_subscription_callback(nullptr);
   nmc_sessions_stop();
   nmc_ldmr_shutdown();
+  nmc_ruis_stop();
 }
 // The event sink's exit call makes the dispatcher release the renderer
 // side, the server side and the contexts (notifiers joined with a bound).
@@ -63,6 +67,7 @@ void terminator(void *) {
   upnp_wpl_exit();
   upnp_client_db_exit();
   upnp_log_exit();
+  nmc_protection_exit();
   nmc_set_run_state(LM_NMC_STATE_STOPPED);
 }
 

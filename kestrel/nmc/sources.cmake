@@ -8,6 +8,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_start.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_stop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_signals.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_protection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_context.cpp
 )
 
@@ -19,6 +20,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_devices.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_ruis.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_dispatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_device_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_keywords.cpp

@@ -16,6 +16,7 @@
 #include "base/upnp_thread.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_protection.h"
 #include "nmc_test_util.h"
 #include "support_wait.h"
 
@@ -216,6 +217,36 @@ TEST_F(NmcTest, StateCallbackMayCallIn) {
   EXPECT_EQ(g_reentry_answers.load(), 1);
   uint32_t context = 0;
   EXPECT_EQ(lm_dmscp_create_context(&context), LM_NMC_OK);
+}
+
+// The content protection hooks: the start hooks once the controller runs
+// (a failing one does not hold the start back), the exit hook once at the
+// stop before "Stopped"; without hooks nothing is called.
+// Written by the starting thread, then by the terminator (joined before the
+// test reads).
+std::vector<std::string> g_hook_calls;
+int hook_init_source(void) {
+  g_hook_calls.push_back(std::string("init ") + nmc_run_state_name(nmc_run_state()));
+  return 5;
+}
+int hook_server_start(void) {
+  g_hook_calls.push_back(std::string("server ") + nmc_run_state_name(nmc_run_state()));
+  return 0;
+}
+void hook_exit(void) { g_hook_calls.push_back(std::string("exit ") + nmc_run_state_name(nmc_run_state())); }
+
+TEST_F(NmcTest, ProtectionHooksAtStartAndStop) {
+  const nmc_protection_hooks hooks = {hook_init_source, hook_server_start, hook_exit};
+  nmc_set_protection_hooks(&hooks);
+  g_hook_calls.clear();
+  EXPECT_EQ(start(), 1);
+  EXPECT_EQ(g_hook_calls, (std::vector<std::string>{"init Running", "server Running"}));
+  EXPECT_TRUE(stop_and_wait());
+  EXPECT_EQ(g_hook_calls, (std::vector<std::string>{"init Running", "server Running", "exit Terminating"}));
+  nmc_set_protection_hooks(nullptr);
+  ASSERT_EQ(start(), 1);
+  EXPECT_TRUE(stop_and_wait());
+  EXPECT_EQ(g_hook_calls.size(), 3u);
 }
 
 }  // namespace
