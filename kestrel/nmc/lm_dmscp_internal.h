@@ -130,6 +130,8 @@ struct nmc_dms_reply {
   nmc_xml_tree didl;
   std::vector<upnp_xml_node *> objects;
 };
+/* How many "BrowseSimple" and "SearchSimple" commands contexts have sent. */
+uint64_t nmc_dms_requests(void);
 /* One "BrowseSimple" command; browse_flag "BrowseDirectChildren" or
  * "BrowseMetadata". */
 lm_nmc_result_t nmc_dms_browse(int server, const std::string &object_id, const char *browse_flag,

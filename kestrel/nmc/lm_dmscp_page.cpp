@@ -1,6 +1,7 @@
 // Pages of a server's objects: the "BrowseSimple" and "SearchSimple"
 // requests, the rules for servers that miscount, each level's page cache,
 // the object under a context's cursor and the count of a level.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +13,10 @@
 #include "nmc/lm_nmc_text.h"
 
 namespace {
+
+// Page and object requests sent so far (a statistic for tests and
+// benchmarks; nothing depends on it).
+std::atomic<uint64_t> g_requests{0};
 
 const char k_thumbnail_hints[] =
     "<MaxTNResolution fallback=\"smallest\">120x120</MaxTNResolution>"
@@ -32,6 +37,7 @@ bool is_object(const upnp_xml_node *node) {
 // Runs one page command and reads its answer by the page rules; start is
 // the index of the first wanted entry.
 lm_nmc_result_t request(const std::string &command, uint32_t start, nmc_dms_reply *reply) {
+  g_requests.fetch_add(1, std::memory_order_relaxed);
   char *text = lm_nmc_api_query(command.c_str(), 1);
   if (text == nullptr) return 6;
   reply->code = nmc_api_result_code(text);
@@ -116,6 +122,8 @@ lm_nmc_result_t server_object(nmc_dms_state &state, nmc_dms_level &level, upnp_x
 }
 
 }  // namespace
+
+uint64_t nmc_dms_requests(void) { return g_requests.load(std::memory_order_relaxed); }
 
 lm_nmc_result_t nmc_dms_browse(int server, const std::string &object_id, const char *browse_flag,
                                const char *filter, const std::string &sort, uint32_t start, uint32_t count,
