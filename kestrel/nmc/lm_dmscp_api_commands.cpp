@@ -9,6 +9,7 @@
 #include "base/upnp_mem.h"
 #include "cp/upnp_cp.h"
 #include "cp/upnp_soap.h"
+#include "cp/upnp_soap_internal.h"
 #include "nmc/lm_nmc_api.h"
 #include "nmc/lm_nmc_text.h"
 
@@ -56,15 +57,95 @@ void element(nmc_api_answer *answer, const char *name, const char *value) {
   answer->body += std::string("<") + name + ">" + nmc_xml_escape(value) + "</" + name + ">";
 }
 
+// A page's DIDL-Lite text as element content: the three characters that
+// could end or open markup are escaped (a page is large; this is the one
+// copy of it the answer makes).
+void append_text(std::string *out, const char *text) {
+  size_t length = 0, extra = 0;
+  for (const char *p = text; *p != '\0'; ++p, ++length) {
+    if (*p == '&') extra += 4;
+    else if (*p == '<' || *p == '>') extra += 3;
+  }
+  size_t at = out->size();
+  out->resize(at + length + extra);
+  char *w = &(*out)[at];
+  for (const char *p = text; *p != '\0'; ++p) {
+    switch (*p) {
+      case '&': std::memcpy(w, "&amp;", 5); w += 5; break;
+      case '<': std::memcpy(w, "&lt;", 4); w += 4; break;
+      case '>': std::memcpy(w, "&gt;", 4); w += 4; break;
+      default: *w++ = *p;
+    }
+  }
+}
+
 // Result, NumberReturned, TotalMatches and UpdateID of a Browse or Search
 // reply, as the reply holds them.
 void browse_reply(int rc, upnp_xml_node *tree, nmc_api_answer *answer) {
   answer->code = static_cast<uint32_t>(rc);
   if (rc != 0 || tree == nullptr) return;
   upnp_xml_node *result = upnp_xml_find_tag(tree, "Result");
-  element(answer, "Result", result != nullptr ? (result->value != nullptr ? result->value : "") : nullptr);
+  if (result != nullptr) {
+    answer->body += "<Result>";
+    append_text(&answer->body, result->value != nullptr ? result->value : "");
+    answer->body += "</Result>";
+  }
   for (const char *name : {"NumberReturned", "TotalMatches", "UpdateID"}) {
     element(answer, name, upnp_xml_find_tag_value(tree, name));
+  }
+}
+
+// The content of the first unprefixed element `name` of a raw reply as the
+// server escaped it; false when it is missing or holds markup (a CDATA
+// section, or a server that did not escape its DIDL-Lite).
+bool raw_element(const char *reply, const char *name, const char **start, size_t *length) {
+  const std::string open = std::string("<") + name + ">", close = std::string("</") + name + ">";
+  const char *at = std::strstr(reply, open.c_str());
+  if (at == nullptr) return false;
+  at += open.size();
+  const char *end = std::strstr(at, close.c_str());
+  if (end == nullptr) return false;
+  for (const char *p = at; p < end; ++p) {
+    if (*p == '<') return false;
+  }
+  *start = at;
+  *length = static_cast<size_t>(end - at);
+  return true;
+}
+
+// A Browse or Search reply into the answer. The Result text is passed on as
+// the server escaped it, so a page is neither parsed nor escaped again
+// here; a reply that does not allow that is parsed and written from its tree.
+void page_reply(int rc, upnp_string *reply, nmc_api_answer *answer) {
+  answer->code = static_cast<uint32_t>(rc);
+  if (rc != 0) return;
+  const char *text = upnp_string_get_cstring(reply);
+  const char *result = nullptr;
+  size_t length = 0;
+  const char *names[] = {"NumberReturned", "TotalMatches", "UpdateID"};
+  const char *values[3] = {nullptr, nullptr, nullptr};
+  size_t lengths[3] = {0, 0, 0};
+  bool raw = raw_element(text, "Result", &result, &length);
+  for (int i = 0; raw && i < 3; ++i) {
+    if (!raw_element(text, names[i], &values[i], &lengths[i]) && i < 2) raw = false;
+    for (size_t k = 0; raw && values[i] != nullptr && k < lengths[i]; ++k) {
+      if (values[i][k] < '0' || values[i][k] > '9') raw = false;
+    }
+  }
+  if (!raw) {
+    const char *start = *text ? std::strchr(text + 1, '<') : nullptr;
+    upnp_xml_node *tree = start != nullptr ? upnp_xml_parse(start) : nullptr;
+    if (tree == nullptr) answer->code = 7;
+    browse_reply(static_cast<int>(answer->code), tree, answer);
+    upnp_xml_release(tree);
+    return;
+  }
+  answer->body.reserve(length + 128);
+  answer->body.append("<Result>").append(result, length).append("</Result>");
+  for (int i = 0; i < 3; ++i) {
+    if (values[i] == nullptr) continue;
+    answer->body.append("<").append(names[i]).append(">").append(values[i], lengths[i]);
+    answer->body.append("</").append(names[i]).append(">");
   }
 }
 
@@ -79,20 +160,22 @@ void browse_with(upnp_xml_node *command, nmc_api_answer *answer, const char *sta
     answer->code = 2;
     return;
   }
-  const char *filter = param_or(command, "Filter", "*");
-  const char *sort = param_or(command, "SortCriteria", "");
-  upnp_xml_node *tree = nullptr;
-  int rc;
-  if (std::strcmp(flag, "BrowseMetadata") == 0) {
-    rc = upnp_control_browse_metadata(index, id, filter, sort, &tree);
-  } else if (std::strcmp(flag, "BrowseDirectChildren") == 0) {
-    rc = upnp_control_browse(index, id, filter, start, count, sort, &tree);
-  } else {
+  const bool metadata = std::strcmp(flag, "BrowseMetadata") == 0;
+  if (!metadata && std::strcmp(flag, "BrowseDirectChildren") != 0) {
     answer->code = 2;
     return;
   }
-  browse_reply(rc, tree, answer);
-  upnp_xml_release(tree);
+  const std::string s = metadata ? "0" : std::to_string(start), c = metadata ? "1" : std::to_string(count);
+  upnp_soap_arg args[] = {{"ObjectID", id},
+                          {"BrowseFlag", flag},
+                          {"Filter", param_or(command, "Filter", "*")},
+                          {"StartingIndex", s.c_str()},
+                          {"RequestedCount", c.c_str()},
+                          {"SortCriteria", param_or(command, "SortCriteria", "")}};
+  upnp_string *reply = nullptr;
+  int rc = upnp_soap_call(index, UPNP_CP_KIND_SERVER, UPNP_SERVICE_CDS, 0, "Browse", args, 6, &reply);
+  page_reply(rc, reply, answer);
+  upnp_string_free(reply);
 }
 
 // The thumbnail hints ("MaxTNResolution", "TNProtocolInfo") are accepted and
@@ -111,11 +194,17 @@ void search_simple(upnp_xml_node *command, nmc_api_answer *answer) {
     answer->code = 2;
     return;
   }
-  upnp_xml_node *tree = nullptr;
-  int rc = upnp_control_search(index, id, param_or(command, "Filter", "*"), start, count,
-                               param_or(command, "SortCriteria", ""), param_or(command, "SearchCriteria", "*"), &tree);
-  browse_reply(rc, tree, answer);
-  upnp_xml_release(tree);
+  const std::string s = std::to_string(start), n = std::to_string(count);
+  upnp_soap_arg args[] = {{"ContainerID", id},
+                          {"SearchCriteria", param_or(command, "SearchCriteria", "*")},
+                          {"Filter", param_or(command, "Filter", "*")},
+                          {"StartingIndex", s.c_str()},
+                          {"RequestedCount", n.c_str()},
+                          {"SortCriteria", param_or(command, "SortCriteria", "")}};
+  upnp_string *reply = nullptr;
+  int rc = upnp_soap_call(index, UPNP_CP_KIND_SERVER, UPNP_SERVICE_CDS, 0, "Search", args, 6, &reply);
+  page_reply(rc, reply, answer);
+  upnp_string_free(reply);
 }
 
 void system_update_id(upnp_xml_node *command, nmc_api_answer *answer) {

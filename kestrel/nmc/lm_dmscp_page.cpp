@@ -26,8 +26,90 @@ std::string tag(const char *name, const std::string &value) {
   return std::string("<") + name + ">" + nmc_xml_escape(value.c_str()) + "</" + name + ">";
 }
 
-uint32_t number(upnp_xml_node *response, const char *name) {
-  return upnp_xml_find_tag_value_uint(response->children, name, 0);
+// The number in the response's element name ("<name>digits"), 0 without.
+uint32_t number(const char *response, const char *name) {
+  const std::string open = std::string("<") + name + ">";
+  const char *at = std::strstr(response, open.c_str());
+  if (at == nullptr) return 0;
+  at += open.size();
+  if (*at < '0' || *at > '9') return 0;
+  unsigned long long value = std::strtoull(at, nullptr, 10);
+  return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+}
+
+// Writes the character of the entity or character reference at p (up to
+// `left` bytes) at *w and answers the bytes it took; 0 when p starts none.
+size_t decode_entity(const char *p, size_t left, char **w) {
+  static const struct {
+    const char *entity;
+    size_t length;
+    char c;
+  } k_entities[] = {{"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '"'}, {"&apos;", 6, '\''}};
+  for (const auto &e : k_entities) {
+    if (left >= e.length && std::memcmp(p, e.entity, e.length) == 0) {
+      *(*w)++ = e.c;
+      return e.length;
+    }
+  }
+  if (left < 4 || p[1] != '#') return 0;
+  const bool hex = p[2] == 'x' || p[2] == 'X';
+  size_t i = hex ? 3 : 2;
+  unsigned long code = 0;
+  size_t digits = 0;
+  for (; i < left && i < 12 && p[i] != ';'; ++i, ++digits) {
+    int d = p[i] >= '0' && p[i] <= '9' ? p[i] - '0'
+            : hex && p[i] >= 'a' && p[i] <= 'f' ? p[i] - 'a' + 10
+            : hex && p[i] >= 'A' && p[i] <= 'F' ? p[i] - 'A' + 10
+                                                 : -1;
+    if (d < 0) return 0;
+    code = code * (hex ? 16 : 10) + static_cast<unsigned long>(d);
+  }
+  if (i >= left || p[i] != ';' || digits == 0 || code == 0 || code > 0x10FFFF) return 0;
+  char *o = *w;
+  if (code < 0x80) {
+    *o++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *o++ = static_cast<char>(0xC0 | (code >> 6));
+    *o++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *o++ = static_cast<char>(0xE0 | (code >> 12));
+    *o++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *o++ = static_cast<char>(0xF0 | (code >> 18));
+    *o++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *o++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+  *w = o;
+  return i + 1;
+}
+
+// The DIDL-Lite text of the response's "<Result>" element (the one without
+// a code; its content is escaped, so it holds no markup of its own),
+// unescaped; false when there is none.
+bool result_text(const char *response, std::string *didl) {
+  const char *start = std::strstr(response, "<Result>");
+  if (start == nullptr) return false;
+  start += std::strlen("<Result>");
+  const char *end = std::strstr(start, "</Result>");
+  if (end == nullptr) return false;
+  // One pass over the page, decoding as an XML parser decodes text: the
+  // predefined entities and character references (other "&" sequences stay).
+  didl->resize(static_cast<size_t>(end - start));
+  char *w = &(*didl)[0];
+  for (const char *p = start; p < end; ++p) {
+    if (*p == '&') {
+      size_t used = decode_entity(p, static_cast<size_t>(end - p), &w);
+      if (used > 0) {
+        p += used - 1;
+        continue;
+      }
+    }
+    *w++ = *p;
+  }
+  didl->resize(static_cast<size_t>(w - &(*didl)[0]));
+  return true;
 }
 
 bool is_object(const upnp_xml_node *node) {
@@ -40,23 +122,20 @@ lm_nmc_result_t request(const std::string &command, uint32_t start, nmc_dms_repl
   g_requests.fetch_add(1, std::memory_order_relaxed);
   char *text = lm_nmc_api_query(command.c_str(), 1);
   if (text == nullptr) return 6;
+  // The response is read by its elements' texts: the page's DIDL-Lite is
+  // parsed once, not a second time inside the whole response.
   reply->code = nmc_api_result_code(text);
-  nmc_xml_tree response(upnp_xml_parse(text));
+  std::string didl;
+  bool has_result = false;
+  if (reply->code == 0) {
+    reply->total = number(text, "TotalMatches");
+    reply->returned = number(text, "NumberReturned");
+    has_result = result_text(text, &didl);
+  }
   upnp_free_impl(text);
   if (reply->code != 0) return reply->code;
-  if (!response) return 7;
-  reply->total = number(response.get(), "TotalMatches");
-  reply->returned = number(response.get(), "NumberReturned");
   if (reply->returned > 0 && (reply->total > start || reply->total == 0)) {
-    const char *didl = nullptr;
-    for (upnp_xml_node *child = response->children; child != nullptr; child = child->next) {
-      if (child->name != nullptr && std::strcmp(child->name, "Result") == 0 &&
-          upnp_xml_find_attribute_value(child, "code") == nullptr) {
-        didl = child->value != nullptr ? child->value : "";
-        break;
-      }
-    }
-    reply->didl.reset(didl != nullptr ? upnp_xml_parse(didl) : nullptr);
+    reply->didl.reset(has_result ? upnp_xml_parse(didl.c_str()) : nullptr);
     if (!reply->didl) return 7;
     for (upnp_xml_node *node = reply->didl->children; node != nullptr; node = node->next) {
       if (is_object(node)) reply->objects.push_back(node);
