@@ -208,6 +208,38 @@ TEST_F(NmcDmsTest, ServersThatMiscount) {
   s.returned_extra = 0;
 }
 
+TEST_F(NmcDmsTest, ResultTextsAsServersWriteThem) {
+  CdsServer &s = standard_server();
+  const std::string item = "<item id=\"9\" parentID=\"1\"><dc:title>T &amp; U</dc:title></item>";
+  auto reply = [](const std::string &result) {
+    return CdsServer::soap_ok("<u:BrowseResponse xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\">"
+                              "<Result>" + result + "</Result><NumberReturned>1</NumberReturned>"
+                              "<TotalMatches>1</TotalMatches></u:BrowseResponse>");
+  };
+  const struct {
+    const char *what;
+    std::string result;
+    const char *title;
+  } cases[] = {
+      {"escaped", CdsServer::escape("<DIDL-Lite>" + item + "</DIDL-Lite>"), "T & U"},
+      {"character references", "&#60;DIDL-Lite&#x3E;&lt;item id=&quot;9&quot;&gt;&lt;dc:title&gt;Caf&#233; &#38;amp; "
+                               "&#x1F600;&lt;/dc:title&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;",
+       "Caf\xC3\xA9 & \xF0\x9F\x98\x80"},
+      {"not escaped", "<DIDL-Lite>" + item + "</DIDL-Lite>", "error 7"},
+  };
+  for (const auto &k : cases) {
+    s.reply = [&](const nmc_test::CdsCall &call) {
+      return call.action == "Browse" && call.args.at("ObjectID") == "1" ? reply(k.result) : std::string();
+    };
+    uint32_t c = context_in_root();
+    uint32_t n = 0;
+    if (lm_dmscp_go_directory(c) == 0) lm_dmscp_get_count(c, &n);
+    EXPECT_EQ(extract(c, "Title"), k.title) << k.what;
+    lm_dmscp_delete_context(c);
+  }
+  s.reply = nullptr;
+}
+
 TEST_F(NmcDmsTest, BookmarksBringFreshContextsBack) {
   CdsServer &s = standard_server();
   uint32_t c = context_in_root();
