@@ -127,6 +127,8 @@ struct nmc_dms_reply {
   uint32_t code = 0;
   uint32_t total = 0;
   uint32_t returned = 0;
+  // The server claimed no total: total counts the objects up to this page.
+  bool total_guessed = false;
   nmc_xml_tree didl;
   std::vector<upnp_xml_node *> objects;
 };

@@ -156,6 +156,7 @@ lm_nmc_result_t request(const std::string &command, uint32_t start, nmc_dms_repl
     // The objects before this page count as well, so the cursor that reached
     // this page stays inside the level.
     reply->total = start + reply->returned;
+    reply->total_guessed = true;
   }
   return LM_NMC_OK;
 }
@@ -233,8 +234,12 @@ lm_nmc_result_t nmc_dms_page_entry(nmc_dms_state &state, nmc_dms_level &level, u
   level.page_tree = std::move(reply.didl);
   level.page = std::move(reply.objects);
   level.page_first = i;
-  level.count = reply.total;
-  level.count_known = reply.total != 0;
+  // A count the level already knew (a container's childCount) is not
+  // lowered by a server that claims no total.
+  if (!(reply.total_guessed && level.count_known && level.count > reply.total)) {
+    level.count = reply.total;
+    level.count_known = reply.total != 0;
+  }
   if (result != LM_NMC_OK) return result;
   *object = level.page[0];
   return LM_NMC_OK;

@@ -204,6 +204,17 @@ TEST_F(NmcDmsTest, ServersThatMiscount) {
     lm_dmscp_delete_context(c);
   }
   s.reply = nullptr;
+  // A server that claims no total on any page is still read to the end of
+  // a container whose size is known, one request per page.
+  uint32_t c = context_in_root();
+  ASSERT_EQ(lm_dmscp_go_index(c, 1), 0u);
+  ASSERT_EQ(lm_dmscp_go_directory(c), 0u);  // Bulk, childCount 120
+  s.clear_calls();
+  for (uint32_t i = 0; i < 120; ++i) {
+    ASSERT_EQ(lm_dmscp_go_index(c, i), 0u) << i;
+    ASSERT_EQ(extract(c, "Title"), "Track " + std::to_string(i));
+  }
+  EXPECT_EQ(s.calls_of("Browse").size(), 3u);
   s.total_zero = false;
   s.returned_extra = 0;
 }
