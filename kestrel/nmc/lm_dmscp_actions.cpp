@@ -13,10 +13,12 @@
 
 namespace {
 
-// The chosen proxy server (its index, -1 for none); guarded by g_proxy_lock,
-// which is held while the choice is made so that two choices do not cross.
+// The chosen proxy server (its UDN and base URL, empty for none); guarded by
+// g_proxy_lock, which is held while the choice is made so that two choices
+// do not cross.
 std::mutex g_proxy_lock;
-int g_proxy_index = -1;
+std::string g_proxy_udn;
+std::string g_proxy_url;
 
 // Runs op on a server context's state when the context exists and has one.
 template <typename Op>
@@ -43,36 +45,42 @@ void nmc_action_server_details(int index) {
 
 void nmc_action_choose_proxy_server(void) {
   std::lock_guard<std::mutex> hold(g_proxy_lock);
-  int best = -1;
+  bool found = false;
   double best_version = 0;
-  std::string best_url;
+  std::string best_udn, best_url;
   for (const nmc_device_view &device : nmc_devices_list(NMC_SIDE_SERVER)) {
     nmc_dms_server server;
     if (!nmc_dms_server_get(device.index, &server)) continue;
     if (nmc_dms_info_value(server.info, "modelName").find("Lumet") == std::string::npos) continue;
     if (nmc_dms_info_value(server.info, "isProxyServer") != "true") continue;
     double version = std::atof(nmc_dms_info_value(server.info, "modelNumber").c_str());
-    if (version < 6 || (best >= 0 && version <= best_version)) continue;
-    best = device.index;
+    if (version < 6 || (found && version <= best_version)) continue;
+    found = true;
     best_version = version;
+    best_udn = device.udn;
     best_url = nmc_dms_info_value(server.info, "baseURL");
   }
-  if (best < 0) {
-    if (g_proxy_index >= 0) upnp_cp_set_proxy_base(nullptr, UPNP_CP_PROXY_AUTOMATIC);
-    g_proxy_index = -1;
+  if (!found) {
+    if (!g_proxy_udn.empty()) upnp_cp_set_proxy_base(nullptr, UPNP_CP_PROXY_AUTOMATIC);
+    g_proxy_udn.clear();
+    g_proxy_url.clear();
     return;
   }
-  if (best == g_proxy_index) return;
+  if (best_udn == g_proxy_udn && best_url == g_proxy_url) return;
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "nmc_action_choose_proxy_server", "Setting proxy URL %s",
                 best_url.c_str());
-  g_proxy_index = best;
+  g_proxy_udn = best_udn;
+  g_proxy_url = best_url;
   upnp_cp_set_proxy_base(best_url.c_str(), UPNP_CP_PROXY_AUTOMATIC);
 }
 
 void nmc_action_clear_server_choice(int index) {
+  nmc_device_view device;
+  if (!nmc_devices_find(NMC_SIDE_SERVER, index, &device)) return;
   std::lock_guard<std::mutex> hold(g_proxy_lock);
-  if (index != g_proxy_index) return;
-  g_proxy_index = -1;
+  if (device.udn != g_proxy_udn) return;
+  g_proxy_udn.clear();
+  g_proxy_url.clear();
   upnp_cp_set_proxy_base(nullptr, UPNP_CP_PROXY_AUTOMATIC);
 }
 

@@ -44,9 +44,8 @@ CdsCall parse_call(const std::string &body) {
 
 }  // namespace
 
-CdsServer::CdsServer(const std::string &udn, const std::string &name, const std::string &device_extra,
-                     bool with_search)
-    : udn_(udn), name_(name), extra_(device_extra), with_search_(with_search) {
+CdsServer::CdsServer(const std::string &udn, const std::string &name, const std::string &extra, bool with_search)
+    : device_extra(extra), udn_(udn), name_(name), with_search_(with_search) {
   server_ = std::make_unique<TestServer>([this](TestServer &, int fd, const std::string &request) {
     size_t end = request.find("\r\n\r\n");
     if (end == std::string::npos) return;
@@ -58,7 +57,10 @@ CdsServer::CdsServer(const std::string &udn, const std::string &name, const std:
     if (method == "GET") {
       std::string body, fields;
       if (path == "/desc.xml") {
-        body = cp_test::description(udn_, "urn:schemas-upnp-org:device:MediaServer:1", name_, {"CM", "CDS"}, extra_);
+        body = cp_test::description(udn_, "urn:schemas-upnp-org:device:MediaServer:1", name_, {"CM", "CDS"},
+                                    device_extra);
+        const std::string crafted = "<modelName>Crafted</modelName>";
+        if (device_extra.find("<modelName>") != std::string::npos) body.erase(body.find(crafted), crafted.size());
       } else if (path == "/" + tail + "/CDS.xml") {
         std::vector<std::string> actions = {"Browse", "GetSortCapabilities", "GetSystemUpdateID", "UpdateObject",
                                             "DestroyObject", "CreateReference", "CreateObject"};

@@ -51,6 +51,9 @@ class CdsServer {
   std::function<std::string(const CdsCall &)> reply;
   // Extra header fields of a GET of "/" (the base URL kinds look at).
   std::string root_header;
+  // Extra device elements of the description (a "modelName" among them
+  // replaces the default one); may be changed before the server is added.
+  std::string device_extra;
 
   std::string description_url() const;
   std::string base_url() const;
@@ -69,7 +72,7 @@ class CdsServer {
   std::string answer(const CdsCall &call);
   std::vector<const CdsObject *> children(const std::string &id);
 
-  std::string udn_, name_, extra_;
+  std::string udn_, name_;
   bool with_search_;
   std::mutex mutex_;
   std::vector<CdsObject> objects_;

@@ -13,6 +13,7 @@
 #include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
 #include "cp/upnp_cp.h"
+#include "cp/upnp_cp_avt_uri.h"
 #include "nmc/lm_dmscp.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
@@ -472,6 +473,58 @@ TEST_F(NmcDmsTest, KnownKindsAndWellKnownBookmarks) {
   char type[32];
   ASSERT_EQ(lm_dmscp_ioctl(c, "GetLevelMediaType", sizeof type, type), 0u);
   EXPECT_STREQ(type, "Unknown");
+}
+
+TEST_F(NmcDmsTest, KindsByBaseUrlAndTheProxyChoice) {
+  // name, model name, model number, proxy flag, header at the base URL
+  const struct {
+    const char *udn, *name, *model, *number, *proxy, *header;
+    const char *known;
+  } servers[] = {
+      {"uuid:nmc-dms-0000p1", "P1", "Lumet Media Server", "7.2", "true", "Server: Lumet/7\r\n", "Lumet 7.2"},
+      {"uuid:nmc-dms-0000p2", "P2", "Lumet Media Server", "7.2", "true", "", "error 9"},
+      {"uuid:nmc-dms-0000p3", "P3", "Lumet Media Server", "9.0", "false", "", "error 9"},
+      {"uuid:nmc-dms-0000p4", "P4", "Lumet Media Server", "5.0", "true", "", "error 9"},
+      {"uuid:nmc-dms-0000p5", "P5", "Other", "4.4.2", "false", "Server: zelConnect/4.4\r\n", "Lumet 4.4"},
+  };
+  for (const auto &k : servers) {
+    servers_.push_back(std::make_unique<CdsServer>(k.udn, k.name));
+    CdsServer &s = *servers_.back();
+    s.root_header = k.header;
+    s.device_extra = std::string("<modelName>") + k.model + "</modelName><modelNumber>" + k.number +
+                     "</modelNumber><isProxyServer>" + k.proxy + "</isProxyServer><baseURL>" + s.base_url() +
+                     "</baseURL>";
+    upnp_control_add_device(s.description_url().c_str(), k.udn, "127.0.0.1:9000", 1800, 1);
+    ASSERT_TRUE(wait_until([&] { return nmc_devices_find_udn(NMC_SIDE_SERVER, k.udn, nullptr); }, 5000));
+  }
+  auto proxy = [] {
+    char *base = nullptr;
+    std::string text = upnp_cp_get_proxy_base(UPNP_CP_PROXY_AUTOMATIC, &base) == 0 && base ? base : "";
+    upnp_free_impl(base);
+    return text;
+  };
+  // The highest version among the proxy servers, the first of equal ones.
+  ASSERT_TRUE(wait_until([&] { return proxy() == servers_[0]->base_url(); }, 5000)) << proxy();
+  uint32_t c = 0;
+  ASSERT_EQ(lm_dmscp_create_context(&c), 0u);
+  for (uint32_t i = 0; i < 5; ++i) {
+    ASSERT_EQ(lm_dmscp_go_index(c, i), 0u);
+    EXPECT_EQ(extract(c, "knownServer"), servers[i].known) << servers[i].name;
+  }
+  // The chosen one goes away: the other of the same version takes over.
+  Sleep(1100);
+  ASSERT_EQ(upnp_control_delete_device(servers[0].udn, 1), 1);
+  EXPECT_TRUE(wait_until([&] { return proxy() == servers_[1]->base_url(); }, 5000)) << proxy();
+  ASSERT_EQ(lm_dmscp_ioctl(c, "EnableDMSProxy", 0, nullptr), 0u);
+  char *base = nullptr;
+  ASSERT_EQ(upnp_cp_get_proxy_base(UPNP_CP_PROXY_APPLICATION, &base), 0);
+  EXPECT_NE(std::string(base), "");
+  upnp_free_impl(base);
+  ASSERT_EQ(lm_dmscp_ioctl(c, "DisableDMSProxy", 0, nullptr), 0u);
+  EXPECT_EQ(upnp_cp_get_proxy_base(UPNP_CP_PROXY_APPLICATION, &base), 9);
+  // Without proxy servers the choice is cleared.
+  for (int i = 1; i < 4; ++i) ASSERT_EQ(upnp_control_delete_device(servers[i].udn, 1), 1);
+  EXPECT_TRUE(wait_until([&] { return proxy().empty(); }, 5000)) << proxy();
 }
 
 TEST_F(NmcDmsTest, UpdateEventsAndRemoval) {
