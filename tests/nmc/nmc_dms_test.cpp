@@ -254,6 +254,41 @@ TEST_F(NmcDmsTest, ResultTextsAsServersWriteThem) {
   s.reply = nullptr;
 }
 
+TEST_F(NmcDmsTest, ObjectsWithoutIdParentTitleOrChildCount) {
+  CdsServer &s = serve("uuid:nmc-dms-000003", "Sloppy", "", false);
+  CdsObject no_title{"t", "0", "x", true, "", "", false, false, true, false};
+  CdsObject no_id{"i", "0", "No Id", true, "", "", true, false, false, false};
+  CdsObject no_count{"c", "0", "No Count", true, "", "", false, false, false, true};
+  CdsObject orphan{"c$o", "c", "Orphan", false, "", "", false, true, false, false};
+  for (const CdsObject &o : {no_title, no_id, no_count, orphan}) s.add(o);
+  s.add_items("c", 3, "Kid");
+  uint32_t c = context_in_root();
+  const struct {
+    uint32_t index;
+    lm_nmc_result_t go_directory;
+  } cases[] = {{0, 7}, {1, 7}, {2, 0}};
+  for (const auto &k : cases) {
+    ASSERT_EQ(lm_dmscp_go_index(c, k.index), 0u);
+    EXPECT_EQ(lm_dmscp_go_directory(c), k.go_directory) << k.index;
+  }
+  EXPECT_EQ(levelname(c), "No Count");
+  EXPECT_EQ(count(c), 4u);  // from the page, as the container tells no count
+  // A bookmark of an object without parentID cannot be gone to (with or
+  // without its levels); the context stays where it was.
+  const std::string mark = bookmark(c);
+  uint32_t fresh = 0;
+  ASSERT_EQ(lm_dmscp_create_context(&fresh), 0u);
+  for (const std::string &m : {std::string("uuid:nmc-dms-000003,c$o"), mark}) {
+    EXPECT_EQ(lm_dmscp_go_bookmark(fresh, m.c_str()), 7u) << m;
+    EXPECT_EQ(level(fresh), 0u);
+  }
+  // A server without Search: the search fails and the stack stays.
+  ASSERT_EQ(lm_dmscp_go_parent(c), 0u);
+  EXPECT_NE(lm_dmscp_search(c, "title=Kid"), 0u);
+  EXPECT_EQ(level(c), 1u);
+  EXPECT_EQ(levelname(c), "Root");
+}
+
 TEST_F(NmcDmsTest, BookmarksBringFreshContextsBack) {
   CdsServer &s = standard_server();
   uint32_t c = context_in_root();
