@@ -15,6 +15,13 @@ allowed=(
   lm_dmrcp_create_context lm_dmrcp_delete_context lm_dmrcp_register_callback
   lm_queue_register_callback lm_nmc_register_api_callback lm_nmc_ioctl lm_dmscp_ioctl lm_dmrcp_ioctl
   lm_nmc_api_query lm_nmc_api_query_string
+  # Server contexts (kestrel/nmc/lm_dmscp.h).
+  lm_dmscp_go_home lm_dmscp_go_index lm_dmscp_get_index lm_dmscp_get_count lm_dmscp_is_directory
+  lm_dmscp_go_directory lm_dmscp_go_parent lm_dmscp_get_level lm_dmscp_get_levelname lm_dmscp_search
+  lm_dmscp_set_sort_option lm_dmscp_get_sort_capabilities lm_dmscp_get_search_capabilities
+  lm_dmscp_get_device_info lm_dmscp_get_bookmark lm_dmscp_get_temp_bookmark lm_dmscp_go_bookmark
+  lm_dmscp_get_metadata lm_dmscp_extract_metadata lm_dmscp_extract_metadata_int lm_dmscp_extract_metadata_uint64
+  lm_dmscp_load_metadata lm_dmscp_set_metadata lm_dmscp_delete_object
   # Downloads (kestrel/playlist/lm_nmc_download.h).
   lm_nmc_download_uri
 )
