@@ -153,5 +153,6 @@ nmc_api_handler nmc_api_find(const char *name) {
     if (std::strcmp(command.name, name) == 0) return command.handler;
   }
   if (nmc_api_handler renderer = nmc_api_find_dmr_command(name)) return renderer;
+  if (nmc_api_handler dms = nmc_api_find_dms_command(name)) return dms;
   return nmc_api_find_session_command(name);
 }

@@ -77,6 +77,7 @@ void nmc_enable_web_api(void);
 bool nmc_web_api_enabled(void);
 
 /* ---- Contexts (lm_nmc_context.cpp). ---- */
+struct nmc_dms_state;
 struct nmc_context {
   uint32_t id = 0;
   lm_dmscp_callback server_callback = nullptr;
@@ -90,6 +91,8 @@ struct nmc_context {
   // Renderer side: cursor, caches and slideshow times (lm_dmrcp_state.h);
   // made on the context's first renderer call.
   std::shared_ptr<struct nmc_dmr_context> dmr;
+  // A server context's level stack and page caches (lm_dmscp_context.cpp).
+  std::shared_ptr<nmc_dms_state> dms;
 };
 /* What a notifier needs of a context, copied so that callbacks run with no
  * controller lock held. */
