@@ -4,13 +4,6 @@
 // before those parts exist, so there is nothing to act on yet.
 #include "nmc/lm_nmc_actions.h"
 
-void nmc_action_server_details(int) {}
-void nmc_action_choose_proxy_server(void) {}
-void nmc_action_clear_server_choice(int) {}
-bool nmc_action_server_bookmark(uint32_t, int, std::string *) { return false; }
-void nmc_action_server_level_updated(uint32_t, int, uint64_t) {}
-void nmc_action_server_context_to_top(uint32_t, int) {}
-
 void nmc_action_renderer_drop_metadata(int) {}
 bool nmc_action_renderer_is_player(int) { return false; }
 void nmc_action_renderer_context_changed(uint32_t, int, int, bool, bool) {}

@@ -28,6 +28,8 @@ typedef void (*nmc_api_handler)(upnp_xml_node *command, nmc_api_answer *answer);
 nmc_api_handler nmc_api_find(const char *name);
 /* The session and polling commands (lm_nmc_api_sessions.cpp). */
 nmc_api_handler nmc_api_find_session_command(const char *name);
+/* The server browsing, search and object commands (lm_dmscp_api_commands.cpp). */
+nmc_api_handler nmc_api_find_dms_command(const char *name);
 
 /* Runs a request for a session (lm_nmc_api_query runs it for the API
  * session); false when the controller cannot run or the session is

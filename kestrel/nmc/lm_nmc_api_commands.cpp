@@ -151,5 +151,6 @@ nmc_api_handler nmc_api_find(const char *name) {
   for (const Command &command : k_commands) {
     if (std::strcmp(command.name, name) == 0) return command.handler;
   }
+  if (nmc_api_handler dms = nmc_api_find_dms_command(name)) return dms;
   return nmc_api_find_session_command(name);
 }

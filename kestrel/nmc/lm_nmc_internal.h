@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,7 @@ void nmc_enable_web_api(void);
 bool nmc_web_api_enabled(void);
 
 /* ---- Contexts (lm_nmc_context.cpp). ---- */
+struct nmc_dms_state;
 struct nmc_context {
   uint32_t id = 0;
   lm_dmscp_callback server_callback = nullptr;
@@ -86,6 +88,8 @@ struct nmc_context {
   int renderer_index = -1;
   // The last server update identifier delivered, per server UDN.
   std::map<std::string, uint64_t> seen_update_ids;
+  // A server context's level stack and page caches (lm_dmscp_context.cpp).
+  std::shared_ptr<nmc_dms_state> dms;
 };
 /* What a notifier needs of a context, copied so that callbacks run with no
  * controller lock held. */

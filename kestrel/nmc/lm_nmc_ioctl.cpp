@@ -44,8 +44,8 @@ extern "C" KESTREL_API lm_nmc_result_t lm_nmc_ioctl(uint32_t context, const char
 
 extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_ioctl(uint32_t context, const char *command, uint32_t size,
                                                       char *out) {
-  // The server rows (item caches, upload protocols, proxy) are tried first
-  // once the server side has them; until then only the common table.
+  lm_nmc_result_t result = nmc_ioctl_run(nmc_server_ioctls, context, command, size, out);
+  if (result != LM_NMC_NOT_FOUND) return result;
   return nmc_ioctl_run(nmc_common_ioctls, context, command, size, out);
 }
 

@@ -22,6 +22,8 @@ struct nmc_ioctl_row {
  * without a name. */
 extern const nmc_ioctl_row nmc_common_ioctls[];
 extern const nmc_ioctl_row nmc_renderer_ioctls[];
+/* The server table (lm_dmscp_ioctl.cpp). */
+extern const nmc_ioctl_row nmc_server_ioctls[];
 
 /* Runs command against one table by the lookup rules: 2 for a null or empty
  * command, 9 when no row matches, 2 when a row that needs an argument has

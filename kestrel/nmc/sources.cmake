@@ -49,3 +49,23 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_sessions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api_sessions.cpp
 )
+
+# The server side: server contexts with their level stacks and page caches,
+# server information and kinds, browse and search, bookmarks (well-known ones
+# too), metadata, the server's XML commands, notifier actions and ioctls.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_context.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_servers.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_page.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_navigate.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_criteria.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_search.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_bookmark_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_bookmark.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_wellknown.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_extract.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_metadata.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_api_commands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_actions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_ioctl.cpp
+)

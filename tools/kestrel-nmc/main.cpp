@@ -14,6 +14,10 @@
 //     renderer N|UDN  point the tool's renderer context at the renderer of
 //                     index N (or with this UDN), so that its updates reach
 //                     the callback
+//     where, ls, cd [N], go N, up, home, search Q, sort S, meta, get KEY [N],
+//     bookmark, goto BOOKMARK
+//                     the server cursor on the tool's server context
+//                     (dms_commands.cpp)
 //     NAME [ARG]      an ioctl: names starting "DMR" go to lm_dmrcp_ioctl on
 //                     the tool's renderer context, "DMS"-table names to
 //                     lm_dmscp_ioctl on its server context, the rest to
@@ -28,6 +32,7 @@
 #include <unistd.h>
 
 #include "base/upnp_mem.h"
+#include "dms_commands.h"
 #include "cp/upnp_soap.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
@@ -129,6 +134,7 @@ void run(const std::string &line) {
                (context != nullptr ? " points at renderer " + std::to_string(index) : " unchanged: no such renderer"));
     return;
   }
+  if (dms_command(command, g_server_context, print_line)) return;
   char out[8192] = "";
   lm_nmc_result_t rc;
   if (name.compare(0, 3, "DMR") == 0) rc = lm_dmrcp_ioctl(g_renderer_context, command.c_str(), sizeof out, out);

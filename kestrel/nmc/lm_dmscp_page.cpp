@@ -1,0 +1,321 @@
+// Pages of a server's objects: the "BrowseSimple" and "SearchSimple"
+// requests, the rules for servers that miscount, each level's page cache,
+// the object under a context's cursor and the count of a level.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/upnp_log.h"
+#include "base/upnp_mem.h"
+#include "nmc/lm_dmscp_internal.h"
+#include "nmc/lm_nmc_api.h"
+#include "nmc/lm_nmc_devices.h"
+#include "nmc/lm_nmc_text.h"
+
+namespace {
+
+// Page and object requests sent so far (a statistic for tests and
+// benchmarks; nothing depends on it).
+std::atomic<uint64_t> g_requests{0};
+
+const char k_thumbnail_hints[] =
+    "<MaxTNResolution fallback=\"smallest\">120x120</MaxTNResolution>"
+    "<TNProtocolInfo>http-get:*:image/jpeg</TNProtocolInfo>";
+
+std::string tag(const char *name, const std::string &value) {
+  return std::string("<") + name + ">" + nmc_xml_escape(value.c_str()) + "</" + name + ">";
+}
+
+// The number in the response's element name ("<name>digits"), 0 without.
+uint32_t number(const char *response, const char *name) {
+  const std::string open = std::string("<") + name + ">";
+  const char *at = std::strstr(response, open.c_str());
+  if (at == nullptr) return 0;
+  at += open.size();
+  if (*at < '0' || *at > '9') return 0;
+  unsigned long long value = std::strtoull(at, nullptr, 10);
+  return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+}
+
+// Writes the character of the entity or character reference at p (up to
+// `left` bytes) at *w and answers the bytes it took; 0 when p starts none.
+size_t decode_entity(const char *p, size_t left, char **w) {
+  static const struct {
+    const char *entity;
+    size_t length;
+    char c;
+  } k_entities[] = {{"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '"'}, {"&apos;", 6, '\''}};
+  for (const auto &e : k_entities) {
+    if (left >= e.length && std::memcmp(p, e.entity, e.length) == 0) {
+      *(*w)++ = e.c;
+      return e.length;
+    }
+  }
+  if (left < 4 || p[1] != '#') return 0;
+  const bool hex = p[2] == 'x' || p[2] == 'X';
+  size_t i = hex ? 3 : 2;
+  unsigned long code = 0;
+  size_t digits = 0;
+  for (; i < left && i < 12 && p[i] != ';'; ++i, ++digits) {
+    int d = p[i] >= '0' && p[i] <= '9' ? p[i] - '0'
+            : hex && p[i] >= 'a' && p[i] <= 'f' ? p[i] - 'a' + 10
+            : hex && p[i] >= 'A' && p[i] <= 'F' ? p[i] - 'A' + 10
+                                                 : -1;
+    if (d < 0) return 0;
+    code = code * (hex ? 16 : 10) + static_cast<unsigned long>(d);
+  }
+  if (i >= left || p[i] != ';' || digits == 0 || code == 0 || code > 0x10FFFF) return 0;
+  char *o = *w;
+  if (code < 0x80) {
+    *o++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *o++ = static_cast<char>(0xC0 | (code >> 6));
+    *o++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *o++ = static_cast<char>(0xE0 | (code >> 12));
+    *o++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *o++ = static_cast<char>(0xF0 | (code >> 18));
+    *o++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *o++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+  *w = o;
+  return i + 1;
+}
+
+// The DIDL-Lite text of the response's "<Result>" element (the one without
+// a code; its content is escaped, so it holds no markup of its own),
+// unescaped; false when there is none.
+bool result_text(const char *response, std::string *didl) {
+  const char *start = std::strstr(response, "<Result>");
+  if (start == nullptr) return false;
+  start += std::strlen("<Result>");
+  const char *end = std::strstr(start, "</Result>");
+  if (end == nullptr) return false;
+  // One pass over the page, decoding as an XML parser decodes text: the
+  // predefined entities and character references (other "&" sequences stay).
+  didl->resize(static_cast<size_t>(end - start));
+  char *w = &(*didl)[0];
+  for (const char *p = start; p < end; ++p) {
+    if (*p == '&') {
+      size_t used = decode_entity(p, static_cast<size_t>(end - p), &w);
+      if (used > 0) {
+        p += used - 1;
+        continue;
+      }
+    }
+    *w++ = *p;
+  }
+  didl->resize(static_cast<size_t>(w - &(*didl)[0]));
+  return true;
+}
+
+bool is_object(const upnp_xml_node *node) {
+  return node->name != nullptr && (std::strcmp(node->name, "item") == 0 || std::strcmp(node->name, "container") == 0);
+}
+
+// Runs one page command and reads its answer by the page rules; start is
+// the index of the first wanted entry.
+lm_nmc_result_t request(const std::string &command, uint32_t start, nmc_dms_reply *reply) {
+  g_requests.fetch_add(1, std::memory_order_relaxed);
+  char *text = lm_nmc_api_query(command.c_str(), 1);
+  if (text == nullptr) return 6;
+  // The response is read by its elements' texts: the page's DIDL-Lite is
+  // parsed once, not a second time inside the whole response.
+  reply->code = nmc_api_result_code(text);
+  std::string didl;
+  bool has_result = false;
+  if (reply->code == 0) {
+    reply->total = number(text, "TotalMatches");
+    reply->returned = number(text, "NumberReturned");
+    has_result = result_text(text, &didl);
+  }
+  upnp_free_impl(text);
+  if (reply->code != 0) return reply->code;
+  if (reply->returned > 0 && (reply->total > start || reply->total == 0)) {
+    reply->didl.reset(has_result ? upnp_xml_parse(didl.c_str()) : nullptr);
+    if (!reply->didl) return 7;
+    for (upnp_xml_node *node = reply->didl->children; node != nullptr; node = node->next) {
+      if (is_object(node)) reply->objects.push_back(node);
+    }
+    const uint32_t parsed = static_cast<uint32_t>(reply->objects.size());
+    if (parsed != reply->returned) {
+      upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "nmc_dms_request",
+                    "NMC: Server claimed to return %u objects but returned %u", reply->returned, parsed);
+      // Only the objects that were parsed are ever read: a server that
+      // claims more than it sent never makes the page read past them.
+      reply->returned = parsed;
+    }
+  }
+  if (reply->objects.empty()) return LM_NMC_NOT_FOUND;
+  if (reply->total == 0) {
+    upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "nmc_dms_request",
+                  "NMC: Server returned %u items but claimed total matches is zero", reply->returned);
+    // The objects before this page count as well, so the cursor that reached
+    // this page stays inside the level.
+    reply->total = start + reply->returned;
+    reply->total_guessed = true;
+  }
+  return LM_NMC_OK;
+}
+
+std::string search_command(int server, const std::string &container, const std::string &sort,
+                           const std::string &criteria, uint32_t start, uint32_t count) {
+  return "<SearchSimple>" + tag("ServerIndex", std::to_string(server)) + "<RendererIndex>none</RendererIndex>" +
+         tag("ObjectID", container) + "<Filter>*</Filter>" + tag("SortCriteria", sort) +
+         tag("SearchCriteria", criteria) + tag("StartIndex", std::to_string(start)) +
+         tag("RequestCount", std::to_string(count)) + k_thumbnail_hints + "</SearchSimple>";
+}
+
+// The server at a position of the server list (the one under removal at
+// NMC_DMS_REMOVED_POSITION).
+bool server_at(uint32_t position, nmc_device_view *device) {
+  if (position == NMC_DMS_REMOVED_POSITION) {
+    return nmc_devices_find(NMC_SIDE_SERVER, NMC_REMOVED_DEVICE_INDEX, device);
+  }
+  std::vector<nmc_device_view> servers = nmc_devices_list(NMC_SIDE_SERVER);
+  if (position >= servers.size()) return false;
+  *device = servers[position];
+  return true;
+}
+
+lm_nmc_result_t server_object(nmc_dms_state &state, nmc_dms_level &level, upnp_xml_node **object) {
+  nmc_device_view device;
+  if (!server_at(level.index, &device)) return 3;
+  nmc_dms_server server;
+  if (!nmc_dms_server_get(device.index, &server)) return 6;
+  nmc_xml_tree tree(upnp_xml_parse(server.info.c_str()));
+  if (!tree) return LM_NMC_OUT_OF_MEMORY;
+  level.drop_current();
+  level.current_owned = std::move(tree);
+  level.current = level.current_owned.get();
+  level.current_index = level.index;
+  if (state.server != server.index) {
+    state.server = server.index;
+    state.server_udn = server.udn;
+    state.update_id = server.update_id;
+  }
+  *object = level.current;
+  return LM_NMC_OK;
+}
+
+}  // namespace
+
+uint64_t nmc_dms_requests(void) { return g_requests.load(std::memory_order_relaxed); }
+
+lm_nmc_result_t nmc_dms_browse(int server, const std::string &object_id, const char *browse_flag,
+                               const char *filter, const std::string &sort, uint32_t start, uint32_t count,
+                               nmc_dms_reply *reply) {
+  std::string command = "<BrowseSimple>" + tag("ServerIndex", std::to_string(server)) +
+                        "<RendererIndex>none</RendererIndex>" + tag("ObjectID", object_id) +
+                        tag("BrowseFlag", browse_flag) + tag("Filter", filter) + tag("SortCriteria", sort) +
+                        tag("StartIndex", std::to_string(start)) + tag("RequestCount", std::to_string(count)) +
+                        k_thumbnail_hints + "</BrowseSimple>";
+  return request(command, start, reply);
+}
+
+lm_nmc_result_t nmc_dms_page_entry(nmc_dms_state &state, nmc_dms_level &level, uint32_t i, upnp_xml_node **object) {
+  *object = nullptr;
+  if (!level.page.empty() && level.page_first <= i && i - level.page_first < level.page.size()) {
+    *object = level.page[i - level.page_first];
+    return LM_NMC_OK;
+  }
+  nmc_dms_reply reply;
+  lm_nmc_result_t result =
+      level.type == NMC_LEVEL_SEARCH
+          ? request(search_command(state.server, level.object_id, state.sort, level.criteria, i, state.page_size), i,
+                    &reply)
+          : nmc_dms_browse(state.server, level.object_id, "BrowseDirectChildren", "*", state.sort, i,
+                           state.page_size, &reply);
+  if (result != LM_NMC_OK && result != LM_NMC_NOT_FOUND) return result;
+  level.drop_page();
+  level.page_tree = std::move(reply.didl);
+  level.page = std::move(reply.objects);
+  level.page_first = i;
+  // A count the level already knew (a container's childCount) is not
+  // lowered by a server that claims no total.
+  if (!(reply.total_guessed && level.count_known && level.count > reply.total)) {
+    level.count = reply.total;
+    level.count_known = reply.total != 0;
+  }
+  if (result != LM_NMC_OK) return result;
+  *object = level.page[0];
+  return LM_NMC_OK;
+}
+
+lm_nmc_result_t nmc_dms_current(nmc_dms_state &state, upnp_xml_node **object, bool refresh) {
+  *object = nullptr;
+  nmc_dms_level &level = state.top();
+  if (level.current != nullptr && level.current_index == level.index &&
+      !(refresh && level.type == NMC_LEVEL_SERVERS)) {
+    *object = level.current;
+    return LM_NMC_OK;
+  }
+  switch (level.type) {
+    case NMC_LEVEL_SERVERS:
+      return server_object(state, level, object);
+    case NMC_LEVEL_CONTAINER:
+    case NMC_LEVEL_BOOKMARK:
+    case NMC_LEVEL_SEARCH: {
+      if (level.current_owned) level.drop_current();
+      upnp_xml_node *node = nullptr;
+      lm_nmc_result_t result = nmc_dms_page_entry(state, level, level.index, &node);
+      if (result != LM_NMC_OK) return result;
+      level.current = node;
+      level.current_index = level.index;
+      *object = node;
+      return LM_NMC_OK;
+    }
+    default:
+      upnp_log_impl(LOG_LEVEL_ERROR, LOG_SYSTEM, "nmc_dms_current", "NMC: Invalid browse mode %u",
+                    static_cast<unsigned>(level.type));
+      return LM_NMC_NO_VALUE;
+  }
+}
+
+lm_nmc_result_t nmc_dms_container_size(int server, const std::string &object_id, uint32_t *count) {
+  *count = 0;
+  nmc_dms_reply meta;
+  lm_nmc_result_t result =
+      nmc_dms_browse(server, object_id, "BrowseMetadata", "container,container@childCount", "", 0, 1, &meta);
+  if (result == LM_NMC_OK) {
+    const char *child_count = upnp_xml_find_attribute_value(meta.objects[0], "childCount");
+    if (child_count != nullptr && child_count[0] >= '0' && child_count[0] <= '9') {
+      *count = static_cast<uint32_t>(std::strtoul(child_count, nullptr, 10));
+      return LM_NMC_OK;
+    }
+  }
+  nmc_dms_reply one;
+  result = nmc_dms_browse(server, object_id, "BrowseDirectChildren", "*", "", 0, 1, &one);
+  if (result != LM_NMC_OK && result != LM_NMC_NOT_FOUND) return result;
+  *count = one.total != 0 ? one.total : one.returned;
+  return LM_NMC_OK;
+}
+
+lm_nmc_result_t nmc_dms_count(nmc_dms_state &state, uint32_t *count) {
+  *count = 0;
+  nmc_dms_level &level = state.top();
+  if (level.type == NMC_LEVEL_SERVERS) {
+    *count = static_cast<uint32_t>(nmc_devices_list(NMC_SIDE_SERVER).size());
+    return LM_NMC_OK;
+  }
+  if (!level.count_known) {
+    upnp_xml_node *object = nullptr;
+    lm_nmc_result_t result = nmc_dms_current(state, &object);
+    if (result != LM_NMC_OK && !(result == LM_NMC_NOT_FOUND && level.count == 0)) return result;
+    if (!level.count_known && level.type == NMC_LEVEL_CONTAINER) {
+      result = nmc_dms_container_size(state.server, level.object_id, &level.count);
+      if (result != LM_NMC_OK) return result;
+      level.count_known = level.count != 0;
+    }
+  }
+  if (level.type == NMC_LEVEL_BOOKMARK && level.count == 0) {
+    lm_nmc_result_t result = nmc_dms_container_size(state.server, level.object_id, &level.count);
+    if (result != LM_NMC_OK) return result;
+    level.count_known = level.count != 0;
+  }
+  *count = level.count;
+  return LM_NMC_OK;
+}
