@@ -12,6 +12,7 @@
 #include "nmc/lm_nmc_events.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
+#include "playlist/lm_dmscp_upload_internal.h"
 #include "playlist/upnp_wpl.h"
 
 namespace {
@@ -30,6 +31,7 @@ void stop_manager(void) {
   upnp_control_register_callback(nullptr);
   upnp_cp_register_subscription_callback(nullptr);
   nmc_sessions_stop();
+  nmc_uploads_stop();
 }
 // The event sink's exit call makes the dispatcher release the renderer
 // side, the server side and the contexts (notifiers joined with a bound).
