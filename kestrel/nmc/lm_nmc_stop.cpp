@@ -15,6 +15,7 @@
 #include "nmc/lm_nmc_ruis.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
+#include "playlist/lm_dmscp_upload_internal.h"
 #include "playlist/upnp_wpl.h"
 
 namespace {
@@ -36,6 +37,7 @@ void stop_manager(void) {
   nmc_sessions_stop();
   nmc_ldmr_shutdown();
   nmc_ruis_stop();
+  nmc_uploads_stop();
 }
 // The event sink's exit call makes the dispatcher release the renderer
 // side, the server side and the contexts (notifiers joined with a bound).

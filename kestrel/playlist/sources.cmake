@@ -22,3 +22,11 @@ target_sources(kestrel_core PRIVATE
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_download.cpp
 )
+# Uploads into media servers: the entry points and class table, the set-up
+# (CreateObject, the POST header), the transfer threads and their registry.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_api.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_setup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_transfer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_threads.cpp
+)

@@ -39,6 +39,8 @@ allowed=(
   lm_ldmr_img_event_next_playinfo lm_ldmr_img_event_playinfo lm_ldmr_img_event_state lm_ldmr_img_event_status
   lm_ldmr_img_get_name lm_ldmr_img_is_enabled lm_ldmr_img_set_hooks lm_ldmr_img_set_name lm_ldmr_is_enabled
   lm_ldmr_register_event_listener lm_ldmr_set_hooks lm_ldmr_set_name lm_ldmr_updated
+  # Uploads (kestrel/playlist/lm_dmscp_upload.h).
+  lm_dmscp_upload lm_dmscp_upload_with_metadata lm_dmscp_upload_playlist
   # Downloads (kestrel/playlist/lm_nmc_download.h).
   lm_nmc_download_uri
 )

@@ -13,7 +13,8 @@
 #   lab.sh hold          bring the lab up and keep it up until Ctrl-C / SIGTERM
 #   lab.sh shell         an interactive shell in the library's namespace (lab must be up)
 #   lab.sh status        say whether a lab is up and print its variables
-#   lab.sh stop NAME     stop one peer of a lab that is up (minidlna, renderer<i>, http, fakesite)
+#   lab.sh stop NAME     stop one peer of a lab that is up (minidlna, renderer<i>, http, fakesite,
+#                        rygel)
 #   lab.sh start NAME    start it again as before; returns once it answers M-SEARCH (bounded)
 #                        and prints its description URL
 # 'up' (and 'hold') first takes down a lab still up, or left behind, in the same LAB_DIR.
@@ -35,6 +36,12 @@
 #   LAB_BIG_URL, LAB_BIG_FILE, LAB_BIG_SIZE  with LAB_BIG_MB: the media server's URL of the big
 #                            file, the file itself and its size in bytes (unset otherwise)
 #   LAB_TOPOLOGY, LAB_DIR, LAB_NS_PID (a process in the library's namespace: nsenter -t PID -n)
+#   LAB_RYGEL                0 or 1; with 1 also:
+#   LAB_RYGEL_SERVER_DESC, _UDN, _NAME        rygel's media server (uploads allowed)
+#   LAB_RYGEL_RENDERER_DESC, _UDN, _NAME      rygel's renderer
+#   LAB_RYGEL_UPLOAD         the folder uploads land in, the only one rygel shares ("Files &
+#                            Folders/upload" in its tree); LAB_RYGEL_SEED: how many files were
+#                            copied there at start (a WAV, a JPEG and an AVI of the lab's media)
 #
 # Environment:
 #   LAB_DIR=DIR          state and logs of this lab (default /tmp/lumet-lab; media, web root and
@@ -52,6 +59,8 @@
 #   LAB_INDEX_TIMEOUT=S  wait for the media server's index to be complete (default 60)
 #   LAB_LIFETIME=S       a lab left up by 'up' ends itself after S seconds (default 7200)
 #   LAB_KEEP=1           keep media and peer configuration after 'down' (logs are always kept)
+#   LAB_RYGEL=1          add rygel (a media server that takes uploads and sends ContentDirectory
+#                        events, and a renderer) on port 8300 of the peers' side; default 0: none
 #
 # Why a veth pair and not only lo: libupnp-based peers (gmediarender) refuse loopback interfaces.
 set -euo pipefail
@@ -68,6 +77,7 @@ BIG_MB=${LAB_BIG_MB:-0}
 TMO=${LAB_TIMEOUT:-20}
 ITMO=${LAB_INDEX_TIMEOUT:-60}
 LIFETIME=${LAB_LIFETIME:-7200}
+RYGEL=${LAB_RYGEL:-0}
 
 PEER_IF=lab0
 PEER_ADDR=169.254.77.1
@@ -76,6 +86,10 @@ FAKESITE_PORT=8090
 SERVER_PORT=8200
 SERVER_UUID=4d696e69-444c-164e-9d41-000000000001
 SERVER_NAME="Lab Media Server"
+RYGEL_PORT=8300
+RYGEL_SERVER_NAME="Lab Rygel Server"
+RYGEL_RENDERER_NAME="Lab Rygel Renderer"
+RYGEL_SEED=3
 renderer_uuid() { printf '0ab0c0d0-0000-4000-8000-%012d' "$1"; }
 
 T0=$(date +%s.%N)
@@ -86,6 +100,7 @@ die() { echo "lab.sh: $*" >&2; exit 2; }
 need_root() { [ "$(id -u)" = 0 ] || die "must run as root (it creates network namespaces)"; }
 
 case "$TOPOLOGY" in split|single) ;; *) die "LAB_TOPOLOGY must be split or single" ;; esac
+case "$RYGEL" in 0|1) ;; *) die "LAB_RYGEL must be 0 or 1" ;; esac
 for v in NREND NBULK BIG_MB TMO ITMO LIFETIME; do
   [[ ${!v} =~ ^[0-9]+$ ]] || die "$v must be a number"
 done
@@ -345,6 +360,7 @@ album_art_names=cover.jpg
 log_level=general=info
 EOF
   start_in minidlna $peer_ns minidlnad -S -R -f "$data/minidlna/minidlna.conf" -P "$data/minidlna/minidlna.pid"
+  if [ "$RYGEL" = 1 ]; then start_rygel "$data/rygel" "$media" $peer_ns; fi
 
   # readiness, probed from the library's side so the path the library will use is proven
   local server_desc want=("uuid:$SERVER_UUID") descs=() rdescs=()
@@ -360,6 +376,21 @@ EOF
       { log "media server: no URL for the big file"; exit 1; }
   fi
   wait_http $cp_ns "http://$PEER_ADDR:$HTTP_PORT/media/music/tone-3s.wav"
+  local rygel_descs=() rygel_udns=() rd u
+  if [ "$RYGEL" = 1 ]; then
+    # rygel makes its own UDNs: its devices are found by type (it answers the version-1 types)
+    # and its port, and their UDNs read from their descriptions
+    mapfile -t rygel_descs < <(probe "rygel's media server" $cp_ns $cp_addr \
+                                 urn:schemas-upnp-org:device:MediaServer:1 ":$RYGEL_PORT/"
+                               probe "rygel's renderer" $cp_ns $cp_addr \
+                                 urn:schemas-upnp-org:device:MediaRenderer:1 ":$RYGEL_PORT/")
+    [ ${#rygel_descs[@]} = 2 ] || exit 1
+    for rd in "${rygel_descs[@]}"; do
+      u=$(in_ns $cp_ns python3 "$LABTOOL" udn "$rd") || { log "rygel: no UDN in $rd"; exit 1; }
+      rygel_udns+=("$u")
+    done
+    wait_indexed $cp_ns $cp_addr "${rygel_descs[0]}" "Files & Folders/upload" "$RYGEL_SEED"
+  fi
   wait_http $cp_ns "http://$PEER_ADDR:$FAKESITE_PORT/feeds/api/videos/ready"
 
   # the variables for commands run in the lab
@@ -389,6 +420,17 @@ EOF
       v LAB_BIG_URL "$big_url"
       v LAB_BIG_FILE "$media/big/big.wav"
       v LAB_BIG_SIZE "$(stat -c %s "$media/big/big.wav")"
+    fi
+    v LAB_RYGEL "$RYGEL"
+    if [ "$RYGEL" = 1 ]; then
+      v LAB_RYGEL_SERVER_DESC "${rygel_descs[0]}"
+      v LAB_RYGEL_SERVER_UDN "${rygel_udns[0]}"
+      v LAB_RYGEL_SERVER_NAME "$RYGEL_SERVER_NAME"
+      v LAB_RYGEL_RENDERER_DESC "${rygel_descs[1]}"
+      v LAB_RYGEL_RENDERER_UDN "${rygel_udns[1]}"
+      v LAB_RYGEL_RENDERER_NAME "$RYGEL_RENDERER_NAME"
+      v LAB_RYGEL_UPLOAD "$data/rygel/upload"
+      v LAB_RYGEL_SEED "$RYGEL_SEED"
     fi
     v LAB_RENDERERS "$NREND"
     v LAB_RENDERER_DESCS "${rdescs[*]}"
@@ -421,6 +463,48 @@ start_in() {
   printf '%q ' "$@" > "$LAB_DIR/cmd/$name"     # for 'lab.sh start NAME'
   setsid nsenter -t "$ns" -n -- "$@" < /dev/null >> "$LAB_DIR/logs/$name.log" 2>&1 &
   record $! "$name"
+}
+
+# start_rygel DIR MEDIA NSPID: rygel headless in that namespace (a home of its own under DIR, no
+# session bus, no display), sharing only its upload folder, seeded with copies of a few of the
+# lab's files; never the media server's folders, which that server watches and would index an
+# upload into
+start_rygel() {
+  local r=$1 media=$2 ns=$3 d
+  [ -n "$r" ] && [ -n "$ns" ] || die "start_rygel: no folder or namespace"
+  for d in home config cache data run upload; do mkdir -p "$r/$d"; done
+  chmod 700 "$r/run"
+  cp "$media/music/tone-3s.wav" "$media/pictures/photo1.jpg" "$media/video/clip.avi" "$r/upload/"
+  {
+    echo "[general]"
+    echo "ipv6=false"
+    echo "enable-transcoding=false"
+    echo "media-engine=librygel-media-engine-gst.so"
+    echo "interface=$PEER_IF"
+    echo "port=$RYGEL_PORT"
+    echo "log-level=*:3"
+    echo "allow-upload=true"
+    echo "allow-deletion=true"
+    echo "acl-fallback-policy=true"
+    echo "video-upload-folder=$r/upload"
+    echo "music-upload-folder=$r/upload"
+    echo "picture-upload-folder=$r/upload"
+    echo "[MediaExport]"
+    echo "enabled=true"
+    echo "title=$RYGEL_SERVER_NAME"
+    echo "uris=$r/upload"
+    echo "extract-metadata=true"
+    echo "monitor-changes=true"
+    echo "monitor-grace-timeout=1"
+    echo "virtual-folders=true"
+    echo "[Playbin]"
+    echo "enabled=true"
+    echo "title=$RYGEL_RENDERER_NAME"
+    for d in Tracker Tracker3 LMS MPRIS External Ruih GstLaunch; do printf '[%s]\nenabled=false\n' "$d"; done
+  } > "$r/config/rygel.conf"
+  # it reads the user file in XDG_CONFIG_HOME (its --config option was not used in trials)
+  start_in rygel "$ns" env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY HOME="$r/home" XDG_CONFIG_HOME="$r/config" \
+    XDG_CACHE_HOME="$r/cache" XDG_DATA_HOME="$r/data" XDG_RUNTIME_DIR="$r/run" rygel
 }
 
 # probe WHAT NSPID ADDR ST UUID...: M-SEARCH from that namespace until each UUID answered;
@@ -580,6 +664,7 @@ peer_udn() {
   case "$1" in
     minidlna) echo "uuid:$SERVER_UUID" ;;
     renderer[0-9]*) echo "uuid:$(renderer_uuid "${1#renderer}")" ;;
+    rygel) echo ":$RYGEL_PORT/" ;;   # both of its devices answer at its port
     *) return 1 ;;
   esac
 }

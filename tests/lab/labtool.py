@@ -13,6 +13,7 @@ Command line (used by lab.sh):
   labtool.py bulk SRC.mp3 DIR N             write N tagged copies of SRC.mp3 into DIR
   labtool.py resurl DESC PATH TITLE         print the first res URL of the item TITLE at PATH
   labtool.py thumbs DESC                    print album-art and JPEG_TN thumbnail URLs of the server
+  labtool.py udn DESC                       print the UDN of the device description at DESC
   labtool.py wavheader N                    write a WAV header for N bytes of 16-bit stereo samples
 """
 import html
@@ -298,6 +299,12 @@ def main(argv):
         for url in art + tn:
             print(url)
         return 0 if art or tn else 1
+    if cmd == "udn" and len(argv) == 3:
+        m = re.search(r"<UDN>\s*([^<\s]+)\s*</UDN>", fetch(argv[2]).decode("utf-8", "replace"))
+        if not m:
+            return 1
+        print(m.group(1))
+        return 0
     if cmd == "wavheader" and len(argv) == 3:
         # the 44-byte header of a 44.1 kHz 16-bit stereo WAV file with argv[2] bytes of samples
         n = int(argv[2])

@@ -18,6 +18,10 @@
 //     bookmark, goto BOOKMARK
 //                     the server cursor on the tool's server context
 //                     (dms_commands.cpp)
+//     upload FILE PI [TITLE], upload-chunked FILE PI [TITLE],
+//     upload-playlist FILE TYPE [TITLE]
+//                     uploads into the server of the tool's server context
+//                     (upload_commands.cpp)
 //     NAME [ARG]      an ioctl: names starting "DMR" go to lm_dmrcp_ioctl on
 //                     the tool's renderer context, "DMS"-table names to
 //                     lm_dmscp_ioctl on its server context, the rest to
@@ -33,6 +37,7 @@
 
 #include "base/upnp_mem.h"
 #include "dms_commands.h"
+#include "upload_commands.h"
 #include "cp/upnp_soap.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
@@ -120,6 +125,7 @@ void run(const std::string &line) {
   }
   if (renderer_cursor_run(g_renderer_context, command, print_line)) return;
   if (dms_command(command, g_server_context, print_line)) return;
+  if (upload_command(command, g_server_context, print_line)) return;
   char out[8192] = "";
   lm_nmc_result_t rc;
   if (name.compare(0, 3, "DMR") == 0) rc = lm_dmrcp_ioctl(g_renderer_context, command.c_str(), sizeof out, out);
