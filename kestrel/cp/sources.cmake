@@ -66,3 +66,8 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_notify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_poll.cpp
 )
+
+# Percent and relative byte seeks of renderers, the res a renderer plays.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_seek.cpp
+)

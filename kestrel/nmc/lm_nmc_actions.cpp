@@ -11,10 +11,5 @@ bool nmc_action_server_bookmark(uint32_t, int, std::string *) { return false; }
 void nmc_action_server_level_updated(uint32_t, int, uint64_t) {}
 void nmc_action_server_context_to_top(uint32_t, int) {}
 
-void nmc_action_renderer_drop_metadata(int) {}
-bool nmc_action_renderer_is_player(int) { return false; }
-void nmc_action_renderer_context_changed(uint32_t, int, int, bool, bool) {}
-void nmc_action_renderer_queue_changed(uint32_t, int) {}
-
 void nmc_action_queue_identify(int, const char *) {}
 void nmc_action_queue_renderer_event(int, const char *) {}

@@ -10,6 +10,7 @@
 #include "base/upnp_string.h"
 #include "base/upnp_xml_write.h"
 #include "cp/upnp_cp.h"
+#include "nmc/lm_dmrcp_api.h"
 #include "nmc/lm_nmc_api.h"
 #include "nmc/lm_nmc_command.h"
 #include "nmc/lm_nmc_devices.h"
@@ -151,5 +152,6 @@ nmc_api_handler nmc_api_find(const char *name) {
   for (const Command &command : k_commands) {
     if (std::strcmp(command.name, name) == 0) return command.handler;
   }
+  if (nmc_api_handler renderer = nmc_api_find_dmr_command(name)) return renderer;
   return nmc_api_find_session_command(name);
 }

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,9 @@ struct nmc_context {
   int renderer_index = -1;
   // The last server update identifier delivered, per server UDN.
   std::map<std::string, uint64_t> seen_update_ids;
+  // Renderer side: cursor, caches and slideshow times (lm_dmrcp_state.h);
+  // made on the context's first renderer call.
+  std::shared_ptr<struct nmc_dmr_context> dmr;
 };
 /* What a notifier needs of a context, copied so that callbacks run with no
  * controller lock held. */

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "nmc/lm_dmrcp_ioctl.h"
 #include "nmc/lm_nmc_internal.h"
 
 namespace {
@@ -52,8 +53,9 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_ioctl(uint32_t context, const ch
 extern "C" KESTREL_API lm_nmc_result_t lm_dmrcp_ioctl(uint32_t context, const char *command, uint32_t size,
                                                       char *out) {
   lm_nmc_result_t result = nmc_ioctl_run(nmc_renderer_ioctls, context, command, size, out);
-  if (result != LM_NMC_NOT_FOUND) return result;
-  // The local renderer's own commands follow the common table once it
-  // exists.
-  return nmc_ioctl_run(nmc_common_ioctls, context, command, size, out);
+  if (result == LM_NMC_NOT_FOUND) result = nmc_ioctl_run(nmc_dmrcp_ioctls, context, command, size, out);
+  if (result == LM_NMC_NOT_FOUND) result = nmc_ioctl_run(nmc_common_ioctls, context, command, size, out);
+  // A command no table knows goes to the local renderer the context points at.
+  if (result == LM_NMC_NOT_FOUND) result = nmc_dmrcp_ioctl_local(context, command, size, out);
+  return result;
 }

@@ -7,6 +7,7 @@
 #include "base/upnp_thread.h"
 #include "cp/upnp_cp.h"
 #include "cp/upnp_soap.h"
+#include "nmc/lm_ldmr_ops.h"
 #include "nmc/lm_nmc_actions.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
@@ -18,6 +19,9 @@ namespace {
 // Reads the added renderer's information; this machine's own renderer may
 // take a moment to be announced and is asked again every 50 ms, 40 times.
 bool read_renderer(int index) {
+  // The host's own renderers are listed while enabled; the library's
+  // renderer devices that would announce them are not in the table.
+  if (nmc_ldmr_is_local(index)) return true;
   int result = upnp_control_get_device_info(index, nullptr, 0, nullptr, 0, UPNP_CP_KIND_RENDERER);
   for (int tries = 0; result == UPNP_CP_INVALID_INDEX && index == UPNP_CP_LOCAL_RENDERER_INDEX && tries < 40; ++tries) {
     Sleep(50);

@@ -9,6 +9,7 @@
 #include "clientdb/upnp_client_db.h"
 #include "cp/upnp_cp.h"
 #include "cp/upnp_cp_eventing.h"
+#include "nmc/lm_ldmr_ops.h"
 #include "nmc/lm_nmc_events.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
@@ -30,6 +31,7 @@ void stop_manager(void) {
   upnp_control_register_callback(nullptr);
   upnp_cp_register_subscription_callback(nullptr);
   nmc_sessions_stop();
+  nmc_ldmr_shutdown();
 }
 // The event sink's exit call makes the dispatcher release the renderer
 // side, the server side and the contexts (notifiers joined with a bound).

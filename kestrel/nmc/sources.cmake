@@ -49,3 +49,29 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_sessions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_api_sessions.cpp
 )
+
+# The renderer control point: renderer contexts as cursors over the renderer
+# list, running renderer commands, the transport and rendering commands of
+# the XML interface, the renderer functions (state, transport, rendering,
+# play), renderer metadata and properties, and the renderer's own ioctl rows.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_context.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_reply.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_api_transport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_api_rendering.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_commands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_play.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_metadata.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_ioctl.cpp
+)
+
+# The local renderers: hook tables, enabling and names, the operations routed
+# to the hooks, the host's events, the icon loader, and the record of what
+# the library's own renderer devices are handed.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_ldmr_hooks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_ldmr_ops.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_ldmr_events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_ldmr_icons.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_ldmr_device.cpp
+)

@@ -4,16 +4,16 @@
 // each response. It starts the network stack (SSDP multicast): run it only
 // inside the test lab (tests/lab/lab.sh run kestrel-nmc ...).
 //
-//   kestrel-nmc [-i] [-t SECONDS] [-l LOGFILE] [COMMAND ...]
+//   kestrel-nmc [--local-renderer] [-i] [-t SECONDS] [-l LOGFILE] [COMMAND ...]
+//     --local-renderer  register a fake host player as the local renderer
 //     -i  after the arguments, read commands from standard input, one a line
 //     -t  after the commands, keep printing callbacks for SECONDS (default 0)
 //     -l  the controller's log file (default kestrel-nmc-log.txt)
 //   A command is one of
 //     <Xml .../>      an XML command request (lm_nmc_api_query)
 //     sleep N         wait N seconds (callbacks keep printing)
-//     renderer N|UDN  point the tool's renderer context at the renderer of
-//                     index N (or with this UDN), so that its updates reach
-//                     the callback
+//     a renderer command (renderer_cursor.cpp: renderers, renderer N|UDN,
+//                     state, pause, resume, stop, seek, volume, mute, ...)
 //     NAME [ARG]      an ioctl: names starting "DMR" go to lm_dmrcp_ioctl on
 //                     the tool's renderer context, "DMS"-table names to
 //                     lm_dmscp_ioctl on its server context, the rest to
@@ -32,6 +32,7 @@
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
+#include "renderer_cursor.h"
 
 namespace {
 
@@ -112,23 +113,7 @@ void run(const std::string &line) {
     wait_seconds(std::atof(command.c_str() + 5));
     return;
   }
-  if (name == "renderer") {
-    // Until the renderer commands choose a renderer for a context, the tool
-    // points its context itself (the field the notifier matches updates on).
-    std::string which = command.size() > 9 ? command.substr(9) : std::string();
-    nmc_device_view device;
-    int index = which.compare(0, 5, "uuid:") == 0
-                    ? (nmc_devices_find_udn(NMC_SIDE_RENDERER, which.c_str(), &device) ? device.index : -1)
-                    : std::atoi(which.c_str());
-    nmc_context *context = index >= 0 ? nmc_context_find(g_renderer_context) : nullptr;
-    if (context != nullptr) {
-      context->renderer_index = index;
-      nmc_context_release(context);
-    }
-    print_line("renderer ctx " + std::to_string(g_renderer_context) +
-               (context != nullptr ? " points at renderer " + std::to_string(index) : " unchanged: no such renderer"));
-    return;
-  }
+  if (renderer_cursor_run(g_renderer_context, command, print_line)) return;
   char out[8192] = "";
   lm_nmc_result_t rc;
   if (name.compare(0, 3, "DMR") == 0) rc = lm_dmrcp_ioctl(g_renderer_context, command.c_str(), sizeof out, out);
@@ -145,13 +130,15 @@ int main(int argc, char **argv) {
   bool interactive = false;
   double seconds = 0;
   std::string log_path = "kestrel-nmc-log.txt";
+  const bool local_renderer = local_renderer_option(&argc, argv);
   int option;
   while ((option = getopt(argc, argv, "it:l:h")) != -1) {
     if (option == 'i') interactive = true;
     else if (option == 't') seconds = std::atof(optarg);
     else if (option == 'l') log_path = optarg;
     else {
-      std::fprintf(stderr, "usage: kestrel-nmc [-i] [-t SECONDS] [-l LOGFILE] [COMMAND ...]\n");
+      std::fprintf(stderr, "usage: kestrel-nmc [--local-renderer] [-i] [-t SECONDS] [-l LOGFILE] [COMMAND ...]\n%s",
+                   renderer_cursor_help());
       return 2;
     }
   }
@@ -169,6 +156,7 @@ int main(int argc, char **argv) {
   lm_dmrcp_register_callback(g_renderer_context, on_renderer);
   print_line("contexts server " + std::to_string(g_server_context) + " renderer " +
              std::to_string(g_renderer_context));
+  if (local_renderer) local_renderer_enable(print_line);
 
   for (int i = optind; i < argc && !g_stop; ++i) run(argv[i]);
   std::string line;

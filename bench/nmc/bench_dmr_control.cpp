@@ -1,0 +1,196 @@
+// The renderer control point's round trips on a lab renderer: 500 state
+// reads with position and duration (lm_dmrcp_get_state: GetTransportInfo and
+// GetPositionInfo) and 500 volume sets with a read back
+// (lm_dmrcp_set_volume_percent and lm_dmrcp_get_volume_percent: SetVolume and
+// GetVolume), beside one curl process posting the same SOAP requests
+// (chained with --next), the lower bound the renderer sets. curl's time is
+// the sum of its requests' times as curl reports them (its process start is
+// not in it); ours is the wall time of the calls, through the controller's
+// XML interpreter. Prints both, requests per second and the ratio ours /
+// curl (target: at most 1.2). Best of three rounds. Run in the lab:
+// tests/lab/lab.sh run bench_dmr_control
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "base/upnp_string.h"
+#include "base/upnp_thread.h"
+#include "cp/upnp_cp.h"
+#include "cp/upnp_soap.h"
+#include "cp/upnp_soap_internal.h"
+#include "nmc/lm_dmrcp.h"
+#include "nmc/lm_nmc.h"
+#include "nmc/lm_nmc_devices.h"
+#include "nmc/lm_nmc_internal.h"
+
+namespace {
+
+constexpr int kCalls = 500;
+constexpr int kRounds = 3;
+using Clock = std::chrono::steady_clock;
+
+std::string env(const char *name) {
+  const char *v = std::getenv(name);
+  return v ? v : "";
+}
+
+struct Request {
+  unsigned service;
+  const char *action;
+  std::vector<upnp_soap_arg> args;
+};
+
+// The control URL of a service of the renderer.
+std::string control_url(int index, unsigned service, const char *action) {
+  upnp_soap_target target{};
+  if (upnp_soap_resolve(index, UPNP_KIND_RENDERER, service, 0, action, &target) != 0) return "";
+  std::string url = target.base;
+  if (target.rest[0] == '/') url = url.substr(0, url.find('/', 7)) + target.rest;
+  else url += std::string("/") + target.rest;
+  upnp_soap_target_free(&target);
+  return url;
+}
+
+// One curl command line posting the pair of requests kCalls times.
+std::vector<std::string> curl_command(int index, const std::vector<Request> &pair, const std::string &dir) {
+  std::vector<std::string> args = {"curl"};
+  std::vector<std::string> files;
+  std::vector<std::string> urls;
+  for (size_t i = 0; i < pair.size(); ++i) {
+    upnp_string *envelope = upnp_soap_envelope(pair[i].service, pair[i].action, pair[i].args.data(), pair[i].args.size());
+    files.push_back(dir + "/" + pair[i].action + ".xml");
+    std::ofstream(files.back()) << upnp_string_get_cstring(envelope);
+    upnp_string_free(envelope);
+    urls.push_back(control_url(index, pair[i].service, pair[i].action));
+  }
+  for (int call = 0; call < kCalls; ++call) {
+    for (size_t i = 0; i < pair.size(); ++i) {
+      if (args.size() > 1) args.push_back("--next");
+      const std::string type = pair[i].service == UPNP_SERVICE_AVT ? "AVTransport" : "RenderingControl";
+      for (const std::string &x :
+           {std::string("-s"), std::string("--fail"), std::string("-o"), std::string("/dev/null"), std::string("-w"),
+            std::string("%{time_total}\\n"), std::string("-H"), std::string("Content-Type: text/xml; charset=\"utf-8\""),
+            std::string("-H"), "SOAPACTION: \"urn:schemas-upnp-org:service:" + type + ":1#" + pair[i].action + "\"",
+            std::string("--data-binary"), "@" + files[i], urls[i]}) {
+        args.push_back(x);
+      }
+    }
+  }
+  return args;
+}
+
+double run_curl(std::vector<std::string> args) {
+  std::vector<char *> argv;
+  for (auto &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    execvp("curl", argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string times;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) times.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  double sum = 0;
+  for (size_t at = 0, end; (end = times.find('\n', at)) != std::string::npos; at = end + 1)
+    sum += std::atof(times.substr(at, end - at).c_str());
+  return sum;
+}
+
+bool state_calls(uint32_t context) {
+  for (int i = 0; i < kCalls; ++i) {
+    uint32_t state = 0;
+    char position[32];
+    char duration[32];
+    if (lm_dmrcp_get_state(context, &state, sizeof position, position, sizeof duration, duration) != 0) return false;
+  }
+  return true;
+}
+
+bool volume_calls(uint32_t context) {
+  for (int i = 0; i < kCalls; ++i) {
+    uint32_t percent = 0;
+    if (lm_dmrcp_set_volume_percent(context, 20 + i % 10) != 0) return false;
+    if (lm_dmrcp_get_volume_percent(context, &percent) != 0 || percent != 20u + i % 10) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main() {
+  const std::string desc = env("LAB_RENDERER_DESC");
+  const std::string udn = env("LAB_RENDERER_UDN");
+  if (desc.empty() || udn.empty()) {
+    std::fprintf(stderr, "bench_dmr_control: run it in the lab (tests/lab/lab.sh run ...)\n");
+    return 77;
+  }
+  char dir[] = "/tmp/bench_dmr_XXXXXX";
+  if (!mkdtemp(dir)) return 1;
+  // The controller without SSDP: the lab's first renderer is added by hand.
+  nmc_set_network(0);
+  lm_nmc_set_appdata_path(dir);
+  const std::string log = std::string(dir) + "/log.txt";
+  const char *argv[] = {"bench_dmr_control", "--logfile", log.c_str()};
+  if (!lm_nmc_init(3, argv, 0)) return 1;
+  upnp_control_add_device(desc.c_str(), udn.c_str(), (env("LAB_ADDR") + ":9000").c_str(), 1800, UPNP_KIND_RENDERER);
+  uint32_t context = 0;
+  bool ready = lm_dmrcp_create_context(&context) == 0;
+  for (int i = 0; ready && i < 300 && lm_dmrcp_go_bookmark(context, udn.c_str()) != 0; ++i) Sleep(50);
+  nmc_device_view renderer;
+  ready = ready && nmc_devices_find_udn(NMC_SIDE_RENDERER, udn.c_str(), &renderer);
+  int rc = ready ? 0 : 1;
+  if (ready) {
+    const std::vector<Request> state_pair = {
+        {UPNP_SERVICE_AVT, "GetTransportInfo", {{"InstanceID", "0"}}},
+        {UPNP_SERVICE_AVT, "GetPositionInfo", {{"InstanceID", "0"}}}};
+    const std::vector<Request> volume_pair = {
+        {UPNP_SERVICE_RCS, "SetVolume", {{"InstanceID", "0"}, {"Channel", "Master"}, {"DesiredVolume", "25"}}},
+        {UPNP_SERVICE_RCS, "GetVolume", {{"InstanceID", "0"}, {"Channel", "Master"}}}};
+    struct Case {
+      const char *what;
+      bool (*ours)(uint32_t);
+      std::vector<std::string> curl;
+    } cases[] = {{"state with position and duration", state_calls, curl_command(renderer.index, state_pair, dir)},
+                 {"volume set and read", volume_calls, curl_command(renderer.index, volume_pair, dir)}};
+    for (Case &c : cases) {
+      double best_ours = 1e9;
+      double best_curl = 1e9;
+      for (int r = 0; r < kRounds; ++r) {
+        auto t0 = Clock::now();
+        if (!c.ours(context)) rc = 1;
+        best_ours = std::min(best_ours, std::chrono::duration<double>(Clock::now() - t0).count());
+        const double requests = run_curl(c.curl);
+        if (requests < 0) rc = 1;
+        else best_curl = std::min(best_curl, requests);
+      }
+      std::printf("%s, %d times (%d requests): ours %.3f s (%.0f requests/s), curl %.3f s (%.0f requests/s), "
+                  "ratio ours/curl %.2f (target <= 1.2)\n",
+                  c.what, kCalls, 2 * kCalls, best_ours, 2 * kCalls / best_ours, best_curl,
+                  2 * kCalls / best_curl, best_ours / best_curl);
+    }
+  }
+  lm_nmc_stop();
+  for (int i = 0; i < 150 && !lm_nmc_is_terminating(); ++i) Sleep(100);
+  nmc_wait_stopped(15000);
+  std::string cleanup = std::string("rm -rf ") + dir;
+  if (std::system(cleanup.c_str()) != 0) rc = 1;
+  return rc;
+}
