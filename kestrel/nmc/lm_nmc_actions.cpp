@@ -10,6 +10,3 @@ void nmc_action_clear_server_choice(int) {}
 bool nmc_action_server_bookmark(uint32_t, int, std::string *) { return false; }
 void nmc_action_server_level_updated(uint32_t, int, uint64_t) {}
 void nmc_action_server_context_to_top(uint32_t, int) {}
-
-void nmc_action_queue_identify(int, const char *) {}
-void nmc_action_queue_renderer_event(int, const char *) {}

@@ -15,6 +15,7 @@
 #include "nmc/lm_nmc_command.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_nmc_text.h"
 
 namespace {
@@ -153,5 +154,6 @@ nmc_api_handler nmc_api_find(const char *name) {
     if (std::strcmp(command.name, name) == 0) return command.handler;
   }
   if (nmc_api_handler renderer = nmc_api_find_dmr_command(name)) return renderer;
+  if (nmc_api_handler queue = nmc_api_find_queue_command(name)) return queue;
   return nmc_api_find_session_command(name);
 }

@@ -11,6 +11,7 @@
 #include "cp/upnp_cp_eventing.h"
 #include "nmc/lm_ldmr_ops.h"
 #include "nmc/lm_nmc_events.h"
+#include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
@@ -43,7 +44,7 @@ void release_sides(void) {
   if (sink != nmc_event_dispatcher) nmc_release_sides();
 }
 // The shared queue list, taken out under its lock and released.
-void release_queues(void) {}
+void release_queues(void) { nmc_queue_exit(); }
 
 void terminator(void *) {
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "terminator", "NMC: Terminating upon signal or explicit request");

@@ -75,3 +75,22 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_ldmr_icons.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_ldmr_device.cpp
 )
+
+# Renderer queues: the shared list, entries and play modes, queue events,
+# playing on the renderer, renderer state events and position polls (the
+# "DMR Position Polling" worker), the slideshow timer, the XML queue
+# commands, the links with the renderer commands, and the lm_queue_ API.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_list.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_entries.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_renderer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_play.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_state.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_worker.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_slideshow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_commands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_links.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_queue_api.cpp
+)
