@@ -4,6 +4,7 @@
 // queue; every request to the renderer runs without it, and the entry is
 // found again by its number afterwards.
 #include <cstring>
+#include <set>
 
 #include "base/upnp_thread.h"
 #include "nmc/lm_nmc_queue.h"
@@ -61,17 +62,22 @@ bool skippable(lm_nmc_result_t result) { return result == LM_NMC_NOT_FOUND || re
 
 }  // namespace
 
-lm_nmc_result_t nmc_queue_play_next(const nmc_queue_ref &queue, bool same) {
-  uint64_t start = 0;
+namespace {
+
+// The attempt behind nmc_queue_play_next; `failed` is an entry already
+// tried by the caller.
+lm_nmc_result_t play_next(const nmc_queue_ref &queue, bool same, uint64_t failed) {
   size_t count = 0;
+  std::set<uint64_t> tried;
+  if (failed != 0) tried.insert(failed);
   {
     std::lock_guard<std::recursive_mutex> hold(queue->lock);
-    start = queue->play.current != 0 ? queue->play.current : queue->play.following;
     count = queue->entries.size();
   }
-  bool start_tried = false;
   lm_nmc_result_t result = LM_NMC_NOT_FOUND;
-  // Each entry once, the starting one at most once more: count + 1 tries.
+  // Every entry at most once (the one that just ended included, which
+  // repeat may bring back): at most count + 1 tries, never an endless loop
+  // even when entries go away meanwhile.
   for (size_t tries = 0; tries <= count; ++tries) {
     if (lm_nmc_is_terminating()) return LM_NMC_GOING_DOWN;
     uint64_t next = 0;
@@ -102,10 +108,8 @@ lm_nmc_result_t nmc_queue_play_next(const nmc_queue_ref &queue, bool same) {
         }
         next = queue->entries[position].id;
       }
-      if (next == start) {
-        if (start_tried) return LM_NMC_NOT_FOUND;
-        start_tried = true;
-      }
+      // Back at an entry this attempt already tried: nothing plays.
+      if (!tried.insert(next).second) return LM_NMC_NOT_FOUND;
     }
     result = play_entry(queue, next, true);
     if (result == LM_NMC_OK) {
@@ -117,6 +121,10 @@ lm_nmc_result_t nmc_queue_play_next(const nmc_queue_ref &queue, bool same) {
   }
   return LM_NMC_NOT_FOUND;
 }
+
+}  // namespace
+
+lm_nmc_result_t nmc_queue_play_next(const nmc_queue_ref &queue, bool same) { return play_next(queue, same, 0); }
 
 lm_nmc_result_t nmc_queue_play_current(const nmc_queue_ref &queue) {
   uint64_t id = 0;
@@ -147,7 +155,7 @@ lm_nmc_result_t nmc_queue_play_current(const nmc_queue_ref &queue) {
       std::lock_guard<std::recursive_mutex> hold(queue->lock);
       queue->play.current = id;
     }
-    result = nmc_queue_play_next(queue, false);
+    result = play_next(queue, false, id);
   }
   std::lock_guard<std::recursive_mutex> hold(queue->lock);
   queue->play.playing = result == LM_NMC_OK;
