@@ -17,6 +17,11 @@ allowed=(
   lm_dmrcp_create_context lm_dmrcp_delete_context lm_dmrcp_register_callback
   lm_queue_register_callback lm_nmc_register_api_callback lm_nmc_ioctl lm_dmscp_ioctl lm_dmrcp_ioctl
   lm_nmc_api_query lm_nmc_api_query_string
+  # Renderer queues (kestrel/nmc/lm_queue.h).
+  lm_queue_get_count lm_queue_get_index lm_queue_go_index lm_queue_get_playindex lm_queue_add_bookmark
+  lm_queue_add_metadata lm_queue_delete_item lm_queue_move_to lm_queue_clear lm_queue_get_bookmark
+  lm_queue_go_bookmark lm_queue_get_metadata lm_queue_extract_metadata lm_queue_extract_metadata_int
+  lm_queue_extract_metadata_uint64 lm_queue_load_metadata
   # Downloads (kestrel/playlist/lm_nmc_download.h).
   lm_nmc_download_uri
 )
