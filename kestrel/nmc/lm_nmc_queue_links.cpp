@@ -69,8 +69,10 @@ void nmc_queue_renderer_gone(int renderer) {
   nmc_queue_ref queue = nmc_queue_of_renderer(renderer);
   if (queue == nullptr) return;
   std::lock_guard<std::recursive_mutex> hold(queue->lock);
-  // The slideshow timer sees the renderer gone and ends the show; a playing
-  // queue no longer advances.
+  // The queue forgets the index (another device may get it); the slideshow
+  // timer sees the renderer gone and ends the show; a playing queue no
+  // longer advances. The renderer's return sets the index again.
+  queue->play.renderer = -1;
   if (!queue->play.slideshow) queue->play.playing = false;
 }
 

@@ -24,11 +24,13 @@ std::mutex g_timers_lock;
 std::vector<nmc_thread *> g_timers;
 std::atomic<uint64_t> g_timer_numbers{0};
 
-// Still the queue's timer, the queue still plays, the controller runs.
+// Still the queue's timer, the queue still plays pictures, the controller
+// runs.
 bool still_ours(const Timer &timer) {
   if (lm_nmc_is_terminating()) return false;
   std::lock_guard<std::recursive_mutex> hold(timer.queue->lock);
-  return !timer.queue->released && timer.queue->play.slideshow_timer == timer.number && timer.queue->play.playing;
+  const nmc_queue_play &play = timer.queue->play;
+  return !timer.queue->released && play.slideshow_timer == timer.number && play.playing && play.slideshow;
 }
 
 bool renderer_listed(int renderer) {

@@ -1,5 +1,5 @@
 // Renderer queues playing on crafted renderers on 127.0.0.1 and on the fake
-// host player as local renderer. The renderer's state events are handed to
+// host player as local renderer (slideshows: nmc_queue_slideshow_test.cpp). The renderer's state events are handed to
 // the queue as the subscription callback would (nmc_queue_handle_state).
 #include <gtest/gtest.h>
 
@@ -299,69 +299,6 @@ TEST_F(NmcQueuePlayTest, QueueFunctionsOnARendererContext) {
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(lm_queue_get_count(0x7FFF0000u, &count), 1u);
   lm_dmrcp_delete_context(context);
-}
-
-TEST_F(NmcQueuePlayTest, SlideshowKeepsItsTimesPausesAndEnds) {
-  add_urls({"p1", "p2", "p3", "p4"}, "image/jpeg");
-  uint32_t context = 0;
-  ASSERT_EQ(lm_dmrcp_create_context(&context), LM_NMC_OK);
-  ASSERT_EQ(lm_dmrcp_go_bookmark(context, udn_.c_str()), LM_NMC_OK);
-  ASSERT_EQ(play("<StartIndex>0</StartIndex><SlideshowInterval>1</SlideshowInterval>"
-                 "<SlideshowTransitWaitTime>3</SlideshowTransitWaitTime>"),
-            "0");
-  nmc_queue_handle_state(view_.index, 1);
-  // About one interval after PLAYING the next picture.
-  EXPECT_TRUE(wait_until([&] { return renderer_->count("SetAVTransportURI") == 2; }, 3000));
-  // TRANSITIONING: up to the transition wait before the next one.
-  nmc_queue_handle_state(view_.index, 2);
-  Sleep(1800);
-  EXPECT_EQ(renderer_->count("SetAVTransportURI"), 2);
-  EXPECT_TRUE(wait_until([&] { return renderer_->count("SetAVTransportURI") == 3; }, 3000));
-  nmc_queue_handle_state(view_.index, 1);
-
-  // Paused on a renderer that refuses Pause: still paused, no advance.
-  renderer_->fault("Pause", 701);
-  EXPECT_EQ(lm_dmrcp_pause(context, 0), LM_NMC_OK);
-  EXPECT_TRUE(wait_until([&] { return nmc_queue_slideshow_is_paused(view_.index); }, 1000));
-  Sleep(2000);
-  EXPECT_EQ(renderer_->count("SetAVTransportURI"), 3);
-  // Resumed: it goes on.
-  renderer_->answer("GetTransportInfo", transport_info("PAUSED_PLAYBACK"));
-  EXPECT_EQ(lm_dmrcp_pause(context, 1), LM_NMC_OK);
-  nmc_queue_handle_state(view_.index, 1);
-  EXPECT_TRUE(wait_until([&] { return renderer_->count("SetAVTransportURI") == 4; }, 3000));
-
-  // Stopped by someone else: the show ends with "Stopped".
-  Sleep(1100);
-  nmc_queue_handle_state(view_.index, 0);
-  EXPECT_TRUE(wait_until([&] { return !play_events().empty() && play_events().back().rfind("Stopped", 0) == 0; },
-                         2000));
-  const int changes = renderer_->count("SetAVTransportURI");
-  Sleep(1500);
-  EXPECT_EQ(renderer_->count("SetAVTransportURI"), changes);
-  lm_dmrcp_delete_context(context);
-}
-
-TEST_F(NmcQueuePlayTest, PausedSlideshowEndsWhenTheRendererGoesAway) {
-  add_urls({"p1", "p2"}, "image/jpeg");
-  ASSERT_EQ(play("<StartIndex>0</StartIndex><SlideshowInterval>1</SlideshowInterval>"), "0");
-  nmc_queue_handle_state(view_.index, 3);
-  Sleep(1500);
-  EXPECT_EQ(renderer_->count("SetAVTransportURI"), 1);
-  upnp_control_delete_device(udn_.c_str(), 2);
-  EXPECT_TRUE(wait_until([&] { return play_events().size() == 2; }, 3000));
-  EXPECT_EQ(play_events(), std::vector<std::string>({"Playing 0 1", "Stopped 0 1"}));
-}
-
-TEST_F(NmcQueuePlayTest, StoppingTheControllerEndsAPlayingSlideshow) {
-  add_urls({"p1", "p2", "p3"}, "image/jpeg");
-  ASSERT_EQ(play("<StartIndex>0</StartIndex><SlideshowInterval>1</SlideshowInterval><Repeat>true</Repeat>"), "0");
-  nmc_queue_handle_state(view_.index, 1);
-  const uint64_t started = getSystemTime();
-  ASSERT_TRUE(stop_and_wait());
-  EXPECT_LT(getSystemTime() - started, 5000u);
-  EXPECT_EQ(nmc_test::thread_names().find("SlideshowPlaye"), std::string::npos) << nmc_test::thread_names();
-  EXPECT_EQ(nmc_test::thread_names().find("DMR Position Po"), std::string::npos) << nmc_test::thread_names();
 }
 
 // The fake host player as local renderer plays a queue like a network one.
