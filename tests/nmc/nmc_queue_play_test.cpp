@@ -287,8 +287,16 @@ TEST_F(NmcQueuePlayTest, QueueFunctionsOnARendererContext) {
   EXPECT_EQ(lm_queue_get_playindex(context, &play_index, &pending), LM_NMC_OK);
   EXPECT_EQ(play_index, -1);
   EXPECT_EQ(pending, 1u);
+  static std::atomic<int> context_events{0};
+  context_events = 0;
+  ASSERT_EQ(lm_queue_register_callback(context, [](uint32_t, uint32_t event, uint32_t index, uint32_t pending) {
+              if (event == NMC_QUEUE_PLAYING && index == 0 && pending == 0) ++context_events;
+            }),
+            LM_NMC_OK);
   ASSERT_EQ(lm_dmrcp_play(context, 0), LM_NMC_OK);
   EXPECT_EQ(sent_uris(), std::vector<std::string>({"x.mp3"}));
+  // The queue event reaches the context's queue callback on the notifier.
+  EXPECT_TRUE(wait_until([] { return context_events.load() == 1; }, 3000));
   EXPECT_EQ(lm_queue_get_playindex(context, &play_index, &pending), LM_NMC_OK);
   EXPECT_EQ(play_index, 0);
   EXPECT_EQ(pending, 0u);
