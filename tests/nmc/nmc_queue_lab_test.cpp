@@ -1,7 +1,10 @@
 // Renderer queues on the lab's gmediarender playing in real time: three 2 s
 // tracks of the lab server's bulk container play in turn and end the queue
-// with the right events; a stop by someone else early in the 30 s track
-// ends the queue instead of advancing. Run through tests/lab/lab.sh.
+// with the right events; URL entries of the file server's 3 s WAV are
+// consumed one by one (gmediarender takes any URL and reports a file it
+// cannot fetch as PLAYING, so it cannot show a skip); a stop by
+// someone else early in the 30 s track ends the queue instead of advancing.
+// Run through tests/lab/lab.sh.
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -125,6 +128,23 @@ TEST_F(NmcQueueLabTest, ShortTracksPlayInTurnAndEndTheQueue) {
   EXPECT_GE(getSystemTime() - started, 5000u);
   std::string info = query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
   EXPECT_NE(info.find("<Active>false</Active>"), std::string::npos) << info;
+}
+
+TEST_F(NmcQueueLabTest, UrlEntriesAreConsumed) {
+  const std::string wav = cp_lab::http_url("media/music/tone-3s.wav");
+  for (const std::string &url : {wav, wav}) {
+    std::string response = query("<AddToQueue><QueueID>" + udn_ + "</QueueID><URL>" + url + "</URL></AddToQueue>");
+    ASSERT_NE(response.find("<Result code=\"0\">"), std::string::npos) << response;
+  }
+  std::string response = query("<PlayQueue><QueueID>" + udn_ + "</QueueID><StartIndex>0</StartIndex>"
+                               "<Consume>true</Consume></PlayQueue>");
+  ASSERT_NE(response.find("<Result code=\"0\">"), std::string::npos) << response;
+  ASSERT_TRUE(wait_until([] { return !events().empty() && events().back().rfind("Stopped", 0) == 0; }, 25000))
+      << ::testing::PrintToString(events());
+  // Each finished entry left the queue: pending counted down to nothing.
+  EXPECT_EQ(events(), std::vector<std::string>({"Playing 0 1", "Playing 0 0", "Stopped 0 0"}));
+  std::string info = query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
+  EXPECT_NE(info.find("<Count>0</Count>"), std::string::npos) << info;
 }
 
 TEST_F(NmcQueueLabTest, StopBySomeoneElseEarlyInALongTrackEndsTheQueue) {

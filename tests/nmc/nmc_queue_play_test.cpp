@@ -220,6 +220,20 @@ TEST_F(NmcQueuePlayTest, StopsTheRendererReportsAdvanceOnceAndForeignStopsEnd) {
   EXPECT_GE(queue_->play.start_ms + 60000, before);
 }
 
+TEST_F(NmcQueuePlayTest, AnEntryThatCannotBePlayedIsSkipped) {
+  add_urls({"a"});
+  {
+    // An entry without URL and bookmark cannot be resolved (500).
+    std::lock_guard<std::recursive_mutex> hold(queue_->lock);
+    nmc_queue_insert(*queue_, nmc_queue_entry(), 1);
+  }
+  add_urls({"c"});
+  ASSERT_EQ(play("<StartIndex>0</StartIndex>"), "0");
+  track_ends();
+  EXPECT_EQ(sent_uris(), std::vector<std::string>({"a", "c"}));
+  EXPECT_EQ(play_events(), std::vector<std::string>({"Playing 0 2", "Playing 2 0"}));
+}
+
 TEST_F(NmcQueuePlayTest, UserStopEndsTheQueueAndNothingPlayableFailsWithoutLooping) {
   add_urls({"a", "b"});
   uint32_t context = 0;
