@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "base/upnp_log.h"
+#include "base/upnp_thread.h"
 #include "base/upnp_xml.h"
 #include "nmc/lm_dmrcp_state.h"
 #include "nmc/lm_ldmr_ops.h"
 #include "nmc/lm_nmc_actions.h"
 #include "nmc/lm_nmc_internal.h"
 #include "nmc/lm_nmc_queue.h"
-#include "base/upnp_thread.h"
 
 namespace {
 
