@@ -12,6 +12,7 @@
 #include "nmc/lm_dmrcp_api.h"
 #include "nmc/lm_dmrcp_state.h"
 #include "nmc/lm_ldmr_ops.h"
+#include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_nmc_text.h"
 
 namespace {
@@ -119,11 +120,12 @@ void get_dlna_position_info(upnp_xml_node *command, nmc_api_answer *answer) {
   nmc_dmr_answer_add(answer, "TrackSize", std::to_string(size));
 }
 
-// "Play": the local renderer resumes when paused. (The queue's marks for a
-// stop by the user and a paused slideshow are the queue's to clear.)
+// "Play": the local renderer resumes when paused. The queue's marks for a
+// stop by the user and a paused slideshow are cleared first.
 void play(upnp_xml_node *command, nmc_api_answer *answer) {
   int index = -1;
   if (!nmc_dmr_command_index(command, answer, &index)) return;
+  nmc_queue_mark_play(index);
   if (nmc_ldmr_is_local(index)) {
     nmc_ldmr_state state;
     bool paused = nmc_ldmr_get_state(index, &state) == 0 &&
@@ -137,12 +139,15 @@ void play(upnp_xml_node *command, nmc_api_answer *answer) {
 void pause(upnp_xml_node *command, nmc_api_answer *answer) {
   int index = -1;
   if (!nmc_dmr_command_index(command, answer, &index)) return;
+  const bool slideshow = nmc_queue_mark_pause(index);
   answer->code = nmc_ldmr_is_local(index) ? nmc_ldmr_pause(index, 0) : static_cast<uint32_t>(upnp_pause(index));
+  answer->code = nmc_queue_pause_result(index, slideshow, answer->code);
 }
 
 void stop(upnp_xml_node *command, nmc_api_answer *answer) {
   int index = -1;
   if (!nmc_dmr_command_index(command, answer, &index)) return;
+  nmc_queue_mark_stop(index);
   answer->code = nmc_ldmr_is_local(index) ? nmc_ldmr_stop(index) : static_cast<uint32_t>(upnp_stop(index));
 }
 

@@ -11,6 +11,7 @@
 #include "nmc/lm_dmrcp_state.h"
 #include "nmc/lm_nmc_command.h"
 #include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_queue.h"
 
 namespace {
 
@@ -51,8 +52,9 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmrcp_get_state(uint32_t context, uint
   nmc_dmr_target target;
   uint32_t result = run(context, "GetTransportInfo", {}, &reply, &target);
   if (result != LM_NMC_OK) return result;
-  // The queue's paused slideshow reads as paused once the queue exists.
+  // The queue's paused slideshow on the local renderer reads as paused.
   uint32_t current = nmc_dmr_state_of(reply.value("CurrentTransportState"));
+  if (current == NMC_DMR_PLAYING && nmc_queue_local_slideshow_paused(target.index)) current = NMC_DMR_PAUSED_PLAYBACK;
   if (state != nullptr) *state = current;
   const bool want_position = position != nullptr && position_size > 0;
   const bool want_duration = duration != nullptr && duration_size > 0;

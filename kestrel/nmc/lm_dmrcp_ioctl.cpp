@@ -9,6 +9,7 @@
 
 #include "base/upnp_log.h"
 #include "nmc/lm_dmrcp_ioctl.h"
+#include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_dmrcp_state.h"
 #include "nmc/lm_ldmr_ops.h"
 #include "nmc/lm_nmc_devices.h"
@@ -174,5 +175,6 @@ const nmc_ioctl_row nmc_dmrcp_ioctls[] = {
     {"DMRGetSlideshowDelay", 4103, false, get_delay},
     {"DMRSetSlideshowTransWaitTime", 4104, true, set_wait},
     {"DMRGetSlideshowTransWaitTime", 4105, false, get_wait},
+    {"DMRIsQueueControlled", 4106, false, nmc_queue_ioctl_is_controlled},
     {nullptr, 0, false, nullptr},
 };

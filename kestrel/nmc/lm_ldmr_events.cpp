@@ -12,6 +12,7 @@
 #include "nmc/lm_nmc_keywords.h"
 #include "nmc/lm_nmc_notify.h"
 #include "nmc/lm_nmc_text.h"
+#include "nmc/lm_nmc_queue.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ void deliver(int index, uint32_t state, const std::string &text) {
       nmc_notify_push(NMC_SIDE_RENDERER, n);
     }
   }
+  nmc_queue_local_update(index, text);
   if (index != LM_LDMR_INDEX) return;
   lm_ldmr_event_listener listener;
   {

@@ -7,6 +7,7 @@
 #include "nmc/lm_ldmr_internal.h"
 #include "nmc/lm_ldmr_ops.h"
 #include "nmc/lm_nmc_text.h"
+#include "nmc/lm_nmc_queue.h"
 
 namespace {
 
@@ -36,7 +37,11 @@ lm_nmc_result_t nmc_ldmr_get_state(int index, nmc_ldmr_state *state) {
   *state = nmc_ldmr_state();
   lm_ldmr_state_hook hook = nmc_ldmr_hooks_of(index).get_state;
   if (hook == nullptr) return k_not_supported;
-  return hook(&state->state, &state->position_ms, &state->duration_ms, &state->byte_position, &state->byte_size);
+  lm_nmc_result_t result =
+      hook(&state->state, &state->position_ms, &state->duration_ms, &state->byte_position, &state->byte_size);
+  // The host's position corrects the start time of the queue's entry.
+  if (result == LM_NMC_OK && state->state > 0) nmc_queue_local_position(index, state->position_ms);
+  return result;
 }
 
 lm_nmc_result_t nmc_ldmr_play(int index) {

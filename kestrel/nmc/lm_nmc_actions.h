@@ -3,9 +3,8 @@
 
 /* What the notifiers and the device events do to server browse levels,
  * renderer positions and caches, and queues. One call per action; the
- * server, renderer and queue parts of the controller give them their work.
- * Until then a context never points at a server or a renderer level, so
- * these have nothing to act on. */
+ * server side (lm_dmscp_actions.cpp), the renderer side (lm_dmrcp_metadata.cpp)
+ * and the queues (lm_nmc_queue_links.cpp) carry them out. */
 
 #include <stdint.h>
 

@@ -15,6 +15,7 @@
 #include "nmc/lm_nmc_command.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_nmc_text.h"
 
 namespace {
@@ -154,5 +155,6 @@ nmc_api_handler nmc_api_find(const char *name) {
   }
   if (nmc_api_handler renderer = nmc_api_find_dmr_command(name)) return renderer;
   if (nmc_api_handler dms = nmc_api_find_dms_command(name)) return dms;
+  if (nmc_api_handler queue = nmc_api_find_queue_command(name)) return queue;
   return nmc_api_find_session_command(name);
 }

@@ -6,6 +6,7 @@
 #include "nmc/lm_nmc_actions.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_notify.h"
+#include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_nmc_text.h"
 
 namespace {
@@ -57,5 +58,6 @@ void nmc_device_removed(int side, int index) {
     nmc_notify_push(NMC_SIDE_SERVER, n);
   } else {
     nmc_notify_push(NMC_SIDE_RENDERER, renderer_list_change(NMC_RENDERER_REMOVED, view));
+    nmc_queue_renderer_gone(index);
   }
 }

@@ -20,6 +20,7 @@
 #include "cp/upnp_soap.h"
 #include "http/http_settings.h"
 #include "nmc/lm_nmc_events.h"
+#include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_nmc_modes.h"
 #include "nmc/lm_nmc_notify.h"
 #include "nmc/lm_nmc_protection.h"
@@ -52,6 +53,7 @@ const char *const k_build_date = __DATE__;
 void start_manager(void) {
   nmc_sessions_start();
   nmc_ruis_start();
+  nmc_queue_start();
   upnp_control_register_and_fire_callback(nmc_network_callback, 1, 1);
   upnp_cp_register_subscription_callback(nmc_subscription_callback);
 }

@@ -13,6 +13,7 @@
 #include "nmc/lm_nmc_events.h"
 #include "nmc/lm_nmc_protection.h"
 #include "nmc/lm_nmc_ruis.h"
+#include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/lm_dmscp_upload_internal.h"
@@ -49,7 +50,7 @@ void release_sides(void) {
   if (sink != nmc_event_dispatcher) nmc_release_sides();
 }
 // The shared queue list, taken out under its lock and released.
-void release_queues(void) {}
+void release_queues(void) { nmc_queue_exit(); }
 
 void terminator(void *) {
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "terminator", "NMC: Terminating upon signal or explicit request");

@@ -27,7 +27,6 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_notify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_notifier_dms.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_notifier_dmr.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_actions.cpp
 )
 
 # Ioctls: the lookup, the common table, the renderer notification-mode rows,
@@ -96,4 +95,23 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_api_commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_actions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_ioctl.cpp
+)
+
+# Renderer queues: the shared list, entries and play modes, queue events,
+# playing on the renderer, renderer state events and position polls (the
+# "DMR Position Polling" worker), the slideshow timer, the XML queue
+# commands, the links with the renderer commands, and the lm_queue_ API.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_list.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_entries.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_renderer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_play.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_state.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_worker.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_slideshow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_commands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_links.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_queue_api.cpp
 )

@@ -41,6 +41,11 @@ allowed=(
   lm_ldmr_register_event_listener lm_ldmr_set_hooks lm_ldmr_set_name lm_ldmr_updated
   # Uploads (kestrel/playlist/lm_dmscp_upload.h).
   lm_dmscp_upload lm_dmscp_upload_with_metadata lm_dmscp_upload_playlist
+  # Renderer queues (kestrel/nmc/lm_queue.h).
+  lm_queue_get_count lm_queue_get_index lm_queue_go_index lm_queue_get_playindex lm_queue_add_bookmark
+  lm_queue_add_metadata lm_queue_delete_item lm_queue_move_to lm_queue_clear lm_queue_get_bookmark
+  lm_queue_go_bookmark lm_queue_get_metadata lm_queue_extract_metadata lm_queue_extract_metadata_int
+  lm_queue_extract_metadata_uint64 lm_queue_load_metadata
   # Downloads (kestrel/playlist/lm_nmc_download.h).
   lm_nmc_download_uri
 )

@@ -156,7 +156,7 @@ std::string CraftedRenderer::reply(const std::string &method, const std::string 
                                   setup_.rcs_variables));
   }
   if (method == "GET" && path == "/" + tail + "/AVT.xml") {
-    return http("200 OK", scpd_of({"Play", "Pause", "Stop", "Seek", "GetTransportInfo", "GetPositionInfo",
+    return http("200 OK", scpd_of({"Play", "Pause", "Stop", "Seek", "GetTransportInfo", "GetPositionInfo", "SetAVTransportURI",
                                    "GetCurrentTransportActions", "X_DLNA_GetBytePositionInfo"},
                                   setup_.avt_variables));
   }

@@ -396,9 +396,8 @@ TEST_F(NmcDmrTest, CanPlayRoutesAndSlideshowTimes) {
   }
   EXPECT_EQ(lm_dmrcp_ioctl(context, "DMRSetSlideshowTransWaitTime 70000", 0, nullptr), 2u);
   EXPECT_EQ(lm_dmrcp_ioctl(context, "DMRSetSlideshowDelay 3 global", 0, nullptr), LM_NMC_OK);
-  // Play builds "PlayQueue"; without the queue the interpreter knows no such
-  // command yet (2).
-  EXPECT_EQ(lm_dmrcp_play(context, LM_DMR_PLAY_REPEAT), 2u);
+  // Play builds "PlayQueue"; the renderer's queue is empty: nothing to play (9).
+  EXPECT_EQ(lm_dmrcp_play(context, LM_DMR_PLAY_REPEAT), 9u);
   EXPECT_EQ(lm_dmrcp_play(0x7FFF0000u, LM_DMR_PLAY_SHUFFLE), 1u);
   EXPECT_EQ(lm_dmrcp_play(0x7FFF0000u, 0), 3u);
 }

@@ -22,6 +22,8 @@
 //     upload-playlist FILE TYPE [TITLE]
 //                     uploads into the server of the tool's server context
 //                     (upload_commands.cpp)
+//     a queue command (queue_commands.cpp: queue, queue-add, queue-add-url,
+//                     queue-play, queue-skip, queue-clear)
 //     NAME [ARG]      an ioctl: names starting "DMR" go to lm_dmrcp_ioctl on
 //                     the tool's renderer context, "DMS"-table names to
 //                     lm_dmscp_ioctl on its server context, the rest to
@@ -42,6 +44,7 @@
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
+#include "queue_commands.h"
 #include "renderer_cursor.h"
 
 namespace {
@@ -126,6 +129,7 @@ void run(const std::string &line) {
   if (renderer_cursor_run(g_renderer_context, command, print_line)) return;
   if (dms_command(command, g_server_context, print_line)) return;
   if (upload_command(command, g_server_context, print_line)) return;
+  if (queue_commands_run(g_renderer_context, command, print_line)) return;
   char out[8192] = "";
   lm_nmc_result_t rc;
   if (name.compare(0, 3, "DMR") == 0) rc = lm_dmrcp_ioctl(g_renderer_context, command.c_str(), sizeof out, out);
@@ -151,6 +155,7 @@ int main(int argc, char **argv) {
     else {
       std::fprintf(stderr, "usage: kestrel-nmc [--local-renderer] [-i] [-t SECONDS] [-l LOGFILE] [COMMAND ...]\n%s",
                    renderer_cursor_help());
+      std::fprintf(stderr, "%s", queue_commands_help());
       return 2;
     }
   }
@@ -166,6 +171,7 @@ int main(int argc, char **argv) {
   if (lm_dmrcp_create_context(&g_renderer_context) != 0) g_renderer_context = LM_NMC_DEFAULT_DMR_CONTEXT;
   lm_dmscp_register_callback(g_server_context, on_server);
   lm_dmrcp_register_callback(g_renderer_context, on_renderer);
+  queue_commands_listen(g_renderer_context, print_line);
   print_line("contexts server " + std::to_string(g_server_context) + " renderer " +
              std::to_string(g_renderer_context));
   if (local_renderer) local_renderer_enable(print_line);
