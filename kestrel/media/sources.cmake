@@ -24,6 +24,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/zel_platform_launch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_device_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_control_point.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_control_point_log.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_media_server.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_media_server_list.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_media_server_music.cpp

@@ -40,6 +40,7 @@
 #include <thread>
 
 #include "base/upnp_log.h"
+#include "media/zel_control_point_log.h"
 #include "media/zel_util.h"
 #include "nmc/lm_nmc.h"
 
@@ -81,6 +82,7 @@ ZelControlPoint2 *ZelControlPoint2::GetInstance() {
   if (cp != nullptr) return cp->m_bStartFailed ? nullptr : cp;
   cp = new (std::nothrow) ZelControlPoint2();
   if (cp == nullptr) return nullptr;
+  (void)ZelControlPointOpenLog();
   if (lm_dmscp_ioctl(0, "StartNMC", 0, nullptr) != LM_NMC_OK) {
     cp->m_bStartFailed = true;
     upnp_log_impl(LOG_LEVEL_ERROR, LOG_SYSTEM, __func__, "the controller did not start");

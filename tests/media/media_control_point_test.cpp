@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <stdlib.h>
+
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,6 +27,7 @@ class ControllerEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     dir_ = std::make_unique<test_support::TempDir>("media_cp_test");
+    setenv("KESTREL_APP_SUPPORT_DIR", dir_->path().c_str(), 1);  // the controller's log goes there
     nmc_set_network(0);
     lm_nmc_set_appdata_path(dir_->path().c_str());
     ZelControlPoint2::Init();

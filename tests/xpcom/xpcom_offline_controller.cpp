@@ -4,6 +4,8 @@
 // up when the program's tests are done.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <memory>
 
 #include "media/zel_control_point.h"
@@ -17,6 +19,7 @@ class OfflineController : public ::testing::Environment {
  public:
   void SetUp() override {
     dir_ = std::make_unique<test_support::TempDir>("xpcom_controller");
+    setenv("KESTREL_APP_SUPPORT_DIR", dir_->path().c_str(), 1);  // the controller's log goes there
     nmc_set_network(0);
     lm_nmc_set_appdata_path(dir_->path().c_str());
   }
