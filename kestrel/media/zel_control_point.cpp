@@ -43,6 +43,7 @@
 #include "media/zel_control_point_log.h"
 #include "media/zel_util.h"
 #include "nmc/lm_nmc.h"
+#include "nmc/lm_nmc_internal.h"
 
 std::atomic<ZelControlPoint2 *> ZelControlPoint2::s_pSingleton(nullptr);
 std::atomic<bool> ZelControlPoint2::s_bTerminating(false);
@@ -103,8 +104,12 @@ bool ZelControlPoint2::StopController(MainThreadPump pump) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ZEL_CP_STOP_DEADLINE_MS);
   for (;;) {
     char state[64] = {0};
-    if (lm_dmscp_ioctl(0, "GetNMCRunState", sizeof state, state) == LM_NMC_OK && strcmp(state, "Stopped") == 0)
+    if (lm_dmscp_ioctl(0, "GetNMCRunState", sizeof state, state) == LM_NMC_OK && strcmp(state, "Stopped") == 0) {
+      // "Stopped" is the terminator thread's last act: join it, so that no
+      // thread of the controller outlives the clean-up.
+      (void)nmc_wait_stopped(1000);
       return true;
+    }
     if (std::chrono::steady_clock::now() >= deadline) return false;
     if (pump != nullptr) pump();
     std::this_thread::sleep_for(std::chrono::milliseconds(pump != nullptr ? 10 : 100));
