@@ -237,4 +237,34 @@ TEST_F(CpSlots, ReentrantObserverDuringAStorm) {
   EXPECT_EQ(cp.refs.load(), 1u);
 }
 
+// Last in this program (Cleanup is for good): a delivery waits for the main
+// thread when Cleanup starts; Cleanup runs the main thread's work while it
+// waits for the controller, so both end, and nothing is delivered after.
+TEST_F(CpSlots, ZzCleanupWithAnEventInFlight) {
+  Observer cp;
+  c_->AddControlPointObserver(&cp);
+  std::atomic<bool> fired{false};
+  std::thread notifier([&] {
+    ZelControlPoint2::RendererCallback(0x10000, 0x4002, "uuid:in-flight");  // waits for the main thread
+    fired = true;
+  });
+  // Give the delivery time to be queued for the main thread, unserved.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fired.load());
+  auto start = std::chrono::steady_clock::now();
+  ZelControlPoint2::Cleanup([] { NS_ProcessMainThreadEvents(0); });
+  auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  notifier.join();
+  EXPECT_TRUE(fired.load());
+  EXPECT_LT(took.count(), static_cast<long long>(ZEL_CP_STOP_DEADLINE_MS));
+  EXPECT_EQ(cp.received(), (std::vector<std::string>{"RendererAdded:uuid:in-flight"}));
+  EXPECT_EQ(ZelControlPoint2::GetInstance(), nullptr);
+  PRInt32 n = 7;
+  EXPECT_EQ(c_->GetNumRenderers(&n), NS_ERROR_NOT_AVAILABLE);
+  EXPECT_EQ(n, 0);
+  ZelControlPoint2::RendererCallback(0x10000, 0x4002, "uuid:after");  // ignored once terminating
+  EXPECT_EQ(cp.received().size(), 1u);
+  c_->RemoveControlPointObserver(&cp);
+}
+
 }  // namespace
