@@ -53,6 +53,7 @@ NS_IMETHODIMP ZelControlPoint2XPCom::GetRendererPlayState(const char *bookmark, 
 NS_IMETHODIMP ZelControlPoint2XPCom::CanRendererPlayItem(const char *bookmark, const char *url, PRInt32 *canPlay) {
   if (canPlay == nullptr) return NS_ERROR_NULL_POINTER;
   *canPlay = 0;
+  if (url == nullptr) return NS_ERROR_INVALID_ARG;
   return with_renderer(bookmark, [&](ZelMediaRenderer2 *renderer) {
     std::unique_ptr<ZelUrlMediaItem2> probe(ZelUrlMediaItem2::AllocateZelUrlMediaItem2("temp", MT_ANY, MO_URL, url));
     if (probe == nullptr) return NS_ERROR_OUT_OF_MEMORY;

@@ -133,6 +133,11 @@ TEST_F(CpSlots, RenderersComeGoAndAnswerTheirSlots) {
   from_notifier([context] { ZelMediaRenderer2::StaticRendererCallback(context, 3, ""); });
   EXPECT_EQ(renderer.received(), (std::vector<std::string>{"PAUSED:uuid:slots-r1"}));
   EXPECT_EQ(renderer2.received(), renderer.received());
+  PRInt32 can = 7;
+  EXPECT_EQ(c_->CanRendererPlayItem("uuid:slots-r1", nullptr, &can), NS_ERROR_INVALID_ARG);  // no URL to ask about
+  EXPECT_EQ(can, 0);
+  EXPECT_EQ(c_->CanRendererPlayItem("uuid:slots-r1", "http://h/clip.xyz", &can), NS_OK);
+  EXPECT_EQ(can, 1);  // no MIME type known: no question, playable
   ASSERT_EQ(c_->GetRendererPlayState("uuid:slots-r1", &info), NS_OK);
   EXPECT_EQ(take(info), "PAUSED");
   from_notifier([context] {
