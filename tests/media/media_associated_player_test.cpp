@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -120,6 +123,56 @@ TEST(MediaAssociatedPlayer, OtherRenderersAreNotAsked) {
   EXPECT_STREQ(out, "");
   std::lock_guard<std::mutex> hold(plain->lock);
   EXPECT_TRUE(plain->bodies.empty());
+}
+
+// A renderer that leaves and returns while this thread uses it through the
+// lists, answering odd volumes and states: every use ends, a held renderer
+// stays valid after it left, and the odd answers read as nothing.
+TEST(MediaAssociatedPlayer, FlappingRendererWithOddAnswers) {
+  const std::string udn = "uuid:media-assoc-000003";
+  std::unique_ptr<Player> flap = start_player(udn, "Flapper");
+  flap->renderer->answer("GetVolume", "<CurrentVolume>loud</CurrentVolume>");
+  flap->renderer->answer("GetMute", "<CurrentMute>maybe</CurrentMute>");
+  flap->renderer->answer("GetTransportInfo",
+                         "<CurrentTransportState>DANCING</CurrentTransportState>"
+                         "<CurrentTransportStatus>OK</CurrentTransportStatus><CurrentSpeed>1</CurrentSpeed>");
+  std::atomic<bool> done{false};
+  std::thread flapper([&] {
+    for (int round = 0; round < 4; ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+      upnp_control_delete_device(udn.c_str(), 2);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      upnp_control_add_device(flap->renderer->location().c_str(), udn.c_str(), "127.0.0.1:9000", 1800, 2);
+    }
+    done = true;
+  });
+  int uses = 0;
+  bool returned = false;
+  std::shared_ptr<ZelMediaRenderer2> kept;
+  while (!done) {
+    std::shared_ptr<ZelMediaRenderer2> r = listed(udn);
+    if (r == nullptr) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    ++uses;
+    if (kept == nullptr) kept = r;
+    if (r != kept) returned = true;  // a new object after it came back
+    EXPECT_EQ(r->GetVolume(), 0u);  // "loud" is no volume
+    EXPECT_FALSE(r->IsMuted());     // nor "maybe" a mute
+    (void)r->IsPlaying();
+    r->SetVolume(40);
+    EXPECT_STREQ(r->GetDisplayName(), "Flapper");
+    // The crafted renderer keeps a thread per connection until it ends.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  flapper.join();
+  EXPECT_GT(uses, 0);
+  EXPECT_TRUE(returned);
+  ASSERT_NE(kept, nullptr);
+  EXPECT_STREQ(kept->GetDeviceName(), "Flapper");  // held across its leaving
+  EXPECT_TRUE(test_support::wait_until([&] { return listed(udn) != nullptr; }, 5000));  // back at the end
+  upnp_control_delete_device(udn.c_str(), 2);
 }
 
 }  // namespace
