@@ -12,6 +12,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_url.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_netprefix.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_ssdp_entry.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_metadata_url.cpp
 )
 
 # ---- SOAP actions: result codes and names, envelopes, invocation with device

@@ -22,6 +22,18 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/zel_platform_url.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_platform_folders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_platform_launch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_device_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_control_point.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_control_point_log.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_server_list.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_server_music.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_server_version.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_renderer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_renderer_queue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_renderer_mime.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_renderer_messages.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_renderer_queue_link.cpp
 )
 target_link_libraries(kestrel_core PUBLIC ${CMAKE_DL_LIBS})
 

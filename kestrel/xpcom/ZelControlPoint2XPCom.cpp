@@ -5,11 +5,23 @@
 
 #include <new>
 
+#include "xpcom/ZelControlPoint2XPComLookup.h"
+#include "xpcom/zel_xpcom_foundation.h"
+
 PRUint32 ZelControlPoint2XPCom::s_slideshowInterval = 5;
 ZelXPComObserverList ZelControlPoint2XPCom::s_ControlPointEventObserverArray;
 ZelXPComObserverList ZelControlPoint2XPCom::s_RendererEventObserverArray;
 
-ZelControlPoint2XPCom::ZelControlPoint2XPCom() : m_refCount(0) {}
+ZelControlPoint2XPCom::ZelControlPoint2XPCom() : m_refCount(0) {
+  // The first component starts the controller; without it (it refused to
+  // start, or was cleaned up) the device methods answer
+  // NS_ERROR_NOT_AVAILABLE.
+  // The configuration store first, with the component's ini file, so that
+  // the controller starts on it.
+  zel_xpcom_foundation_ready();
+  ZelControlPoint2::Init();
+  zel_xpcom_register_control_point_handler(ZelControlPoint2::GetInstance());
+}
 
 ZelControlPoint2XPCom::~ZelControlPoint2XPCom() {
   // The lists are shared by every instance; destroying any instance ends

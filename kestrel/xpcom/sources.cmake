@@ -4,6 +4,9 @@
 add_library(kestrel_xpcom STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPCom.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComPending.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComEvents.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComDevices.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComPlayback.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComSettings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComSites.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_foundation.cpp

@@ -62,6 +62,11 @@ std::string CraftedRenderer::url(const std::string &path) const {
 
 std::string CraftedRenderer::location() const { return url("/desc.xml"); }
 
+void CraftedRenderer::on_post(std::function<std::string(const std::string &, const std::string &)> handler) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  on_post_ = std::move(handler);
+}
+
 void CraftedRenderer::answer(const std::string &action, const std::string &inner) {
   std::lock_guard<std::mutex> hold(mutex_);
   answers_[action] = inner;
@@ -142,8 +147,11 @@ std::string CraftedRenderer::reply(const std::string &method, const std::string 
                                    const std::string &body) {
   const std::string tail = setup_.udn.substr(setup_.udn.size() - 6);
   if (method == "GET" && path == "/desc.xml") {
+    std::string extra = setup_.device_extra;
+    for (size_t at = extra.find("@BASE@"); at != std::string::npos; at = extra.find("@BASE@"))
+      extra.replace(at, 6, url(""));
     std::string text = cp_test::description(setup_.udn, "urn:schemas-upnp-org:device:MediaRenderer:1", setup_.name,
-                                            {"CM", "RC", "AVT"}, setup_.device_extra);
+                                            {"CM", "RC", "AVT"}, extra);
     const std::string crafted = "<modelName>Crafted</modelName>";
     size_t at = text.find(crafted);
     if (at != std::string::npos) text.replace(at, crafted.size(), "<modelName>" + setup_.model + "</modelName>");
@@ -169,6 +177,10 @@ std::string CraftedRenderer::reply(const std::string &method, const std::string 
     if (found == heads_.end()) return http("404 Not Found", "");
     std::string status = std::to_string(found->second.second) + (found->second.second == 200 ? " OK" : " Error");
     return "HTTP/1.1 " + status + "\r\n" + found->second.first + "Connection: close\r\n\r\n";
+  }
+  if (method == "POST" && action.empty() && on_post_) {
+    std::string own = on_post_(path, body);
+    if (!own.empty()) return own;
   }
   if (method != "POST" || action.empty()) return http("404 Not Found", "");
   requests_.emplace_back(action, body);

@@ -6,6 +6,7 @@
 #define TESTS_NMC_NMC_DMR_CRAFTED_H
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@ struct CraftedRendererSetup {
   std::string name;
   // The description's modelName, and more elements of the device (a UPC).
   std::string model = "Crafted";
+  // "@BASE@" in it stands for the renderer's own base URL.
   std::string device_extra;
   // Extra <stateVariable> elements of the RenderingControl and AVTransport
   // SCPDs (see state_variable()).
@@ -45,6 +47,9 @@ class CraftedRenderer {
   std::vector<std::string> sent(const std::string &action, const std::string &name);
   int count(const std::string &action);
   void clear_sent();
+  // The whole response to a POST without a SOAP action to path (body as
+  // sent); unset or an empty answer: 404.
+  void on_post(std::function<std::string(const std::string &path, const std::string &body)> handler);
 
  private:
   void run();
@@ -62,6 +67,7 @@ class CraftedRenderer {
   std::map<std::string, std::pair<std::string, int>> heads_;
   std::vector<std::pair<std::string, std::string>> requests_;  // action, body
   std::vector<std::thread> workers_;
+  std::function<std::string(const std::string &, const std::string &)> on_post_;
   std::thread thread_;
 };
 

@@ -75,7 +75,8 @@ CdsServer::CdsServer(const std::string &udn, const std::string &name, const std:
         body = "root";
         fields = root_header;
       } else {
-        TestServer::send_all(fd, http_response("404 Not Found", ""));
+        std::string own = other_get ? other_get(path) : std::string();
+        TestServer::send_all(fd, !own.empty() ? own : http_response("404 Not Found", ""));
         return;
       }
       TestServer::send_all(fd, http_response("200 OK", body, "Content-Type: text/xml\r\n" + fields));

@@ -51,6 +51,8 @@ class CdsServer {
   std::function<std::string(const CdsCall &)> reply;
   // Extra header fields of a GET of "/" (the base URL kinds look at).
   std::string root_header;
+  // The whole response to a GET of any other path (an empty text: 404).
+  std::function<std::string(const std::string &path)> other_get;
   // Extra device elements of the description (a "modelName" among them
   // replaces the default one); may be changed before the server is added.
   std::string device_extra;

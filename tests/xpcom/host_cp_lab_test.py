@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""kestrel-host with libkestrel64 in the shared lab, over the control point:
+every lab renderer is announced ("RendererAdded:"), info strings carry the
+renderers' names, the state words follow a second control point
+(kestrel-soap) playing, pausing and stopping a renderer, volume and mute set
+through the component are read back by kestrel-soap, and a renderer stopped
+with lab.sh goes ("RendererRemoved:") and comes back when started again.
+
+Usage: host_cp_lab_test.py HOST LIBKESTREL64 KESTREL_SOAP LAB_SH
+"""
+import json
+import os
+import queue
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HOST, LIBRARY, SOAP, LAB_SH = sys.argv[1:5]
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what, flush=True)
+
+
+class Host:
+    """kestrel-host -i --json: commands in, one JSON record per line out."""
+
+    def __init__(self, appdata):
+        env = dict(os.environ, KESTREL_APP_SUPPORT_DIR=appdata)
+        self.p = subprocess.Popen([HOST, "-i", "--json", LIBRARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  env=env)
+        self.records = queue.Queue()
+        self.seen = []
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.p.stdout:
+            try:
+                self.records.put(json.loads(line))
+            except ValueError:
+                self.records.put({"kind": "text", "text": line.decode("utf-8", "replace")})
+
+    def send(self, line):
+        self.p.stdin.write((line + "\n").encode())
+        self.p.stdin.flush()
+
+    def wait(self, pred, timeout):
+        """The first record (seen before or arriving) that pred accepts."""
+        for r in self.seen:
+            if pred(r):
+                self.seen.remove(r)
+                return r
+        end = time.time() + timeout
+        while time.time() < end:
+            try:
+                r = self.records.get(timeout=max(0.05, end - time.time()))
+            except queue.Empty:
+                break
+            if pred(r):
+                return r
+            self.seen.append(r)
+        return None
+
+    def event(self, prefix, bookmark, timeout=20):
+        text = "%s:%s" % (prefix, bookmark)
+        return self.wait(lambda r: r.get("kind") == "event" and r.get("text") == text, timeout)
+
+    def call(self, line, method, timeout=20):
+        self.send(line)
+        return self.wait(lambda r: r.get("kind") == "call" and r.get("method") == method, timeout)
+
+    def close(self):
+        try:
+            self.send("quit")
+            self.p.stdin.close()
+            return self.p.wait(timeout=40)
+        except Exception:
+            self.p.kill()
+            return -1
+
+
+def soap(udn_index, *args):
+    desc = os.environ["LAB_RENDERER%d_DESC" % udn_index]
+    udn = os.environ["LAB_RENDERER%d_UDN" % udn_index]
+    p = subprocess.run([SOAP, "--renderer", desc, udn, *args], capture_output=True, timeout=60)
+    return p.returncode, p.stdout.decode().strip()
+
+
+appdata = tempfile.mkdtemp(prefix="host_cp_lab")
+count = int(os.environ["LAB_RENDERERS"])
+udns = [os.environ["LAB_RENDERER%d_UDN" % i] for i in range(1, count + 1)]
+host = Host(appdata)
+try:
+    host.send("observer add cp")
+    host.send("observer add renderer")
+    # Bookmarks of renderers name them by UDN.
+    added = {}
+    for udn in udns:
+        r = host.wait(lambda r: r.get("kind") == "event" and r.get("text", "").startswith("RendererAdded:") and
+                      udn in r.get("text", ""), 30)
+        check(r is not None, "RendererAdded for %s" % udn)
+        if r:
+            added[udn] = r["text"].split(":", 1)[1]
+            check(r.get("thread") == "main", "delivered on the main thread: %s" % r)
+    r1 = added.get(udns[0])
+    if r1 is None:
+        raise SystemExit(1)
+    info = host.call("call GetRendererInfoFromBookmark %s" % json.dumps(r1), "GetRendererInfoFromBookmark")
+    text = (info or {}).get("out", {}).get("info") or ""
+    check(text.split("^")[:2] == [os.environ["LAB_RENDERER1_NAME"], r1], "renderer info: %r" % text)
+    n = host.call("call GetNumRenderers", "GetNumRenderers")
+    check(n is not None and n["out"].get("count") == count, "renderer count: %s" % n)
+
+    # States from a second control point.
+    track = os.environ["LAB_HTTP_URL"].rstrip("/") + "/media/music/tone-3s.wav"
+    for args, word in ((["play", track, "tone"], "PLAYING"), (["pause"], "PAUSED"), (["stop"], "STOPPED")):
+        rc, _ = soap(1, *args)
+        check(rc == 0, "kestrel-soap %s" % args[0])
+        check(host.event(word, r1) is not None, "%s:%s after kestrel-soap %s" % (word, r1, args[0]))
+    st = host.call("call GetRendererPlayState %s" % json.dumps(r1), "GetRendererPlayState")
+    check(st is not None and st["out"].get("state") == "STOPPED", "play state: %s" % st)
+
+    # Volume and mute, read back by the other control point.
+    rc, before = soap(1, "volume")
+    host.call("vol %s 37" % json.dumps(r1), "SetVolume")
+    rc, now = soap(1, "volume")
+    check(rc == 0 and now == "37", "volume read back: %r" % now)
+    v = host.call("vol %s" % json.dumps(r1), "GetVolume")
+    check(v is not None and v["out"].get("volume") == 37, "GetVolume: %s" % v)
+    host.call("mute %s 1" % json.dumps(r1), "SetMute")
+    rc, m = soap(1, "mute")
+    check(m == "1", "mute read back: %r" % m)
+    host.call("mute %s 0" % json.dumps(r1), "SetMute")
+    if before.isdigit():
+        soap(1, "volume", before)
+
+    # The renderer leaves and comes back.
+    subprocess.run([LAB_SH, "stop", "renderer1"], capture_output=True, timeout=60)
+    check(host.event("RendererRemoved", r1, 60) is not None, "RendererRemoved after lab.sh stop")
+    gone = host.call("call GetRendererInfoFromBookmark %s" % json.dumps(r1), "GetRendererInfoFromBookmark")
+    check(gone is not None and gone.get("result") == "NS_ERROR_INVALID_ARG", "unknown once gone: %s" % gone)
+    subprocess.run([LAB_SH, "start", "renderer1"], capture_output=True, timeout=60)
+    check(host.event("RendererAdded", r1, 60) is not None, "RendererAdded after lab.sh start")
+finally:
+    rc = host.close()
+    check(rc == 0, "host exit status %s" % rc)
+    shutil.rmtree(appdata, True)
+print("%d failure(s); renderers %s" % (len(failures), sorted(added.values())))
+sys.exit(1 if failures else 0)
