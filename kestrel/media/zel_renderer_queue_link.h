@@ -2,11 +2,8 @@
 #define KESTREL_MEDIA_ZEL_RENDERER_QUEUE_LINK_H
 
 /* The renderer object's only way to the controller's play queue of its
- * renderer context: one call per queue function it uses. Each answers a
- * controller result code (0 success). Until the controller's queue
- * functions are part of the library every call answers LM_NMC_NOT_FOUND and
- * leaves its out values cleared, so the queue methods of ZelMediaRenderer2
- * report failure instead of success. */
+ * renderer context: one call per queue function it uses (lm_queue.h). Each
+ * answers a controller result code (0 success). */
 
 #include <stdint.h>
 
