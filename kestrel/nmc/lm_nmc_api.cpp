@@ -23,16 +23,29 @@ char *hand_out(const std::string &text) {
 
 }  // namespace
 
+void nmc_api_append_response(std::string *out, const char *name, const char *cmdseq, const nmc_api_answer &answer) {
+  // Written straight onto the request's response: a page of a server is
+  // large, and every intermediate text would be one more copy of it.
+  const std::string escaped_cmdseq = cmdseq != nullptr ? nmc_xml_escape(cmdseq) : std::string();
+  const std::string code = std::to_string(answer.code);
+  const std::string result_text = !answer.result_text.empty() ? answer.result_text
+                                  : answer.code == 0          ? std::string("OK")
+                                                              : nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code)));
+  const std::string index = answer.index >= 0 ? "<Index>" + std::to_string(answer.index) + "</Index>" : std::string();
+  const size_t name_length = std::strlen(name);
+  out->reserve(out->size() + 2 * name_length + escaped_cmdseq.size() + answer.body.size() + code.size() +
+               result_text.size() + index.size() + 48);
+  out->append("<").append(name);
+  if (cmdseq != nullptr) out->append(" cmdseq=\"").append(escaped_cmdseq).append("\"");
+  out->append(">").append(answer.body);
+  out->append("<Result code=\"").append(code).append("\">").append(result_text).append("</Result>");
+  out->append(index).append("</").append(name).append(">");
+}
+
 std::string nmc_api_response(const char *name, const char *cmdseq, const nmc_api_answer &answer) {
-  std::string text = std::string("<") + name;
-  if (cmdseq != nullptr) text += " cmdseq=\"" + nmc_xml_escape(cmdseq) + "\"";
-  text += ">" + answer.body + "<Result code=\"" + std::to_string(answer.code) + "\">" +
-          (!answer.result_text.empty() ? answer.result_text
-           : answer.code == 0        ? std::string("OK")
-                                     : nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code)))) +
-          "</Result>";
-  if (answer.index >= 0) text += "<Index>" + std::to_string(answer.index) + "</Index>";
-  return text + "</" + name + ">";
+  std::string text;
+  nmc_api_append_response(&text, name, cmdseq, answer);
+  return text;
 }
 
 bool nmc_api_query_session(const char *xml, int session, std::string *out) {
@@ -59,11 +72,11 @@ bool nmc_api_query_session(const char *xml, int session, std::string *out) {
     nmc_api_handler handler = nmc_is_element_name(name) ? nmc_api_find(name) : nullptr;
     if (handler != nullptr) {
       handler(command, &answer);
-      response += nmc_api_response(name, cmdseq, answer);
+      nmc_api_append_response(&response, name, cmdseq, answer);
     } else if (nmc_is_element_name(name)) {
       answer.code = LM_NMC_INVALID_PARAMETER;
       answer.result_text = "Unknown command";
-      response += nmc_api_response(name, cmdseq, answer);
+      nmc_api_append_response(&response, name, cmdseq, answer);
     } else {
       response += "<Result code=\"2\">Unknown command</Result>";
     }
