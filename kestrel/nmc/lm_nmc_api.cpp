@@ -28,9 +28,10 @@ void nmc_api_append_response(std::string *out, const char *name, const char *cmd
   // large, and every intermediate text would be one more copy of it.
   const std::string escaped_cmdseq = cmdseq != nullptr ? nmc_xml_escape(cmdseq) : std::string();
   const std::string code = std::to_string(answer.code);
-  const std::string result_text = !answer.result_text.empty() ? answer.result_text
-                                  : answer.code == 0          ? std::string("OK")
-                                                              : nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code)));
+  const std::string result_text =
+      !answer.result_text.empty() ? answer.result_text
+      : answer.code == 0          ? std::string("OK")
+                                  : nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code)));
   const std::string index = answer.index >= 0 ? "<Index>" + std::to_string(answer.index) + "</Index>" : std::string();
   const size_t name_length = std::strlen(name);
   out->reserve(out->size() + 2 * name_length + escaped_cmdseq.size() + answer.body.size() + code.size() +
