@@ -146,7 +146,8 @@ void page_reply(int rc, upnp_string *reply, nmc_api_answer *answer) {
     upnp_xml_release(tree);
     return;
   }
-  answer->body.reserve(length + 128);
+  // Room for the counts and the response's own head and tail around it.
+  answer->body.reserve(length + 256);
   answer->body.append("<Result>").append(result, length).append("</Result>");
   for (int i = 0; i < 3; ++i) {
     if (values[i] == nullptr) continue;

@@ -48,17 +48,25 @@ uint32_t number_at(const std::string &response, size_t at, size_t open_length) {
 // Writes the character of the entity or character reference at p (up to
 // `left` bytes) at *w and answers the bytes it took; 0 when p starts none.
 size_t decode_entity(const char *p, size_t left, char **w) {
-  static const struct {
-    const char *entity;
-    size_t length;
-    char c;
-  } k_entities[] = {{"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '"'}, {"&apos;", 6, '\''}};
-  for (const auto &e : k_entities) {
-    if (left >= e.length && std::memcmp(p, e.entity, e.length) == 0) {
-      *(*w)++ = e.c;
-      return e.length;
+  // The five predefined entities, told apart by their second letter (a
+  // page holds two of them per tag; no library call per entity).
+  const auto named = [&](const char *entity, size_t length, char c) -> size_t {
+    if (left < length) return 0;
+    for (size_t i = 1; i < length; ++i) {
+      if (p[i] != entity[i]) return 0;
     }
+    *(*w)++ = c;
+    return length;
+  };
+  size_t used = 0;
+  switch (left >= 2 ? p[1] : '\0') {
+    case 'l': used = named("&lt;", 4, '<'); break;
+    case 'g': used = named("&gt;", 4, '>'); break;
+    case 'q': used = named("&quot;", 6, '"'); break;
+    case 'a': used = left >= 3 && p[2] == 'm' ? named("&amp;", 5, '&') : named("&apos;", 6, '\''); break;
+    default: break;
   }
+  if (used > 0) return used;
   if (left < 4 || p[1] != '#') return 0;
   const bool hex = p[2] == 'x' || p[2] == 'X';
   size_t i = hex ? 3 : 2;
@@ -98,15 +106,21 @@ size_t decode_entity(const char *p, size_t left, char **w) {
 // character references (other "&" sequences stay); answers its new length.
 size_t decode_in_place(char *begin, const char *end) {
   char *w = begin;
-  for (const char *p = begin; p < end; ++p) {
-    if (*p == '&') {
-      size_t used = decode_entity(p, static_cast<size_t>(end - p), &w);
-      if (used > 0) {
-        p += used - 1;
-        continue;
-      }
+  const char *p = begin;
+  while (p < end) {
+    // The text up to the next '&' moves as it stands.
+    const char *amp = static_cast<const char *>(std::memchr(p, '&', static_cast<size_t>(end - p)));
+    const char *plain_end = amp != nullptr ? amp : end;
+    if (w != p) std::memmove(w, p, static_cast<size_t>(plain_end - p));
+    w += plain_end - p;
+    p = plain_end;
+    if (amp == nullptr) break;
+    size_t used = decode_entity(p, static_cast<size_t>(end - p), &w);
+    if (used > 0) {
+      p += used;
+    } else {
+      *w++ = *p++;
     }
-    *w++ = *p;
   }
   return static_cast<size_t>(w - begin);
 }

@@ -21,32 +21,44 @@ char *hand_out(const std::string &text) {
   return copy;
 }
 
+// The parts of a command's response around its body: "<name cmdseq=...>"
+// and "<Result code=...>" text, optional "<Index>", end tag.
+void response_parts(const char *name, const char *cmdseq, const nmc_api_answer &answer, std::string *head,
+                    std::string *tail) {
+  head->append("<").append(name);
+  if (cmdseq != nullptr) head->append(" cmdseq=\"").append(nmc_xml_escape(cmdseq)).append("\"");
+  head->append(">");
+  tail->append("<Result code=\"").append(std::to_string(answer.code)).append("\">");
+  if (!answer.result_text.empty()) tail->append(answer.result_text);
+  else if (answer.code == 0) tail->append("OK");
+  else tail->append(nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code))));
+  tail->append("</Result>");
+  if (answer.index >= 0) tail->append("<Index>").append(std::to_string(answer.index)).append("</Index>");
+  tail->append("</").append(name).append(">");
+}
+
 }  // namespace
 
-void nmc_api_append_response(std::string *out, const char *name, const char *cmdseq, const nmc_api_answer &answer) {
-  // Written straight onto the request's response: a page of a server is
-  // large, and every intermediate text would be one more copy of it.
-  const std::string escaped_cmdseq = cmdseq != nullptr ? nmc_xml_escape(cmdseq) : std::string();
-  const std::string code = std::to_string(answer.code);
-  const std::string result_text =
-      !answer.result_text.empty() ? answer.result_text
-      : answer.code == 0          ? std::string("OK")
-                                  : nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code)));
-  const std::string index = answer.index >= 0 ? "<Index>" + std::to_string(answer.index) + "</Index>" : std::string();
-  const size_t name_length = std::strlen(name);
-  out->reserve(out->size() + 2 * name_length + escaped_cmdseq.size() + answer.body.size() + code.size() +
-               result_text.size() + index.size() + 48);
-  out->append("<").append(name);
-  if (cmdseq != nullptr) out->append(" cmdseq=\"").append(escaped_cmdseq).append("\"");
-  out->append(">").append(answer.body);
-  out->append("<Result code=\"").append(code).append("\">").append(result_text).append("</Result>");
-  out->append(index).append("</").append(name).append(">");
+void nmc_api_append_response(std::string *out, const char *name, const char *cmdseq, nmc_api_answer &answer) {
+  // A page of a server is large: the body is copied once onto the response,
+  // or, for a request's first response, not at all (the response takes the
+  // body's text and the head moves in before it).
+  std::string head, tail;
+  response_parts(name, cmdseq, answer, &head, &tail);
+  if (out->empty()) {
+    answer.body.insert(0, head);
+    answer.body.append(tail);
+    out->swap(answer.body);
+    return;
+  }
+  out->reserve(out->size() + head.size() + answer.body.size() + tail.size());
+  out->append(head).append(answer.body).append(tail);
 }
 
 std::string nmc_api_response(const char *name, const char *cmdseq, const nmc_api_answer &answer) {
-  std::string text;
-  nmc_api_append_response(&text, name, cmdseq, answer);
-  return text;
+  std::string head, tail;
+  response_parts(name, cmdseq, answer, &head, &tail);
+  return head + answer.body + tail;
 }
 
 bool nmc_api_query_session(const char *xml, int session, std::string *out) {
