@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "base/upnp_mem.h"
 #include "cp/upnp_cp.h"
@@ -95,21 +96,19 @@ void browse_reply(int rc, upnp_xml_node *tree, nmc_api_answer *answer) {
   }
 }
 
-// The content of the first unprefixed element `name` of a raw reply as the
-// server escaped it; false when it is missing or holds markup (a CDATA
-// section, or a server that did not escape its DIDL-Lite).
-bool raw_element(const char *reply, const char *name, const char **start, size_t *length) {
+// The content of the first unprefixed element `name` in a raw reply's
+// text as the server escaped it; false when it is missing or holds markup
+// (a CDATA section, or a server that did not escape its DIDL-Lite). The
+// content's end is its first '<', so a page is passed over once.
+bool raw_element(std::string_view text, const char *name, const char **start, size_t *length) {
   const std::string open = std::string("<") + name + ">", close = std::string("</") + name + ">";
-  const char *at = std::strstr(reply, open.c_str());
-  if (at == nullptr) return false;
+  size_t at = text.find(open);
+  if (at == std::string_view::npos) return false;
   at += open.size();
-  const char *end = std::strstr(at, close.c_str());
-  if (end == nullptr) return false;
-  for (const char *p = at; p < end; ++p) {
-    if (*p == '<') return false;
-  }
-  *start = at;
-  *length = static_cast<size_t>(end - at);
+  const size_t end = text.find('<', at);
+  if (end == std::string_view::npos || text.compare(end, close.size(), close) != 0) return false;
+  *start = text.data() + at;
+  *length = end - at;
   return true;
 }
 
@@ -120,14 +119,21 @@ void page_reply(int rc, upnp_string *reply, nmc_api_answer *answer) {
   answer->code = static_cast<uint32_t>(rc);
   if (rc != 0) return;
   const char *text = upnp_string_get_cstring(reply);
+  const std::string_view whole(text);
   const char *result = nullptr;
   size_t length = 0;
   const char *names[] = {"NumberReturned", "TotalMatches", "UpdateID"};
   const char *values[3] = {nullptr, nullptr, nullptr};
   size_t lengths[3] = {0, 0, 0};
-  bool raw = raw_element(text, "Result", &result, &length);
+  bool raw = raw_element(whole, "Result", &result, &length);
+  // The other elements are looked for before the page, then after it (its
+  // text holds no markup): the first of each as in the whole reply.
+  const std::string_view head = raw ? whole.substr(0, static_cast<size_t>(result - text)) : whole;
+  const std::string_view tail = raw ? whole.substr(static_cast<size_t>(result - text) + length) : std::string_view();
   for (int i = 0; raw && i < 3; ++i) {
-    if (!raw_element(text, names[i], &values[i], &lengths[i]) && i < 2) raw = false;
+    const std::string open = std::string("<") + names[i] + ">";
+    const std::string_view in = head.find(open) != std::string_view::npos ? head : tail;
+    if (!raw_element(in, names[i], &values[i], &lengths[i]) && i < 2) raw = false;
     for (size_t k = 0; raw && values[i] != nullptr && k < lengths[i]; ++k) {
       if (values[i][k] < '0' || values[i][k] > '9') raw = false;
     }
@@ -140,7 +146,8 @@ void page_reply(int rc, upnp_string *reply, nmc_api_answer *answer) {
     upnp_xml_release(tree);
     return;
   }
-  answer->body.reserve(length + 128);
+  // Room for the counts and the response's own head and tail around it.
+  answer->body.reserve(length + 256);
   answer->body.append("<Result>").append(result, length).append("</Result>");
   for (int i = 0; i < 3; ++i) {
     if (values[i] == nullptr) continue;

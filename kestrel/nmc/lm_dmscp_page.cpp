@@ -4,12 +4,14 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "nmc/lm_dmscp_internal.h"
 #include "nmc/lm_nmc_api.h"
 #include "nmc/lm_nmc_devices.h"
+#include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_text.h"
 
 namespace {
@@ -26,31 +28,45 @@ std::string tag(const char *name, const std::string &value) {
   return std::string("<") + name + ">" + nmc_xml_escape(value.c_str()) + "</" + name + ">";
 }
 
-// The number in the response's element name ("<name>digits"), 0 without.
-uint32_t number(const char *response, const char *name) {
-  const std::string open = std::string("<") + name + ">";
-  const char *at = std::strstr(response, open.c_str());
-  if (at == nullptr) return 0;
-  at += open.size();
-  if (*at < '0' || *at > '9') return 0;
-  unsigned long long value = std::strtoull(at, nullptr, 10);
+// Where the element `open` ("<name>" or a start of one) first occurs in
+// the response, knowing that the page's text between skip_from and skip_to
+// holds no markup: it is searched around, not through; npos when missing.
+size_t find_outside(const std::string &response, const char *open, size_t skip_from, size_t skip_to) {
+  size_t at = std::string_view(response.data(), skip_from).find(open);
+  return at != std::string_view::npos ? at : response.find(open, skip_to);
+}
+
+// The number after the element start at `at` ("<name>digits"), 0 without.
+uint32_t number_at(const std::string &response, size_t at, size_t open_length) {
+  if (at == std::string::npos) return 0;
+  const char *digits = response.c_str() + at + open_length;
+  if (*digits < '0' || *digits > '9') return 0;
+  unsigned long long value = std::strtoull(digits, nullptr, 10);
   return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
 }
 
 // Writes the character of the entity or character reference at p (up to
 // `left` bytes) at *w and answers the bytes it took; 0 when p starts none.
 size_t decode_entity(const char *p, size_t left, char **w) {
-  static const struct {
-    const char *entity;
-    size_t length;
-    char c;
-  } k_entities[] = {{"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '"'}, {"&apos;", 6, '\''}};
-  for (const auto &e : k_entities) {
-    if (left >= e.length && std::memcmp(p, e.entity, e.length) == 0) {
-      *(*w)++ = e.c;
-      return e.length;
+  // The five predefined entities, told apart by their second letter (a
+  // page holds two of them per tag; no library call per entity).
+  const auto named = [&](const char *entity, size_t length, char c) -> size_t {
+    if (left < length) return 0;
+    for (size_t i = 1; i < length; ++i) {
+      if (p[i] != entity[i]) return 0;
     }
+    *(*w)++ = c;
+    return length;
+  };
+  size_t used = 0;
+  switch (left >= 2 ? p[1] : '\0') {
+    case 'l': used = named("&lt;", 4, '<'); break;
+    case 'g': used = named("&gt;", 4, '>'); break;
+    case 'q': used = named("&quot;", 6, '"'); break;
+    case 'a': used = left >= 3 && p[2] == 'm' ? named("&amp;", 5, '&') : named("&apos;", 6, '\''); break;
+    default: break;
   }
+  if (used > 0) return used;
   if (left < 4 || p[1] != '#') return 0;
   const bool hex = p[2] == 'x' || p[2] == 'X';
   size_t i = hex ? 3 : 2;
@@ -85,31 +101,28 @@ size_t decode_entity(const char *p, size_t left, char **w) {
   return i + 1;
 }
 
-// The DIDL-Lite text of the response's "<Result>" element (the one without
-// a code; its content is escaped, so it holds no markup of its own),
-// unescaped; false when there is none.
-bool result_text(const char *response, std::string *didl) {
-  const char *start = std::strstr(response, "<Result>");
-  if (start == nullptr) return false;
-  start += std::strlen("<Result>");
-  const char *end = std::strstr(start, "</Result>");
-  if (end == nullptr) return false;
-  // One pass over the page, decoding as an XML parser decodes text: the
-  // predefined entities and character references (other "&" sequences stay).
-  didl->resize(static_cast<size_t>(end - start));
-  char *w = &(*didl)[0];
-  for (const char *p = start; p < end; ++p) {
-    if (*p == '&') {
-      size_t used = decode_entity(p, static_cast<size_t>(end - p), &w);
-      if (used > 0) {
-        p += used - 1;
-        continue;
-      }
+// Decodes the page's text between begin and end in place (decoding only
+// shortens it) as an XML parser decodes text: the predefined entities and
+// character references (other "&" sequences stay); answers its new length.
+size_t decode_in_place(char *begin, const char *end) {
+  char *w = begin;
+  const char *p = begin;
+  while (p < end) {
+    // The text up to the next '&' moves as it stands.
+    const char *amp = static_cast<const char *>(std::memchr(p, '&', static_cast<size_t>(end - p)));
+    const char *plain_end = amp != nullptr ? amp : end;
+    if (w != p) std::memmove(w, p, static_cast<size_t>(plain_end - p));
+    w += plain_end - p;
+    p = plain_end;
+    if (amp == nullptr) break;
+    size_t used = decode_entity(p, static_cast<size_t>(end - p), &w);
+    if (used > 0) {
+      p += used;
+    } else {
+      *w++ = *p++;
     }
-    *w++ = *p;
   }
-  didl->resize(static_cast<size_t>(w - &(*didl)[0]));
-  return true;
+  return static_cast<size_t>(w - begin);
 }
 
 bool is_object(const upnp_xml_node *node) {
@@ -120,22 +133,35 @@ bool is_object(const upnp_xml_node *node) {
 // the index of the first wanted entry.
 lm_nmc_result_t request(const std::string &command, uint32_t start, nmc_dms_reply *reply) {
   g_requests.fetch_add(1, std::memory_order_relaxed);
-  char *text = lm_nmc_api_query(command.c_str(), 1);
-  if (text == nullptr) return 6;
-  // The response is read by its elements' texts: the page's DIDL-Lite is
-  // parsed once, not a second time inside the whole response.
-  reply->code = nmc_api_result_code(text);
-  std::string didl;
-  bool has_result = false;
-  if (reply->code == 0) {
-    reply->total = number(text, "TotalMatches");
-    reply->returned = number(text, "NumberReturned");
-    has_result = result_text(text, &didl);
+  // The interpreter's response is read where it was written (no copy handed
+  // out), and the page's DIDL-Lite, the content of the "<Result>" element
+  // without a code, is decoded in place and parsed once. That content is
+  // escaped, so its end is the first '<' after it and the response's other
+  // elements are found around it.
+  std::string text;
+  if (!nmc_api_query_session(command.c_str(), NMC_API_SESSION, &text)) return 6;
+  size_t page = text.find("<Result>");
+  size_t page_end = std::string::npos;
+  if (page != std::string::npos) {
+    page += std::strlen("<Result>");
+    page_end = text.find('<', page);
+    if (page_end != std::string::npos && text.compare(page_end, 9, "</Result>") != 0) {
+      page_end = text.find("</Result>", page);
+    }
   }
-  upnp_free_impl(text);
+  const bool has_result = page_end != std::string::npos;
+  const size_t skip_from = has_result ? page : 0, skip_to = has_result ? page_end : 0;
+  const size_t code_at = find_outside(text, "<Result code=\"", skip_from, skip_to);
+  reply->code = code_at != std::string::npos ? nmc_api_result_code(text.c_str() + code_at) : LM_NMC_INVALID_PARAMETER;
+  size_t didl_length = 0;
+  if (reply->code == 0) {
+    reply->total = number_at(text, find_outside(text, "<TotalMatches>", skip_from, skip_to), 14);
+    reply->returned = number_at(text, find_outside(text, "<NumberReturned>", skip_from, skip_to), 16);
+    if (has_result) didl_length = decode_in_place(&text[page], text.data() + page_end);
+  }
   if (reply->code != 0) return reply->code;
   if (reply->returned > 0 && (reply->total > start || reply->total == 0)) {
-    reply->didl.reset(has_result ? upnp_xml_parse(didl.c_str()) : nullptr);
+    reply->didl.reset(has_result ? upnp_xml_parse_len(text.data() + page, didl_length) : nullptr);
     if (!reply->didl) return 7;
     for (upnp_xml_node *node = reply->didl->children; node != nullptr; node = node->next) {
       if (is_object(node)) reply->objects.push_back(node);

@@ -21,18 +21,44 @@ char *hand_out(const std::string &text) {
   return copy;
 }
 
+// The parts of a command's response around its body: "<name cmdseq=...>"
+// and "<Result code=...>" text, optional "<Index>", end tag.
+void response_parts(const char *name, const char *cmdseq, const nmc_api_answer &answer, std::string *head,
+                    std::string *tail) {
+  head->append("<").append(name);
+  if (cmdseq != nullptr) head->append(" cmdseq=\"").append(nmc_xml_escape(cmdseq)).append("\"");
+  head->append(">");
+  tail->append("<Result code=\"").append(std::to_string(answer.code)).append("\">");
+  if (!answer.result_text.empty()) tail->append(answer.result_text);
+  else if (answer.code == 0) tail->append("OK");
+  else tail->append(nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code))));
+  tail->append("</Result>");
+  if (answer.index >= 0) tail->append("<Index>").append(std::to_string(answer.index)).append("</Index>");
+  tail->append("</").append(name).append(">");
+}
+
 }  // namespace
 
+void nmc_api_append_response(std::string *out, const char *name, const char *cmdseq, nmc_api_answer &answer) {
+  // A page of a server is large: the body is copied once onto the response,
+  // or, for a request's first response, not at all (the response takes the
+  // body's text and the head moves in before it).
+  std::string head, tail;
+  response_parts(name, cmdseq, answer, &head, &tail);
+  if (out->empty()) {
+    answer.body.insert(0, head);
+    answer.body.append(tail);
+    out->swap(answer.body);
+    return;
+  }
+  out->reserve(out->size() + head.size() + answer.body.size() + tail.size());
+  out->append(head).append(answer.body).append(tail);
+}
+
 std::string nmc_api_response(const char *name, const char *cmdseq, const nmc_api_answer &answer) {
-  std::string text = std::string("<") + name;
-  if (cmdseq != nullptr) text += " cmdseq=\"" + nmc_xml_escape(cmdseq) + "\"";
-  text += ">" + answer.body + "<Result code=\"" + std::to_string(answer.code) + "\">" +
-          (!answer.result_text.empty() ? answer.result_text
-           : answer.code == 0        ? std::string("OK")
-                                     : nmc_xml_escape(upnp_get_errmsg(static_cast<int>(answer.code)))) +
-          "</Result>";
-  if (answer.index >= 0) text += "<Index>" + std::to_string(answer.index) + "</Index>";
-  return text + "</" + name + ">";
+  std::string head, tail;
+  response_parts(name, cmdseq, answer, &head, &tail);
+  return head + answer.body + tail;
 }
 
 bool nmc_api_query_session(const char *xml, int session, std::string *out) {
@@ -59,11 +85,11 @@ bool nmc_api_query_session(const char *xml, int session, std::string *out) {
     nmc_api_handler handler = nmc_is_element_name(name) ? nmc_api_find(name) : nullptr;
     if (handler != nullptr) {
       handler(command, &answer);
-      response += nmc_api_response(name, cmdseq, answer);
+      nmc_api_append_response(&response, name, cmdseq, answer);
     } else if (nmc_is_element_name(name)) {
       answer.code = LM_NMC_INVALID_PARAMETER;
       answer.result_text = "Unknown command";
-      response += nmc_api_response(name, cmdseq, answer);
+      nmc_api_append_response(&response, name, cmdseq, answer);
     } else {
       response += "<Result code=\"2\">Unknown command</Result>";
     }

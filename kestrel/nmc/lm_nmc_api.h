@@ -39,6 +39,9 @@ bool nmc_api_query_session(const char *xml, int session, std::string *response);
 /* The response of one command: "<name cmdseq=...>" body, "<Result
  * code=...>" text, optional "<Index>", end tag. */
 std::string nmc_api_response(const char *name, const char *cmdseq, const nmc_api_answer &answer);
+/* The same response appended to *out; the answer's body is taken (moved,
+ * or copied once). */
+void nmc_api_append_response(std::string *out, const char *name, const char *cmdseq, nmc_api_answer &answer);
 
 /* Runs one command built with nmc_command_text through the interpreter and
  * answers the code of the response's first "Result" element (2 when there
