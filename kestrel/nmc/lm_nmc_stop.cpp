@@ -16,6 +16,7 @@
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
+#include "webapi/lm_nmc_webapi.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ void stop_manager(void) {
   nmc_sessions_stop();
   nmc_ldmr_shutdown();
   nmc_ruis_stop();
+  lm_nmc_web_api_exit();
 }
 // The event sink's exit call makes the dispatcher release the renderer
 // side, the server side and the contexts (notifiers joined with a bound).
