@@ -19,7 +19,7 @@ bool url_reserved(unsigned char c) { return c == 0xB4 || (c != 0 && std::strchr(
 }  // namespace
 
 upnp_string *rssCreateHeader(const char *title, long total, long returned) {
-  char *escaped = upnp_xml_escape(title ? title : "");
+  char *escaped = upnp_xml_escape_cond(title ? title : "", 0);
   char date[64];
   time_t now = std::time(nullptr);
   struct tm tm_utc;
@@ -91,7 +91,7 @@ char *jsonEscape(const char *text) {
 
 upnp_string *webapi_feed_add_object(upnp_string *feed, const char *base_url, const char *title,
                                     const char *server_bookmark, const char *item_bookmark, char *metadata) {
-  char *escaped_title = upnp_xml_escape(title ? title : "");
+  char *escaped_title = upnp_xml_escape_cond(title ? title : "", 0);
   char *server = urlEscape(server_bookmark);
   char *item = urlEscape(item_bookmark);
   rssChangeItemTag(metadata);
