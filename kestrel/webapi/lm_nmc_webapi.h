@@ -23,6 +23,9 @@ KESTREL_API void lm_nmc_enable_web_api(int flag);
 KESTREL_API lm_nmc_result_t lm_nmc_web_api_base_url(uint32_t size, char *buffer);
 /* Limits the log and upload commands to loopback clients (1) or not (0). */
 KESTREL_API void lm_nmc_web_api_set_local_admin(int flag);
+/* Largest upload body staged on disk, in MiB (default 1024). Bodies with a
+ * length are also bounded by the HTTP server's body limit. */
+KESTREL_API void lm_nmc_web_api_set_max_upload_mb(int megabytes);
 
 #ifdef __cplusplus
 }

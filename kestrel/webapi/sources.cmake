@@ -11,6 +11,8 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/webapi_log_commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_help.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_upload.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_upload_folder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_upload_link.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_json.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_search.cpp

@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "base/upnp_log.h"
+#include "base/upnp_mem.h"
+#include "http/http_client.h"
+#include "http/http_parse.h"
 #include "webapi/webapi_internal.h"
 
 namespace {
@@ -40,6 +43,24 @@ const command_entry kCommands[] = {
 const char *const kRendererReads[] = {"get_playindex", "get_state", "get_mute", "get_volume_percent",
                                       "get_volume_db_range", "get_volume_db", "get_seek_capabilities"};
 
+// A body the server left unread (the handler is registered without one):
+// false when it exceeds the commands' bound or cannot be read whole.
+bool read_command_body(HTTP_connection *connection) {
+  if (connection->body) return connection->length <= WEBAPI_MAX_COMMAND_BODY;
+  const bool chunked = HTTP_parse_header_chunked(connection->header) != 0;
+  const int64_t announced = HTTP_parse_header_size(connection->header);
+  if (!chunked && announced <= 0) return true;
+  if (announced > WEBAPI_MAX_COMMAND_BODY) return false;
+  uint64_t length = 0;
+  int over = 0;
+  char *body = HTTP_receive_body_bounded(connection->socket, connection->header, WEBAPI_MAX_COMMAND_BODY, &length,
+                                         &over);
+  if (!body) return false;
+  upnp_free_impl(body);
+  connection->length = static_cast<int64_t>(length);
+  return true;
+}
+
 }  // namespace
 
 bool webapi_command_changes_state(const std::string &command) {
@@ -65,7 +86,9 @@ int rpcRequestHandler(HTTP_connection *connection) {
   }
   if (!webapi_parse_target(target, &call)) return send_error_message(call, WEBAPI_BAD_REQUEST);
   if (call.callback_given && !call.callback_valid) return send_error_message(call, WEBAPI_INVALID_ARGS);
-  if (connection->length > WEBAPI_MAX_COMMAND_BODY && call.command != "upload") {
+  // The handler reads bodies itself: an upload streams its body to disk,
+  // any other command's body is read (and dropped) up to its bound.
+  if (call.command != "upload" && !read_command_body(connection)) {
     connection->close = 1;
     return send_error_message(call, WEBAPI_BODY_TOO_LARGE);
   }

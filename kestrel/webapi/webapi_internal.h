@@ -118,6 +118,10 @@ int webapi_cmd_log(webapi_call &call);
 int webapi_cmd_search(webapi_call &call);
 int webapi_cmd_upload(webapi_call &call);
 int webapi_cmd_help(webapi_call &call);
+/* The upload's data callback (see webapi_upload_link.h) and its size
+ * bound in MiB. */
+int rpc_upload_callback(uint32_t context, void **user_data, uint32_t size, char *buffer, uint32_t *length);
+void webapi_set_max_upload_mb(int megabytes);
 /* Whether a command changes state (refused from a foreign Origin). */
 bool webapi_command_changes_state(const std::string &command);
 

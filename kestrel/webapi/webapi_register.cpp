@@ -24,7 +24,8 @@ bool g_contexts = false;
 
 void lm_nmc_http_rpc_init(void) {
   if (!upnp_http_handler_is_registered(rpcRequestHandler)) {
-    upnp_http_register_handler(rpcRequestHandler, 1u | 4u, "/nmc/rpc", 1, 1);
+    // Bodies are read by the handler: uploads go to disk, not to memory.
+    upnp_http_register_handler(rpcRequestHandler, 1u | 4u, "/nmc/rpc", 0, 1);
   }
   webapi_event_log_reset();
   if (!g_contexts && lm_dmscp_create_context(&g_server_context) == LM_NMC_OK) {
@@ -64,6 +65,8 @@ extern "C" KESTREL_API void lm_nmc_enable_web_api(int flag) {
 }
 
 extern "C" KESTREL_API void lm_nmc_web_api_set_local_admin(int flag) { webapi_set_admin_loopback_only(flag != 0); }
+
+extern "C" KESTREL_API void lm_nmc_web_api_set_max_upload_mb(int megabytes) { webapi_set_max_upload_mb(megabytes); }
 
 extern "C" KESTREL_API lm_nmc_result_t lm_nmc_web_api_base_url(uint32_t size, char *buffer) {
   if (!buffer || size == 0) return LM_NMC_INVALID_PARAMETER;

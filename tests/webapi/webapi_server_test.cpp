@@ -81,7 +81,7 @@ class WebApiServer : public ::testing::Test {
     g_socket = HTTP_server_open("127.0.0.1", 0);
     ASSERT_GE(g_socket, 0);
     g_port = HTTP_server_port(g_socket);
-    upnp_http_register_handler(rpcRequestHandler, 1u | 4u, "/nmc/rpc", 1, 1);
+    upnp_http_register_handler(rpcRequestHandler, 1u | 4u, "/nmc/rpc", 0, 1);
   }
   static void TearDownTestSuite() {
     HTTP_server_close(g_socket);
