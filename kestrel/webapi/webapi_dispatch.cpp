@@ -1,11 +1,15 @@
 // The RPC request handler: reads the raw target once, checks Host, Origin,
 // body size and client, and runs the command named by the path segment
 // after "/nmc/rpc/" (matched whole; the query never selects a command).
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
 #include "base/upnp_log.h"
-#include "base/upnp_mem.h"
-#include "http/http_client.h"
 #include "http/http_parse.h"
 #include "webapi/webapi_internal.h"
 
@@ -43,25 +47,39 @@ const command_entry kCommands[] = {
 const char *const kRendererReads[] = {"get_playindex", "get_state", "get_mute", "get_volume_percent",
                                       "get_volume_db_range", "get_volume_db", "get_seek_capabilities"};
 
-// A body the server left unread (the handler is registered without one):
-// false when it exceeds the commands' bound or cannot be read whole.
-bool read_command_body(HTTP_connection *connection) {
-  if (connection->body) return connection->length <= WEBAPI_MAX_COMMAND_BODY;
-  const bool chunked = HTTP_parse_header_chunked(connection->header) != 0;
+// Time a command's whole body may take to arrive (a slow sender cannot
+// hold the thread); set by tests, read by request threads.
+std::atomic<unsigned> g_body_deadline_ms{10000};
+
+// Reads (and drops) a command's body, which the server left unread (the
+// handler is registered without one). 0 when read whole or none came; else
+// the error: above the bound (413), chunked or too slow (400).
+int read_command_body(HTTP_connection *connection) {
+  if (connection->body) return connection->length <= WEBAPI_MAX_COMMAND_BODY ? 0 : WEBAPI_BODY_TOO_LARGE;
+  if (HTTP_parse_header_chunked(connection->header)) return WEBAPI_BAD_REQUEST;
   const int64_t announced = HTTP_parse_header_size(connection->header);
-  if (!chunked && announced <= 0) return true;
-  if (announced > WEBAPI_MAX_COMMAND_BODY) return false;
-  uint64_t length = 0;
-  int over = 0;
-  char *body = HTTP_receive_body_bounded(connection->socket, connection->header, WEBAPI_MAX_COMMAND_BODY, &length,
-                                         &over);
-  if (!body) return false;
-  upnp_free_impl(body);
-  connection->length = static_cast<int64_t>(length);
-  return true;
+  if (announced <= 0) return 0;
+  if (announced > WEBAPI_MAX_COMMAND_BODY) return WEBAPI_BODY_TOO_LARGE;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_body_deadline_ms.load());
+  char buffer[4096];
+  int64_t left = announced;
+  while (left > 0) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return WEBAPI_BAD_REQUEST;
+    pollfd p{connection->socket, POLLIN, 0};
+    int wait = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
+    if (poll(&p, 1, wait < 1 ? 1 : wait) <= 0) continue;
+    ssize_t n = recv(connection->socket, buffer, static_cast<size_t>(std::min<int64_t>(left, sizeof buffer)), 0);
+    if (n <= 0) return WEBAPI_BAD_REQUEST;
+    left -= n;
+  }
+  connection->length = announced;
+  return 0;
 }
 
 }  // namespace
+
+void webapi_set_body_deadline_ms(unsigned milliseconds) { g_body_deadline_ms.store(milliseconds); }
 
 bool webapi_command_changes_state(const std::string &command) {
   for (const command_entry &c : kCommands) {
@@ -88,9 +106,12 @@ int rpcRequestHandler(HTTP_connection *connection) {
   if (call.callback_given && !call.callback_valid) return send_error_message(call, WEBAPI_INVALID_ARGS);
   // The handler reads bodies itself: an upload streams its body to disk,
   // any other command's body is read (and dropped) up to its bound.
-  if (call.command != "upload" && !read_command_body(connection)) {
-    connection->close = 1;
-    return send_error_message(call, WEBAPI_BODY_TOO_LARGE);
+  if (call.command != "upload") {
+    int refused = read_command_body(connection);
+    if (refused != 0) {
+      connection->close = 1;
+      return send_error_message(call, refused);
+    }
   }
   if (webapi_command_changes_state(call.command) && !webapi_origin_allowed(connection)) {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_HTTP, __func__, "rpc %s refused: foreign origin", call.command.c_str());

@@ -103,6 +103,8 @@ bool webapi_client_is_loopback(const HTTP_connection *connection);
 bool webapi_header_field(const HTTP_connection *connection, const char *name, std::string *value);
 
 /* Settings. */
+/* Time a command's body may take to arrive (default 10 s). */
+void webapi_set_body_deadline_ms(unsigned milliseconds);
 void webapi_set_admin_loopback_only(bool on);
 bool webapi_admin_loopback_only(void);
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -247,6 +248,17 @@ TEST_F(WebApiServer, BodiesAreBounded) {
   r = parse(exchange("POST /nmc/rpc/stop?renderer=r HTTP/1.1\r\nHost: " + host() +
                      "\r\nConnection: close\r\nContent-Length: 3\r\n\r\nabc"));
   EXPECT_EQ(r.status, 200);
+  // A body that stops coming is answered once its time is up.
+  webapi_set_body_deadline_ms(300);
+  auto started = std::chrono::steady_clock::now();
+  r = parse(exchange("POST /nmc/rpc/stop?renderer=r HTTP/1.1\r\nHost: " + host() +
+                     "\r\nContent-Length: 10\r\n\r\nab"));
+  EXPECT_EQ(r.status, 400);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  webapi_set_body_deadline_ms(10000);
+  r = parse(exchange("POST /nmc/rpc/stop?renderer=r HTTP/1.1\r\nHost: " + host() +
+                     "\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"));
+  EXPECT_EQ(r.status, 400);
 }
 
 TEST_F(WebApiServer, SearchPagesItsFeed) {
