@@ -1,4 +1,8 @@
 // The log commands: fetch, clear, switch off and on, set level and sources.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -6,6 +10,7 @@
 
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
+#include "base/upnp_socket.h"
 #include "webapi/webapi_internal.h"
 
 namespace {
@@ -21,14 +26,36 @@ int log_getfile(webapi_call &call) {
   upnp_log_flush();
   FILE *file = std::fopen(name, "rb");
   upnp_free_impl(name);
-  if (!file) return HTTP_send_file_not_found(call.connection);
-  // The log grows while it is read: what is there now is sent, in blocks.
-  std::string body;
+  struct stat st;
+  if (!file || fstat(fileno(file), &st) != 0) {
+    if (file) std::fclose(file);
+    return HTTP_send_file_not_found(call.connection);
+  }
+  // The log grows while it is read: the size it has now is sent, in blocks.
+  HTTP_connection *c = call.connection;
+  HTTP_add_header(c, "X-Content-Type-Options: nosniff\r\n");
+  c->content_type = "text/plain";
+  c->length = static_cast<int64_t>(st.st_size);
+  int result = HTTP_send_header(c, 200);
   char block[8192];
-  size_t n;
-  while ((n = std::fread(block, 1, sizeof block, file)) > 0) body.append(block, n);
+  int64_t left = st.st_size;
+  while (result == 0 && left > 0) {
+    size_t n = std::fread(block, 1, static_cast<size_t>(std::min<int64_t>(left, sizeof block)), file);
+    if (n == 0) std::memset(block, ' ', n = static_cast<size_t>(std::min<int64_t>(left, sizeof block)));
+    size_t at = 0;
+    while (at < n) {
+      ssize_t sent = upnp_send(c->socket, block + at, n - at, 0);
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent <= 0) {
+        result = 1;
+        break;
+      }
+      at += static_cast<size_t>(sent);
+    }
+    left -= static_cast<int64_t>(n);
+  }
   std::fclose(file);
-  return webapi_send_body(call, 200, "text/plain", body);
+  return result;
 }
 
 int log_set(webapi_call &call) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/upnp_mem.h"
 #include "http/http_server.h"
 #include "support_files.h"
 #include "webapi/webapi_local_files.h"
@@ -46,6 +47,7 @@ std::string body_of(const std::string &r) {
 }
 
 TEST(WebApiLocalFiles, SharedFilesOnlyByTokenWithRanges) {
+  upnp_mem_init();
   int server = HTTP_server_open("127.0.0.1", 0);
   ASSERT_GE(server, 0);
   g_port = HTTP_server_port(server);

@@ -17,7 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/upnp_log.h"
+#include "base/upnp_mem.h"
 #include "http/http_server.h"
+#include "support_files.h"
 #include "webapi/webapi_internal.h"
 #include "webapi_fake.h"
 
@@ -69,6 +72,13 @@ Reply parse(const std::string &text) {
   return r;
 }
 
+std::string field_of(const std::string &header, const std::string &name) {
+  size_t at = header.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return "";
+  at += name.size() + 4;
+  return header.substr(at, header.find("\r\n", at) - at);
+}
+
 std::string host() { return "127.0.0.1:" + std::to_string(g_port); }
 
 Reply get(const std::string &target, const std::string &extra = "", const std::string &host_line = "") {
@@ -79,6 +89,7 @@ Reply get(const std::string &target, const std::string &extra = "", const std::s
 class WebApiServer : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    upnp_mem_init();
     g_socket = HTTP_server_open("127.0.0.1", 0);
     ASSERT_GE(g_socket, 0);
     g_port = HTTP_server_port(g_socket);
@@ -282,6 +293,39 @@ TEST_F(WebApiServer, SearchPagesItsFeed) {
   EXPECT_EQ(r.status, 501);
   r = get("/nmc/rpc/search?server=s1&search=7469746c65&count=1&fmt=json&callback=f");
   EXPECT_EQ(r.body.rfind("f({\n\"description\":\"12 objects", 0), 0u);
+}
+
+TEST_F(WebApiServer, LogCommands) {
+  auto dir = test_support::make_temp_dir("webapi-log");
+  ASSERT_EQ(upnp_log_init((dir / "log.txt").c_str()), 1);
+  upnp_log_set_level(LOG_LEVEL_DEBUG);
+  upnp_log_set_sources(0xFFFFFFFFu);
+  upnp_log_impl(LOG_LEVEL_ERROR, LOG_SYSTEM, "test", "marker line %d", 42);
+  Reply r = get("/nmc/rpc/log_getfile");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_NE(r.body.find("marker line 42"), std::string::npos);
+  EXPECT_EQ(std::to_string(r.body.size()), field_of(r.header, "Content-Length"));
+  const std::pair<const char *, std::pair<int, const char *>> cases[] = {
+      {"/nmc/rpc/log_set?sources=8&level=2", {200, "sources: 8 / level: 2\n"}},
+      {"/nmc/rpc/log_set?sources=8&level=9", {402, "invalid args given for this nmc rpc call"}},
+      {"/nmc/rpc/log_disable?mode=0", {404, nullptr}},  // nothing remembered yet
+      {"/nmc/rpc/log_disable?mode=1", {200, "logfile disabled!\n"}},
+      {"/nmc/rpc/log_disable?mode=0", {200, "logfile enabled!\n"}},
+      {"/nmc/rpc/log_disable?mode=2", {404, nullptr}},
+      {"/nmc/rpc/log_clear", {200, "logfile cleared!\n"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.first);
+    r = get(c.first);
+    EXPECT_EQ(r.status, c.second.first);
+    if (c.second.second) {
+      EXPECT_EQ(r.body, c.second.second);
+    }
+  }
+  EXPECT_EQ(get("/nmc/rpc/log_getfile").body.find("marker line 42"), std::string::npos);
+  upnp_log_exit();
+  EXPECT_EQ(get("/nmc/rpc/log_getfile").status, 404);
+  test_support::remove_tree(dir);
 }
 
 TEST_F(WebApiServer, AdminCommandsCanBeLimitedToLoopback) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "base/upnp_mem.h"
 #include "http/http_server.h"
 #include "support_files.h"
 #include "support_wait.h"
@@ -117,6 +118,7 @@ int status_of(const std::string &reply) { return reply.size() > 12 ? std::stoi(r
 class WebApiUpload : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    upnp_mem_init();
     g_socket = HTTP_server_open("127.0.0.1", 0);
     ASSERT_GE(g_socket, 0);
     g_port = HTTP_server_port(g_socket);
