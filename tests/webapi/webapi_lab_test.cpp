@@ -4,16 +4,18 @@
 // search on minidlna; renderers leaving and returning in the event log.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <regex>
 #include <string>
 
+#include "cp/upnp_cp.h"
 #include "cp_lab_util.h"
 #include "nmc/lm_dmscp.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
-#include "base/upnp_thread.h"
 #include "nmc_test_util.h"
 #include "support_wait.h"
 #include "webapi/lm_nmc_webapi.h"
@@ -90,6 +92,15 @@ std::string soap_get(const std::string &control, const char *action, const char 
   return std::regex_search(reply, m, value) ? m[1].str() : "";
 }
 
+using Clock = std::chrono::steady_clock;
+
+// When the watched renderer last announced itself.
+std::string g_watched;
+std::atomic<Clock::rep> g_last_alive{0};
+void observe(int added, const char *, const char *udn, const char *, unsigned int, int, int) {
+  if (added && udn != nullptr && g_watched == udn) g_last_alive = Clock::now().time_since_epoch().count();
+}
+
 class WebApiLabTest : public nmc_test::NmcTest {
  protected:
   void SetUp() override {
@@ -118,6 +129,8 @@ TEST_F(WebApiLabTest, RendererCommandsActOnTheRealRenderer) {
   const std::string control = rendering_control(cp_lab::env("LAB_RENDERER1_DESC"));
   ASSERT_FALSE(control.empty());
   EXPECT_EQ(curl(base_ + "get_status").body, "true");
+  const std::string volume_before = curl(base_ + "get_volume_percent?" + r).body;
+  ASSERT_FALSE(volume_before.empty());
   Reply set = curl(base_ + "set_volume_percent?" + r + "&volume=23");
   EXPECT_EQ(set.status, 200);
   EXPECT_EQ(set.body, "ok");
@@ -133,6 +146,8 @@ TEST_F(WebApiLabTest, RendererCommandsActOnTheRealRenderer) {
   EXPECT_EQ(state.status, 200);
   EXPECT_TRUE(std::regex_match(state.body, std::regex("[0-6]\\|[^|]*\\|[^|]*"))) << state.body;
   EXPECT_EQ(curl(base_ + "stop?" + r).status, 200);
+  // The shared lab's renderer keeps its volume.
+  EXPECT_EQ(curl(base_ + "set_volume_percent?" + r + "&volume=" + volume_before).body, "ok");
   // A bookmark that names no renderer, and a foreign Host.
   EXPECT_EQ(curl(base_ + "get_mute?renderer=uuid%3Anone").status, 500);
   Reply foreign = {0, run("curl -s -m 10 -o /dev/null -w '%{http_code}' -H 'Host: evil.example' '" + base_ +
@@ -190,9 +205,14 @@ TEST_F(WebApiLabTest, EventLogFollowsRenderersLeavingAndReturning) {
         return first.body.find("renderer 16386 " + udn2) != std::string::npos;
       },
       10000));
-  // The control point ignores a byebye that follows an alive closely: the
-  // renderer's start-up announcements are let pass first.
-  Sleep(5000);
+  // The control point ignores a byebye within a second of an alive: the
+  // renderer is stopped once it has been quiet for two seconds.
+  g_watched = udn2;
+  g_last_alive = Clock::now().time_since_epoch().count();
+  upnp_cp_set_call_observer(observe);
+  ASSERT_TRUE(wait_until(
+      [] { return Clock::now() - Clock::time_point(Clock::duration(g_last_alive.load())) > std::chrono::seconds(2); },
+      60000));
   // The newest ID seen so far: the first number of the last line.
   int last = 0;
   std::smatch m;
@@ -203,6 +223,7 @@ TEST_F(WebApiLabTest, EventLogFollowsRenderersLeavingAndReturning) {
     rest = m.suffix();
   }
   ASSERT_EQ(cp_lab::lab("stop renderer2"), 0);
+  upnp_cp_set_call_observer(nullptr);
   const bool removed = wait_until(
       [&] { return curl(base_ + "get_events?eventid=" + std::to_string(last)).body.find("renderer 16385") !=
                    std::string::npos; },
