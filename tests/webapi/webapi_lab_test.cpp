@@ -18,7 +18,9 @@
 #include "nmc/lm_nmc_internal.h"
 #include "nmc_test_util.h"
 #include "support_wait.h"
+#include "cp/upnp_soap.h"
 #include "webapi/lm_nmc_webapi.h"
+#include "webapi/webapi_local_files.h"
 
 namespace {
 
@@ -235,6 +237,27 @@ TEST_F(WebApiLabTest, EventLogFollowsRenderersLeavingAndReturning) {
                    std::string::npos; },
       40000));
   EXPECT_EQ(curl(base_ + "get_events?eventid=" + std::to_string(last) + "&callback=cb").body.rfind("cb(\"", 0), 0u);
+}
+
+TEST_F(WebApiLabTest, SharedLocalFilePlaysOnTheRenderer) {
+  // A local file shared by token and put on gmediarender by hand, as the
+  // queue does for a queued local file.
+  std::string file = run("find '" + cp_lab::env("LAB_MEDIA") + "' -name '*.mp3' | sort | head -n 1");
+  while (!file.empty() && (file.back() == '\n' || file.back() == '\r')) file.pop_back();
+  ASSERT_FALSE(file.empty());
+  char token[WEBAPI_SHARE_TOKEN_SIZE];
+  ASSERT_EQ(webapi_local_file_share(file.c_str(), token, sizeof token), 0);
+  const std::string url = base_.substr(0, base_.find("/nmc/rpc/")) + WEBAPI_SHARE_PREFIX + "?" + token;
+  EXPECT_EQ(run("curl -s -m 10 -o /dev/null -w '%{http_code}' -r 0-99 '" + url + "'"), "206");
+  nmc_device_view renderer;
+  ASSERT_TRUE(nmc_devices_find_udn(NMC_SIDE_RENDERER, renderer_.c_str(), &renderer));
+  ASSERT_EQ(upnp_set_AVTransportURI(renderer.index, url.c_str(), ""), 0);
+  ASSERT_EQ(upnp_play(renderer.index), 0);
+  const std::string r = "renderer=" + escape(renderer_);
+  EXPECT_TRUE(wait_until([&] { return curl(base_ + "get_state?" + r).body.rfind("1|", 0) == 0; }, 15000));
+  EXPECT_EQ(curl(base_ + "stop?" + r).body, "ok");
+  webapi_local_file_unshare(token);
+  EXPECT_EQ(run("curl -s -m 10 -o /dev/null -w '%{http_code}' '" + url + "'"), "404");
 }
 
 }  // namespace
