@@ -2,6 +2,7 @@
 // events, filled by the controller's callbacks and read by get_events.
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "base/upnp_critsec.h"
@@ -18,22 +19,37 @@ char *g_EventLog[WEBAPI_EVENT_SLOTS];
 uint32_t currentEventID = 0;
 uint32_t currentEventIndex = 0;
 
+// The section is made once and kept for the life of the process: a
+// notifier callback or a request may still be on its way when the API is
+// released, and must not meet a deleted lock. Whether the log collects is
+// g_log_open, under the section.
 CRITICAL_SECTION g_nmc_http_rpc_section;
-// Whether the section exists; changed only by init and release, which the
-// controller runs while no request or callback can arrive (start-up, exit).
+std::once_flag g_section_once;
 std::atomic<bool> g_bCriticalSectionInitialized{false};
+bool g_log_open = false;
 
 void add_line(const char *kind, uint32_t code, const char *text) {
   if (!g_bCriticalSectionInitialized.load()) return;
   upnp_nmc_http_rpc_lock();
-  ++currentEventID;
-  char line[1200];
-  std::snprintf(line, sizeof line, "%d %s %d %s\n", static_cast<int>(currentEventID), kind, static_cast<int>(code),
-                text ? text : "");
-  upnp_free_impl(g_EventLog[currentEventIndex]);
-  g_EventLog[currentEventIndex] = upnp_strdup_impl(line);
-  currentEventIndex = (currentEventIndex + 1) % WEBAPI_EVENT_SLOTS;
+  if (g_log_open) {
+    ++currentEventID;
+    char line[1200];
+    std::snprintf(line, sizeof line, "%d %s %d %s\n", static_cast<int>(currentEventID), kind,
+                  static_cast<int>(code), text ? text : "");
+    upnp_free_impl(g_EventLog[currentEventIndex]);
+    g_EventLog[currentEventIndex] = upnp_strdup_impl(line);
+    currentEventIndex = (currentEventIndex + 1) % WEBAPI_EVENT_SLOTS;
+  }
   upnp_nmc_http_rpc_unlock();
+}
+
+void clear_slots(void) {
+  for (char *&slot : g_EventLog) {
+    upnp_free_impl(slot);
+    slot = nullptr;
+  }
+  currentEventID = 0;
+  currentEventIndex = 0;
 }
 
 }  // namespace
@@ -46,30 +62,21 @@ void upnp_nmc_http_rpc_unlock(void) {
 }
 
 void webapi_event_log_reset(void) {
-  if (!g_bCriticalSectionInitialized.load()) {
+  std::call_once(g_section_once, [] {
     InitializeCriticalSection(&g_nmc_http_rpc_section);
     g_bCriticalSectionInitialized.store(true);
-  }
+  });
   upnp_nmc_http_rpc_lock();
-  for (char *&slot : g_EventLog) {
-    upnp_free_impl(slot);
-    slot = nullptr;
-  }
-  currentEventID = 0;
-  currentEventIndex = 0;
+  clear_slots();
+  g_log_open = true;
   upnp_nmc_http_rpc_unlock();
 }
 
 void webapi_event_log_release(void) {
-  if (!g_bCriticalSectionInitialized.load()) return;
   upnp_nmc_http_rpc_lock();
-  for (char *&slot : g_EventLog) {
-    upnp_free_impl(slot);
-    slot = nullptr;
-  }
+  clear_slots();
+  g_log_open = false;
   upnp_nmc_http_rpc_unlock();
-  g_bCriticalSectionInitialized.store(false);
-  DeleteCriticalSection(&g_nmc_http_rpc_section);
 }
 
 void serverListEventCallback(uint32_t, uint32_t code, const char *text) { add_line("server", code, text); }

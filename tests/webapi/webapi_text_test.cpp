@@ -156,6 +156,10 @@ TEST(WebApiEvents, RingKeepsTheNewestHundredInOrder) {
   serverListEventCallback(0, 4, "s");
   EXPECT_EQ(webapi_events_since(250), "251 server 4 s\n\r\n");
   webapi_event_log_release();
+  // A callback still on its way after the release finds the lock and logs
+  // nothing.
+  rendererListEventCallback(0, 0x4001, "late");
+  EXPECT_EQ(webapi_events_since(0), "0\n");
 }
 
 TEST(WebApiErrors, UnknownCodesGetTheLastEntry) {
