@@ -15,6 +15,7 @@
 #include "nmc/lm_nmc_api.h"
 #include "nmc/lm_nmc_command.h"
 #include "nmc/lm_nmc_internal.h"
+#include "webapi/lm_nmc_webapi.h"
 #include "nmc/lm_nmc_ioctl.h"
 #include "nmc/lm_nmc_modes.h"
 #include "nmc/lm_nmc_sessions.h"
@@ -136,6 +137,7 @@ lm_nmc_result_t get_poll_interval(uint32_t, const char *, uint32_t size, char *o
 lm_nmc_result_t enable_feature(uint32_t, const char *argument, uint32_t, char *) {
   if (std::strcmp(argument, "7612") != 0) return LM_NMC_INVALID_PARAMETER;
   nmc_enable_web_api();
+  lm_nmc_enable_web_api(1);
   return LM_NMC_OK;
 }
 

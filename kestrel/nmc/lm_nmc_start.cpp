@@ -28,6 +28,7 @@
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/upnp_wpl.h"
+#include "webapi/lm_nmc_webapi.h"
 
 NmcStartMarks g_nmc_marks;
 
@@ -231,6 +232,7 @@ lm_nmc_result_t nmc_start(int argc, const char *const *argv, int install_signals
   // A stop asked for while the start-up ran (from a state callback, or by a
   // critical error) is carried out now that there is something to stop.
   if (g_nmc_marks.stop_pending.exchange(false)) nmc_request_stop();
+  registerWebApi();
   return LM_NMC_OK;
 }
 

@@ -18,6 +18,7 @@
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/lm_dmscp_upload_internal.h"
 #include "playlist/upnp_wpl.h"
+#include "webapi/lm_nmc_webapi.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ void stop_manager(void) {
   nmc_ldmr_shutdown();
   nmc_ruis_stop();
   nmc_uploads_stop();
+  lm_nmc_web_api_exit();
 }
 // The event sink's exit call makes the dispatcher release the renderer
 // side, the server side and the contexts (notifiers joined with a bound).

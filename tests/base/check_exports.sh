@@ -48,6 +48,8 @@ allowed=(
   lm_queue_extract_metadata_uint64 lm_queue_load_metadata
   # Downloads (kestrel/playlist/lm_nmc_download.h).
   lm_nmc_download_uri
+  # The web API (kestrel/webapi/lm_nmc_webapi.h).
+  lm_nmc_enable_web_api lm_nmc_web_api_base_url lm_nmc_web_api_set_local_admin lm_nmc_web_api_set_max_upload_mb
 )
 # What the toolchain itself puts into every shared object.
 toolchain=(_init _fini __bss_start _edata _end __end__ __data_start _IO_stdin_used

@@ -23,6 +23,7 @@
 #include "host_commands.h"
 #include "host_output.h"
 #include "host_session.h"
+#include "host_web.h"
 #include "xpcom_main_thread.h"
 #include "xpcom_memory.h"
 
@@ -40,6 +41,8 @@ struct Options {
   std::string script;
   bool interactive = false;
   unsigned stall_ms = 5000;
+  bool web = false;
+  bool web_local_admin = false;
 };
 
 void usage(FILE *to) {
@@ -55,6 +58,9 @@ void usage(FILE *to) {
                "  -i                 read commands from standard input ('help' lists them)\n"
                "  --json             every event, call and result as one JSON object per line\n"
                "  --stall-ms MS      report a proxied observer call waiting longer (default 5000)\n"
+               "  --web              switch the library's web API on before creating the component\n"
+               "                     and print its base URL once it answers\n"
+               "  --web-local-admin  with --web: log and upload commands from loopback clients only\n"
                "Without --script or -i: a check of the library by both ways of loading.\n");
 }
 
@@ -214,6 +220,10 @@ int main(int argc, char **argv) {
         return kExitScript;
       }
       o.stall_ms = static_cast<unsigned>(ms);
+    } else if (a == "--web") {
+      o.web = true;
+    } else if (a == "--web-local-admin") {
+      o.web_local_admin = true;
     } else if (a == "-h" || a == "--help") {
       usage(stdout);
       return 0;
@@ -256,10 +266,15 @@ int main(int argc, char **argv) {
     return kExitLoad;
   }
   host::describe_module(s.lib);
+  if (o.web && !host::enable_web_api(s.lib, o.web_local_admin)) {
+    s.finish();
+    return kExitLoad;
+  }
   if (!start(s, o)) {
     s.finish();
     return kExitLoad;
   }
+  if (o.web) host::report_web_api(s.lib, 15000);
   int rc = 0;
   if (!o.script.empty())
     rc = run_script(s, o.script == "-" ? std::cin : file);

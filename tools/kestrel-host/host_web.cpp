@@ -1,0 +1,50 @@
+// --web: switch the web API on through the library's exported entry and
+// print where it answers.
+#include "host_web.h"
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "host_output.h"
+#include "xpcom_main_thread.h"
+
+namespace host {
+
+bool enable_web_api(const Library &lib, bool local_admin) {
+  using Enable = void (*)(int);
+  auto enable = reinterpret_cast<Enable>(dlsym(lib.handle, "lm_nmc_enable_web_api"));
+  if (enable == nullptr) {
+    say("error", "the library has no web API (lm_nmc_enable_web_api)");
+    return false;
+  }
+  if (local_admin) {
+    auto local = reinterpret_cast<Enable>(dlsym(lib.handle, "lm_nmc_web_api_set_local_admin"));
+    if (local != nullptr) local(1);
+  }
+  enable(1);
+  return true;
+}
+
+bool report_web_api(const Library &lib, int wait_ms) {
+  using BaseUrl = uint32_t (*)(uint32_t, char *);
+  auto base_url = reinterpret_cast<BaseUrl>(dlsym(lib.handle, "lm_nmc_web_api_base_url"));
+  if (base_url == nullptr) return false;
+  char url[256];
+  // The controller starts its servers on its own threads; observer calls
+  // keep coming meanwhile, so the main thread's queue is served.
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  while (base_url(sizeof url, url) != 0) {
+    if (std::chrono::steady_clock::now() >= until) {
+      say("error", "the web API did not come up");
+      return false;
+    }
+    NS_ProcessMainThreadEvents(100);
+  }
+  emit(Record("web").str("url", url));
+  return true;
+}
+
+}  // namespace host
