@@ -47,6 +47,12 @@ const char *nmc_queue_event_name(uint32_t event);
 #define NMC_QUEUE_EXISTS 12u
 #define NMC_QUEUE_USER_STOPPED 20u
 
+/* A local file shared through the library's HTTP server for a queued
+ * entry: the share ends when the last copy of the entry goes
+ * (lm_nmc_queue_share.cpp). */
+struct nmc_queue_share;
+std::shared_ptr<nmc_queue_share> nmc_queue_share_of(const std::string &url);
+
 struct nmc_queue_entry {
   uint64_t id = 0;  // number that names the entry while it lives
   std::string bookmark;
@@ -54,6 +60,7 @@ struct nmc_queue_entry {
   std::string object_id;
   std::string metadata;
   std::string url;
+  std::shared_ptr<nmc_queue_share> share;  // set when url names a shared local file
 };
 
 struct nmc_queue_play {

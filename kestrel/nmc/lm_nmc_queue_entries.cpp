@@ -45,6 +45,7 @@ void nmc_queue_play_index(const nmc_queue &queue, int *index, uint32_t *pending)
 uint32_t nmc_queue_insert(nmc_queue &queue, nmc_queue_entry entry, uint32_t position) {
   if (position > queue.entries.size()) position = static_cast<uint32_t>(queue.entries.size());
   entry.id = queue.next_entry++;
+  if (entry.share == nullptr) entry.share = nmc_queue_share_of(entry.url);
   queue.entries.insert(queue.entries.begin() + position, std::move(entry));
   return position;
 }

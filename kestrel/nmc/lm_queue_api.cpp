@@ -21,6 +21,7 @@
 #include "nmc/lm_nmc_queue.h"
 #include "nmc/lm_nmc_text.h"
 #include "nmc/lm_queue.h"
+#include "webapi/webapi_local_files.h"
 
 namespace {
 
@@ -157,19 +158,11 @@ std::string shared_url(const nmc_dmr_target &target, const char *url) {
   }
   std::string base = std::string("http://") + local + ":" + std::to_string(port);
   upnp_free_impl(local);
-  std::string encoded;
-  static const char k_hex[] = "0123456789ABCDEF";
-  for (const char *p = url; *p != '\0'; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
-      encoded += static_cast<char>(c);
-    } else {
-      encoded += '%';
-      encoded += k_hex[c >> 4];
-      encoded += k_hex[c & 15];
-    }
-  }
-  return base + "/rpc/share_local_file?" + encoded;
+  // The file is served under a token of ours, never under its path; the
+  // entry that holds the URL ends the share (lm_nmc_queue_share.cpp).
+  char token[WEBAPI_SHARE_TOKEN_SIZE] = "";
+  if (webapi_local_file_share(url, token, sizeof token) != 0) return url;
+  return base + WEBAPI_SHARE_PREFIX "?" + token;
 }
 
 // Inserts after the cursor; the cursor moves to the answer's "Index".
@@ -259,11 +252,15 @@ extern "C" KESTREL_API lm_nmc_result_t lm_queue_add_metadata(uint32_t context, c
   Queue queue;
   lm_nmc_result_t result = open_queue(context, &queue);
   if (result != LM_NMC_OK) return result;
-  return add(context, queue,
-             {{"URL", shared_url(queue.target, url)},
-              {"MetaData", metadata != nullptr ? metadata : ""},
-              {"Index", std::to_string(queue.cursor + 1)},
-              {"Bookmark", ""}});
+  const std::string target_url = shared_url(queue.target, url);
+  result = add(context, queue,
+               {{"URL", target_url},
+                {"MetaData", metadata != nullptr ? metadata : ""},
+                {"Index", std::to_string(queue.cursor + 1)},
+                {"Bookmark", ""}});
+  // Not queued: a share made for it ends here (a queued entry holds its own).
+  if (result != LM_NMC_OK && target_url != url) nmc_queue_share_of(target_url).reset();
+  return result;
 }
 
 extern "C" KESTREL_API lm_nmc_result_t lm_queue_delete_item(uint32_t context) {

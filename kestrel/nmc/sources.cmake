@@ -113,5 +113,6 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_slideshow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_links.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_share.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_queue_api.cpp
 )

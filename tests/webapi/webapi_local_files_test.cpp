@@ -15,6 +15,7 @@
 #include "base/upnp_mem.h"
 #include "http/http_server.h"
 #include "support_files.h"
+#include "nmc/lm_nmc_queue.h"
 #include "webapi/webapi_local_files.h"
 
 namespace {
@@ -103,6 +104,30 @@ TEST(WebApiLocalFiles, SharedFilesOnlyByTokenWithRanges) {
   HTTP_server_close(server);
   http_unregister_all_handlers();
   test_support::remove_tree(dir);
+}
+
+// A queued entry holds its file's share: moving the entry around keeps it,
+// removing the entry (or clearing the queue) ends it.
+TEST(WebApiLocalFiles, QueuedEntryHoldsItsShare) {
+  upnp_mem_init();
+  for (bool clear : {false, true}) {
+    SCOPED_TRACE(clear ? "clear" : "remove");
+    char token[WEBAPI_SHARE_TOKEN_SIZE] = "";
+    ASSERT_EQ(webapi_local_file_share("/etc/hostname", token, sizeof token), 0);
+    nmc_queue queue;
+    nmc_queue_entry entry;
+    entry.url = std::string("http://127.0.0.1:1/") + WEBAPI_SHARE_PREFIX + "?" + token;
+    nmc_queue_insert(queue, entry, 0);
+    nmc_queue_insert(queue, nmc_queue_entry(), 0);
+    ASSERT_TRUE(nmc_queue_move(queue, 1, 1, 0));
+    EXPECT_EQ(webapi_local_file_count(), 1u);
+    if (clear) {
+      nmc_queue_clear_entries(queue);
+    } else {
+      ASSERT_TRUE(nmc_queue_remove_at(queue, 0));
+    }
+    EXPECT_EQ(webapi_local_file_count(), 0u);
+  }
 }
 
 }  // namespace
