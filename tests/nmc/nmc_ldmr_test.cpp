@@ -97,6 +97,12 @@ class NmcLdmrTest : public nmc_test::NmcTest {
     ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_INDEX, nullptr); }, 3000));
     ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_INDEX)), LM_NMC_OK);
   }
+  // The image renderer installed with every hook, enabled, and listed.
+  static void enable_image_player() {
+    fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
+    ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
+    ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  }
   uint32_t context_ = 0;
 };
 
@@ -145,9 +151,7 @@ TEST_F(NmcLdmrTest, EnablingListsTheRendererAndNamesAreCut) {
   EXPECT_EQ(lm_dmrcp_stop(context_), 3u);
 
   // The image renderer: its own index, UDN and name.
-  fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
-  ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
-  ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  enable_image_player();
   ASSERT_TRUE(nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, &view));
   EXPECT_EQ(view.name, "Local Image Renderer");
   EXPECT_EQ(view.udn, nmc_ldmr_device_udn(LM_LDMR_IMG_INDEX));
@@ -253,9 +257,7 @@ TEST_F(NmcLdmrTest, OperationsReachTheHooksOrAnswer13) {
   for (const auto &m : missing) EXPECT_EQ(m.result, 13u) << m.what;
 
   // The image renderer answers 13 to volume and seeks and has no seek bits.
-  fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
-  ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
-  ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  enable_image_player();
   ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_IMG_INDEX)), LM_NMC_OK);
   EXPECT_EQ(lm_dmrcp_set_volume_percent(context_, 10), 13u);
   EXPECT_EQ(lm_dmrcp_get_mute(context_, &on), 13u);
@@ -410,9 +412,7 @@ TEST_F(NmcLdmrTest, EventsReachContextsAndTheListener) {
 
   // The image renderer's play information has no track number and no
   // storage medium, and its events do not reach the listener.
-  fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
-  ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
-  ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  enable_image_player();
   ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_IMG_INDEX)), LM_NMC_OK);
   const size_t listened = heard().size();
   const size_t before = updates().size();
