@@ -126,7 +126,8 @@ TEST(NmcQueueEntries, PlayModesAndRepeat) {
 
 TEST(NmcQueueEntries, ShuffleFromManyThreadsKeepsEveryEntry) {
   std::vector<std::thread> threads;
-  std::vector<bool> permutation(4, false);
+  // One int per thread (a vector<bool> packs them into shared words).
+  std::vector<int> permutation(4, 0);
   std::vector<int> moved(4, 0);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t, &permutation, &moved] {
