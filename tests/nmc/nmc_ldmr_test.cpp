@@ -172,10 +172,7 @@ TEST_F(NmcLdmrTest, OperationsReachTheHooksOrAnswer13) {
   EXPECT_STREQ(position, "fake 1.0");
 
   // Play through the XML interface (the queue plays it once it exists).
-  char *answer = lm_nmc_api_query("<Play><RendererIndex>4096</RendererIndex></Play>", 1);
-  ASSERT_NE(answer, nullptr);
-  EXPECT_NE(std::string(answer).find("<Result code=\"0\">"), std::string::npos) << answer;
-  upnp_free_impl(answer);
+  ASSERT_EQ(nmc_test::result_code(nmc_test::api_query("<Play><RendererIndex>4096</RendererIndex></Play>")), "0");
   fake_player_advance(61000);
   ASSERT_EQ(lm_dmrcp_get_state(context_, &state, sizeof position, position, 0, nullptr), LM_NMC_OK);
   EXPECT_EQ(state, LM_DMR_PLAYING);
@@ -259,10 +256,10 @@ TEST_F(NmcLdmrTest, OperationsReachTheHooksOrAnswer13) {
   // The image renderer answers 13 to volume and seeks and has no seek bits.
   enable_image_player();
   ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_IMG_INDEX)), LM_NMC_OK);
-  EXPECT_EQ(lm_dmrcp_set_volume_percent(context_, 10), 13u);
-  EXPECT_EQ(lm_dmrcp_get_mute(context_, &on), 13u);
-  EXPECT_EQ(lm_dmrcp_seek_time(context_, 10), 13u);
-  EXPECT_EQ(lm_dmrcp_seek_percent(context_, 10), 13u);
+  for (lm_nmc_result_t result : {lm_dmrcp_set_volume_percent(context_, 10), lm_dmrcp_get_mute(context_, &on),
+                                 lm_dmrcp_seek_time(context_, 10), lm_dmrcp_seek_percent(context_, 10)}) {
+    EXPECT_EQ(result, 13u);
+  }
   bits = 9;
   EXPECT_EQ(lm_dmrcp_get_seek_capabilities(context_, &bits), LM_NMC_OK);
   EXPECT_EQ(bits, 0u);
@@ -434,8 +431,7 @@ TEST_F(NmcLdmrTest, EventsReachContextsAndTheListener) {
 
   // Hooks run with no controller lock held: the play hook calls back in.
   fake_player_call_back(context_);
-  char *answer = lm_nmc_api_query("<Play><RendererIndex>4096</RendererIndex></Play>", 1);
-  upnp_free_impl(answer);
+  nmc_test::api_query("<Play><RendererIndex>4096</RendererIndex></Play>");
   EXPECT_EQ(fake_player_called_back(), 1);
 
   // The controller's stop calls the shutdown hook and forgets the name.
