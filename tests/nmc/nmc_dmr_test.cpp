@@ -24,23 +24,14 @@ namespace {
 using nmc_test::CraftedRenderer;
 using nmc_test::CraftedRendererSetup;
 using test_support::wait_until;
-
-std::string transport_info(const std::string &state) {
-  return "<CurrentTransportState>" + state +
-         "</CurrentTransportState><CurrentTransportStatus>OK</CurrentTransportStatus><CurrentSpeed>1</CurrentSpeed>";
-}
+using nmc_test::transport_info;
+using nmc_test::xml_escape;
 
 std::string position_info(const std::string &rel_time, const std::string &duration, const std::string &uri = "",
                           const std::string &metadata = "", int rel_count = 0) {
   return "<Track>1</Track><TrackDuration>" + duration + "</TrackDuration><TrackMetaData>" + metadata +
          "</TrackMetaData><TrackURI>" + uri + "</TrackURI><RelTime>" + rel_time + "</RelTime><AbsTime>" + rel_time +
          "</AbsTime><RelCount>" + std::to_string(rel_count) + "</RelCount><AbsCount>0</AbsCount>";
-}
-
-std::string escape(const std::string &text) {
-  std::string out;
-  for (char c : text) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : c == '&' ? "&amp;" : std::string(1, c);
-  return out;
 }
 
 class NmcDmrTest : public nmc_test::NmcTest {
@@ -161,7 +152,7 @@ TEST_F(NmcDmrTest, StatePositionPauseAndResume) {
   // "NOT_IMPLEMENTED" takes the duration of the current track's metadata.
   const std::string didl = "<DIDL-Lite><item><dc:title>T</dc:title><zel:duration>0:03:30</zel:duration>"
                            "<res>http://127.0.0.1/t.mp3</res></item></DIDL-Lite>";
-  r.answer("GetPositionInfo", position_info("0:00:05", "NOT_IMPLEMENTED", "http://127.0.0.1/t.mp3", escape(didl)));
+  r.answer("GetPositionInfo", position_info("0:00:05", "NOT_IMPLEMENTED", "http://127.0.0.1/t.mp3", xml_escape(didl)));
   ASSERT_EQ(lm_dmrcp_go_bookmark(context, udn.c_str()), LM_NMC_OK);  // drops the caches
   ASSERT_EQ(lm_dmrcp_get_state(context, &state, sizeof position, position, sizeof duration, duration), LM_NMC_OK);
   EXPECT_STREQ(duration, "0:03:30");
@@ -253,7 +244,7 @@ TEST_F(NmcDmrTest, SeeksAndTheirModes) {
   const std::string didl = "<DIDL-Lite><item><res protocolInfo=\"http-get:*:audio/mpeg:DLNA.ORG_OP=11\" "
                            "size=\"1000000\" duration=\"0:05:00.000\">" + uri + "</res></item></DIDL-Lite>";
   // (A RelCount marks byte seeking; the size comes from the track's res.)
-  both.answer("GetPositionInfo", position_info("0:00:10", "0:05:00", uri, escape(didl), 1000));
+  both.answer("GetPositionInfo", position_info("0:00:10", "0:05:00", uri, xml_escape(didl), 1000));
   both.clear_sent();
   EXPECT_EQ(lm_dmrcp_seek_percent(c_both, 250), LM_NMC_OK);
   EXPECT_EQ(lm_dmrcp_seek_percent(c_both, 25), LM_NMC_OK);
@@ -269,7 +260,7 @@ TEST_F(NmcDmrTest, SeeksAndTheirModes) {
   EXPECT_EQ(time.sent("Seek", "Unit"), (std::vector<std::string>{"REL_TIME"}));
   EXPECT_EQ(time.sent("Seek", "Target"), (std::vector<std::string>{"00:02:00"}));
   both.clear_sent();
-  both.answer("GetPositionInfo", position_info("0:00:10", "0:05:00", uri, escape(didl), 1000));
+  both.answer("GetPositionInfo", position_info("0:00:10", "0:05:00", uri, xml_escape(didl), 1000));
   both.fault("Seek", 710);
   EXPECT_EQ(lm_dmrcp_seek_percent(c_both, 50), 710u) << "both seeks refused: the renderer's error";
   EXPECT_EQ(both.sent("Seek", "Unit"), (std::vector<std::string>{"X_DLNA_REL_BYTE", "REL_TIME"}));

@@ -142,7 +142,18 @@ TEST_F(NmcDmsTest, WalkThroughLevelsAndBack) {
 
 TEST_F(NmcDmsTest, OneRequestPerPageAtEachPageSize) {
   CdsServer &s = standard_server();
-  for (uint32_t page : {50u, 20u, 120u}) {
+  // A server that claims no total on any page is still read to the end of
+  // a container whose size is known, one request per page.
+  const struct {
+    uint32_t page;
+    bool total_zero;
+  } cases[] = {{50, false}, {20, false}, {120, false}, {50, true}};
+  for (const auto &row : cases) {
+    const uint32_t page = row.page;
+    SCOPED_TRACE(::testing::Message() << page << (row.total_zero ? " total zero" : ""));
+    // (Written only when it changes: the server thread reads it unlocked,
+    // and no request is in flight between two rows.)
+    if (s.total_zero != row.total_zero) s.total_zero = row.total_zero;
     uint32_t c = context_in_root();
     ASSERT_EQ(lm_dmscp_ioctl(c, ("SetDMSItemCache " + std::to_string(page)).c_str(), 0, nullptr), 0u);
     ASSERT_EQ(lm_dmscp_go_index(c, 1), 0u);
@@ -161,6 +172,7 @@ TEST_F(NmcDmsTest, OneRequestPerPageAtEachPageSize) {
     EXPECT_EQ(lm_dmscp_go_index(c, 120), 9u);
     lm_dmscp_delete_context(c);
   }
+  s.total_zero = false;
 }
 
 TEST_F(NmcDmsTest, ServersThatMiscount) {
@@ -205,19 +217,6 @@ TEST_F(NmcDmsTest, ServersThatMiscount) {
     lm_dmscp_delete_context(c);
   }
   s.reply = nullptr;
-  // A server that claims no total on any page is still read to the end of
-  // a container whose size is known, one request per page.
-  s.total_zero = true;
-  s.returned_extra = 0;
-  uint32_t c = context_in_root();
-  ASSERT_EQ(lm_dmscp_go_index(c, 1), 0u);
-  ASSERT_EQ(lm_dmscp_go_directory(c), 0u);  // Bulk, childCount 120
-  s.clear_calls();
-  for (uint32_t i = 0; i < 120; ++i) {
-    ASSERT_EQ(lm_dmscp_go_index(c, i), 0u) << i;
-    ASSERT_EQ(extract(c, "Title"), "Track " + std::to_string(i));
-  }
-  EXPECT_EQ(s.calls_of("Browse").size(), 3u);
   s.total_zero = false;
   s.returned_extra = 0;
 }
@@ -290,7 +289,7 @@ TEST_F(NmcDmsTest, ObjectsWithoutIdParentTitleOrChildCount) {
 }
 
 TEST_F(NmcDmsTest, BookmarksBringFreshContextsBack) {
-  CdsServer &s = standard_server();
+  standard_server();
   uint32_t c = context_in_root();
   std::vector<std::string> marks;
   marks.push_back("uuid:nmc-dms-000001,0");
@@ -349,7 +348,6 @@ TEST_F(NmcDmsTest, BookmarksBringFreshContextsBack) {
     EXPECT_EQ(level(fresh), 1u);
     EXPECT_EQ(levelname(fresh), "Music & <More>");
   }
-  s.clear_calls();
 }
 
 TEST_F(NmcDmsTest, EscapedIdentifiersAndTitlesInCommands) {
@@ -379,8 +377,8 @@ TEST_F(NmcDmsTest, SearchAndSortCriteriaAsTheServerGetsThem) {
   const struct {
     const char *query, *criteria;
   } cases[] = {
+      // (The criteria texts themselves are checked without a server.)
       {"title=abc&artist=xyz&exact=1", "(dc:title = \"abc\") and (upnp:artist = \"xyz\")"},
-      {"type=photoItem", "(upnp:class derivedfrom \"object.item.imageItem.photo\")"},
       {"title=a\"b", "(dc:title contains \"a\\\"b\")"},
   };
   for (const auto &k : cases) {
@@ -505,9 +503,6 @@ TEST_F(NmcDmsTest, KnownKindsAndWellKnownBookmarks) {
   EXPECT_EQ(extract(c, "Title"), "Song 0");
   ASSERT_EQ(lm_dmscp_go_parent(c), 0u);
   EXPECT_EQ(levelname(c), "Music");
-  char type[32];
-  ASSERT_EQ(lm_dmscp_ioctl(c, "GetLevelMediaType", sizeof type, type), 0u);
-  EXPECT_STREQ(type, "Unknown");
 }
 
 TEST_F(NmcDmsTest, KindsByBaseUrlAndTheProxyChoice) {
@@ -638,7 +633,6 @@ TEST_F(NmcDmsTest, ServerIoctls) {
       {a, "GetDMSUploadProtocolInfo song.mp3", 0, "*:*:audio/mpeg:*"},
       {a, "GetDMSUploadProtocolInfo file.unknownext", 9, ""},
       {a, "GetLevelMediaType", 0, "Unknown"},
-      {a, "DisableDMSProxy", 0, ""},
       {a, "GetNMCRunState", 0, "Running"},
       {0x10001, "GetDMSItemCache", 1, ""},
   };

@@ -62,7 +62,6 @@ void record(uint32_t context, uint32_t code, const char *text) {
   }
   if (context == g_sleeper.load()) Sleep(static_cast<unsigned int>(g_sleep_ms.exchange(0)));
 }
-void on_call(uint32_t context, uint32_t code, const char *text) { record(context, code, text); }
 
 std::vector<Call> calls_of(uint32_t context) {
   std::lock_guard<std::mutex> hold(g_mutex);
@@ -154,7 +153,7 @@ class NmcGenaTest : public nmc_test::NmcTest {
 TEST_F(NmcGenaTest, ServerUpdateIdentifiersReachAContextOnlyWhenTheyGrew) {
   uint32_t mine = 0;
   ASSERT_EQ(lm_dmscp_create_context(&mine), LM_NMC_OK);
-  for (uint32_t context : {0u, mine}) ASSERT_EQ(lm_dmscp_register_callback(context, on_call), LM_NMC_OK);
+  for (uint32_t context : {0u, mine}) ASSERT_EQ(lm_dmscp_register_callback(context, record), LM_NMC_OK);
   const std::string udn = "uuid:nmc-gena-srv-000001";
   int index = add(udn, 1, "Gena Server");
   ASSERT_GE(index, 0);
@@ -207,7 +206,7 @@ TEST_F(NmcGenaTest, NamesSortByCaseAccentsAndEquality) {
       5000));
   EXPECT_EQ(listed, expected);
   // The XML interface answers in the same order.
-  std::string response = take(lm_nmc_api_query("<GetServerList/>", 1));
+  std::string response = nmc_test::api_query("<GetServerList/>");
   size_t at = 0;
   for (const std::string &udn : expected) {
     size_t found = response.find("<UDN>" + udn + "</UDN>", at);
@@ -260,9 +259,8 @@ TEST_F(NmcGenaTest, GetTransportInfoAnswersWhatTheRendererSays) {
       {"<GetTransportInfo><RendererIndex>x1</RendererIndex></GetTransportInfo>",
        "<GetTransportInfo><Result code=\"1\">No index specified and no default set</Result></GetTransportInfo>"},
   };
-  for (const auto &c : cases) EXPECT_EQ(take(lm_nmc_api_query(c.request.c_str(), 1)), c.response) << c.request;
-  std::string unknown =
-      take(lm_nmc_api_query("<GetTransportInfo><RendererIndex>77</RendererIndex></GetTransportInfo>", 1));
+  for (const auto &c : cases) EXPECT_EQ(nmc_test::api_query(c.request), c.response) << c.request;
+  std::string unknown = nmc_test::api_query("<GetTransportInfo><RendererIndex>77</RendererIndex></GetTransportInfo>");
   EXPECT_EQ(unknown.find("<Result code=\"0\">"), std::string::npos) << unknown;
   EXPECT_NE(unknown.find("<Index>77</Index>"), std::string::npos) << unknown;
 }
@@ -297,8 +295,8 @@ TEST_F(NmcGenaTest, SleepingCallbackDelaysOthersByNoMoreThanItself) {
   uint32_t sleeper = 0, other = 0;
   ASSERT_EQ(lm_dmrcp_create_context(&sleeper), LM_NMC_OK);
   ASSERT_EQ(lm_dmrcp_create_context(&other), LM_NMC_OK);
-  for (uint32_t context : {sleeper, other}) ASSERT_EQ(lm_dmrcp_register_callback(context, on_call), LM_NMC_OK);
-  ASSERT_EQ(lm_dmscp_register_callback(0, on_call), LM_NMC_OK);
+  for (uint32_t context : {sleeper, other}) ASSERT_EQ(lm_dmrcp_register_callback(context, record), LM_NMC_OK);
+  ASSERT_EQ(lm_dmscp_register_callback(0, record), LM_NMC_OK);
   g_sleep_ms = 1500;
   g_sleeper = sleeper;
   ASSERT_GE(add("uuid:nmc-gena-ren-000002", 2, "Slow"), 0);
@@ -322,7 +320,7 @@ TEST_F(NmcGenaTest, SleepingCallbackDelaysOthersByNoMoreThanItself) {
 TEST_F(NmcGenaTest, StopWhileSoapCallsHangEndsWithinTheBound) {
   uint32_t context = 0;
   ASSERT_EQ(lm_dmrcp_create_context(&context), LM_NMC_OK);
-  ASSERT_EQ(lm_dmrcp_register_callback(context, on_call), LM_NMC_OK);
+  ASSERT_EQ(lm_dmrcp_register_callback(context, record), LM_NMC_OK);
   int index = add("uuid:nmc-gena-ren-000003", 2, "Hung");
   ASSERT_GE(index, 0);
   point_at(context, index);
@@ -334,8 +332,8 @@ TEST_F(NmcGenaTest, StopWhileSoapCallsHangEndsWithinTheBound) {
   // context after it is not to hear of the server once the stop began.
   uint32_t later = 0;
   ASSERT_EQ(lm_dmscp_create_context(&later), LM_NMC_OK);
-  ASSERT_EQ(lm_dmscp_register_callback(later, on_call), LM_NMC_OK);
-  ASSERT_EQ(lm_dmscp_register_callback(0, on_call), LM_NMC_OK);
+  ASSERT_EQ(lm_dmscp_register_callback(later, record), LM_NMC_OK);
+  ASSERT_EQ(lm_dmscp_register_callback(0, record), LM_NMC_OK);
   g_sleep_ms = NMC_THREAD_JOIN_BOUND_MS + 1000;
   g_sleeper = 0;
   ASSERT_GE(add("uuid:nmc-gena-srv-000003", 1, "Asleep"), 0);
@@ -344,7 +342,7 @@ TEST_F(NmcGenaTest, StopWhileSoapCallsHangEndsWithinTheBound) {
   device_.stall_soap = true;
   const std::string query =
       "<GetTransportInfo><RendererIndex>" + std::to_string(index) + "</RendererIndex></GetTransportInfo>";
-  std::thread application([&] { take(lm_nmc_api_query(query.c_str(), 1)); });
+  std::thread application([&] { nmc_test::api_query(query); });
   // A volume event carries no transport state: the notifier asks for it.
   EXPECT_EQ(send_notify(port_, rc, 0, rcs_body(40)), 200);
   ASSERT_TRUE(wait_until([&] { return device_.requests("POST").size() >= 2; }, 5000));

@@ -97,6 +97,12 @@ class NmcLdmrTest : public nmc_test::NmcTest {
     ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_INDEX, nullptr); }, 3000));
     ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_INDEX)), LM_NMC_OK);
   }
+  // The image renderer installed with every hook, enabled, and listed.
+  static void enable_image_player() {
+    fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
+    ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
+    ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  }
   uint32_t context_ = 0;
 };
 
@@ -145,9 +151,7 @@ TEST_F(NmcLdmrTest, EnablingListsTheRendererAndNamesAreCut) {
   EXPECT_EQ(lm_dmrcp_stop(context_), 3u);
 
   // The image renderer: its own index, UDN and name.
-  fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
-  ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
-  ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  enable_image_player();
   ASSERT_TRUE(nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, &view));
   EXPECT_EQ(view.name, "Local Image Renderer");
   EXPECT_EQ(view.udn, nmc_ldmr_device_udn(LM_LDMR_IMG_INDEX));
@@ -168,10 +172,7 @@ TEST_F(NmcLdmrTest, OperationsReachTheHooksOrAnswer13) {
   EXPECT_STREQ(position, "fake 1.0");
 
   // Play through the XML interface (the queue plays it once it exists).
-  char *answer = lm_nmc_api_query("<Play><RendererIndex>4096</RendererIndex></Play>", 1);
-  ASSERT_NE(answer, nullptr);
-  EXPECT_NE(std::string(answer).find("<Result code=\"0\">"), std::string::npos) << answer;
-  upnp_free_impl(answer);
+  ASSERT_EQ(nmc_test::result_code(nmc_test::api_query("<Play><RendererIndex>4096</RendererIndex></Play>")), "0");
   fake_player_advance(61000);
   ASSERT_EQ(lm_dmrcp_get_state(context_, &state, sizeof position, position, 0, nullptr), LM_NMC_OK);
   EXPECT_EQ(state, LM_DMR_PLAYING);
@@ -253,14 +254,12 @@ TEST_F(NmcLdmrTest, OperationsReachTheHooksOrAnswer13) {
   for (const auto &m : missing) EXPECT_EQ(m.result, 13u) << m.what;
 
   // The image renderer answers 13 to volume and seeks and has no seek bits.
-  fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
-  ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
-  ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  enable_image_player();
   ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_IMG_INDEX)), LM_NMC_OK);
-  EXPECT_EQ(lm_dmrcp_set_volume_percent(context_, 10), 13u);
-  EXPECT_EQ(lm_dmrcp_get_mute(context_, &on), 13u);
-  EXPECT_EQ(lm_dmrcp_seek_time(context_, 10), 13u);
-  EXPECT_EQ(lm_dmrcp_seek_percent(context_, 10), 13u);
+  for (lm_nmc_result_t result : {lm_dmrcp_set_volume_percent(context_, 10), lm_dmrcp_get_mute(context_, &on),
+                                 lm_dmrcp_seek_time(context_, 10), lm_dmrcp_seek_percent(context_, 10)}) {
+    EXPECT_EQ(result, 13u);
+  }
   bits = 9;
   EXPECT_EQ(lm_dmrcp_get_seek_capabilities(context_, &bits), LM_NMC_OK);
   EXPECT_EQ(bits, 0u);
@@ -410,9 +409,7 @@ TEST_F(NmcLdmrTest, EventsReachContextsAndTheListener) {
 
   // The image renderer's play information has no track number and no
   // storage medium, and its events do not reach the listener.
-  fake_player_install_image(FAKE_PLAYER_ALL_HOOKS);
-  ASSERT_EQ(lm_ldmr_img_enable(1), LM_NMC_OK);
-  ASSERT_TRUE(wait_until([] { return nmc_devices_find(NMC_SIDE_RENDERER, LM_LDMR_IMG_INDEX, nullptr); }, 3000));
+  enable_image_player();
   ASSERT_EQ(lm_dmrcp_go_bookmark(context_, nmc_ldmr_device_udn(LM_LDMR_IMG_INDEX)), LM_NMC_OK);
   const size_t listened = heard().size();
   const size_t before = updates().size();
@@ -434,8 +431,7 @@ TEST_F(NmcLdmrTest, EventsReachContextsAndTheListener) {
 
   // Hooks run with no controller lock held: the play hook calls back in.
   fake_player_call_back(context_);
-  char *answer = lm_nmc_api_query("<Play><RendererIndex>4096</RendererIndex></Play>", 1);
-  upnp_free_impl(answer);
+  nmc_test::api_query("<Play><RendererIndex>4096</RendererIndex></Play>");
   EXPECT_EQ(fake_player_called_back(), 1);
 
   // The controller's stop calls the shutdown hook and forgets the name.

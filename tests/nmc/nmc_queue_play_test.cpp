@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
 #include "cp/upnp_cp.h"
 #include "fake_player.h"
@@ -29,6 +28,10 @@ namespace {
 using nmc_test::CraftedRenderer;
 using nmc_test::CraftedRendererSetup;
 using test_support::wait_until;
+using nmc_test::api_query;
+using nmc_test::result_code;
+using nmc_test::transport_info;
+using nmc_test::xml_escape;
 
 std::mutex g_lock;
 std::vector<std::string> g_events;
@@ -50,17 +53,6 @@ std::vector<std::string> play_events() {
   return out;
 }
 
-std::string transport_info(const std::string &state) {
-  return "<CurrentTransportState>" + state +
-         "</CurrentTransportState><CurrentTransportStatus>OK</CurrentTransportStatus><CurrentSpeed>1</CurrentSpeed>";
-}
-
-std::string escape(const std::string &text) {
-  std::string out;
-  for (char c : text) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : c == '&' ? "&amp;" : std::string(1, c);
-  return out;
-}
-
 std::string didl(const std::string &url, const std::string &mime, const std::string &duration) {
   std::string attributes = "protocolInfo=\"http-get:*:" + mime + ":*\"";
   if (!duration.empty()) attributes += " duration=\"" + duration + "\"";
@@ -68,17 +60,6 @@ std::string didl(const std::string &url, const std::string &mime, const std::str
          "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\"><item id=\"1\" parentID=\"0\" restricted=\"1\">"
          "<dc:title>t</dc:title><upnp:class>object.item</upnp:class><res " +
          attributes + ">" + url + "</res></item></DIDL-Lite>";
-}
-
-std::string query(const std::string &xml) {
-  char *response = lm_nmc_api_query(xml.c_str(), 1);
-  std::string text = response != nullptr ? response : "";
-  upnp_free_impl(response);
-  return text;
-}
-std::string code(const std::string &response) {
-  size_t at = response.find("<Result code=\"");
-  return at == std::string::npos ? "none" : response.substr(at + 14, response.find('"', at + 14) - at - 14);
 }
 
 class NmcQueuePlayTest : public nmc_test::NmcTest {
@@ -112,12 +93,12 @@ class NmcQueuePlayTest : public nmc_test::NmcTest {
                 const std::string &duration = "") {
     for (const std::string &name : names) {
       const std::string url = "http://127.0.0.1:9/" + name;
-      ASSERT_EQ(code(query("<AddToQueue>" + q() + "<URL>" + url + "</URL><MetaData>" +
-                           escape(didl(url, mime, duration)) + "</MetaData></AddToQueue>")),
+      ASSERT_EQ(result_code(api_query("<AddToQueue>" + q() + "<URL>" + url + "</URL><MetaData>" +
+                           xml_escape(didl(url, mime, duration)) + "</MetaData></AddToQueue>")),
                 "0");
     }
   }
-  std::string play(const std::string &setup) { return code(query("<PlayQueue>" + q() + setup + "</PlayQueue>")); }
+  std::string play(const std::string &setup) { return result_code(api_query("<PlayQueue>" + q() + setup + "</PlayQueue>")); }
   // The names of the URIs the renderer was given, in order.
   std::vector<std::string> sent_uris() {
     std::vector<std::string> names;
@@ -158,7 +139,7 @@ TEST_F(NmcQueuePlayTest, ModesDecideHowTheQueueAdvancesAndEnds) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.setup);
-    ASSERT_EQ(code(query("<ClearQueue>" + q() + "</ClearQueue>")), "0");
+    ASSERT_EQ(result_code(api_query("<ClearQueue>" + q() + "</ClearQueue>")), "0");
     {
       std::lock_guard<std::recursive_mutex> hold(queue_->lock);
       queue_->play = nmc_queue_play();
@@ -199,7 +180,7 @@ TEST_F(NmcQueuePlayTest, StopsTheRendererReportsAdvanceOnceAndForeignStopsEnd) {
   nmc_queue_handle_state(view_.index, 0);
   EXPECT_EQ(sent_uris(), std::vector<std::string>({"a", "b"}));
   EXPECT_EQ(play_events(), std::vector<std::string>({"Playing 0 2", "Playing 1 1", "Stopped 1 1"}));
-  std::string info = query("<GetQueueInfo>" + q() + "</GetQueueInfo>");
+  std::string info = api_query("<GetQueueInfo>" + q() + "</GetQueueInfo>");
   EXPECT_NE(info.find("<Active>false</Active>"), std::string::npos) << info;
 
   // The position poll corrects the start time and the duration.
@@ -340,10 +321,10 @@ TEST_F(NmcQueuePlayTest, LocalRendererPlaysAQueue) {
   local->callback = record;
   for (const char *name : {"l1", "l2"}) {
     const std::string url = std::string("http://127.0.0.1:9/") + name;
-    ASSERT_EQ(code(query("<AddToQueue><QueueID>" + local->id + "</QueueID><URL>" + url + "</URL></AddToQueue>")), "0");
+    ASSERT_EQ(result_code(api_query("<AddToQueue><QueueID>" + local->id + "</QueueID><URL>" + url + "</URL></AddToQueue>")), "0");
   }
   fake_player_clear_calls();
-  ASSERT_EQ(code(query("<PlayQueue><QueueID>" + local->id + "</QueueID><StartIndex>0</StartIndex></PlayQueue>")), "0");
+  ASSERT_EQ(result_code(api_query("<PlayQueue><QueueID>" + local->id + "</QueueID><StartIndex>0</StartIndex></PlayQueue>")), "0");
   EXPECT_EQ(fake_player_calls(19), 1u);
   EXPECT_EQ(fake_player_state(), LM_DMR_PLAYING);
   // The host's track ends: its STOPPED advances the queue on the worker.

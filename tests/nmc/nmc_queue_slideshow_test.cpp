@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
 #include "cp/upnp_cp.h"
 #include "nmc/lm_dmrcp.h"
@@ -25,6 +24,7 @@ namespace {
 
 using nmc_test::PhotoRenderer;
 using test_support::wait_until;
+using nmc_test::api_query;
 
 std::mutex g_lock;
 std::vector<std::string> g_events;
@@ -41,13 +41,6 @@ std::vector<std::string> events() {
 bool stopped() {
   std::vector<std::string> all = events();
   return !all.empty() && all.back().rfind("Stopped", 0) == 0;
-}
-
-std::string query(const std::string &xml) {
-  char *response = lm_nmc_api_query(xml.c_str(), 1);
-  std::string text = response != nullptr ? response : "";
-  upnp_free_impl(response);
-  return text;
 }
 
 class NmcQueueSlideshowTest : public nmc_test::NmcTest {
@@ -72,7 +65,7 @@ class NmcQueueSlideshowTest : public nmc_test::NmcTest {
     ASSERT_EQ(lm_dmrcp_go_bookmark(context_, udn_.c_str()), LM_NMC_OK);
     for (int i = 1; i <= 6; ++i) {
       const std::string url = "http://127.0.0.1:9/p" + std::to_string(i) + ".jpg";
-      std::string response = query("<AddToQueue><QueueID>" + udn_ + "</QueueID><URL>" + url +
+      std::string response = api_query("<AddToQueue><QueueID>" + udn_ + "</QueueID><URL>" + url +
                                    "</URL><MetaData>&lt;DIDL-Lite&gt;&lt;item id=&quot;" + std::to_string(i) +
                                    "&quot;&gt;&lt;res protocolInfo=&quot;http-get:*:image/jpeg:*&quot;&gt;" + url +
                                    "&lt;/res&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;</MetaData></AddToQueue>");
@@ -87,7 +80,7 @@ class NmcQueueSlideshowTest : public nmc_test::NmcTest {
   }
   void start_show(int interval, int transit_wait) {
     const int before = photo_->shown();
-    std::string response = query("<PlayQueue><QueueID>" + udn_ + "</QueueID><StartIndex>0</StartIndex>"
+    std::string response = api_query("<PlayQueue><QueueID>" + udn_ + "</QueueID><StartIndex>0</StartIndex>"
                                  "<SlideshowInterval>" + std::to_string(interval) +
                                  "</SlideshowInterval><SlideshowTransitWaitTime>" + std::to_string(transit_wait) +
                                  "</SlideshowTransitWaitTime><Repeat>true</Repeat></PlayQueue>");
@@ -137,7 +130,7 @@ TEST_F(NmcQueueSlideshowTest, PausesAndResumesAlsoWhenPauseIsRefused) {
     EXPECT_TRUE(wait_until([&] { return nmc_queue_slideshow_is_paused(index_); }, 1000));
     EXPECT_EQ(next_picture(1800), -1) << "a paused show holds";
     // "Play" resumes it: the marks go, the renderer plays, the show goes on.
-    EXPECT_NE(query("<Play><RendererIndex>" + std::to_string(index_) + "</RendererIndex></Play>")
+    EXPECT_NE(api_query("<Play><RendererIndex>" + std::to_string(index_) + "</RendererIndex></Play>")
                   .find("<Result code=\"0\">"),
               std::string::npos);
     EXPECT_GE(next_picture(3000), 0);
@@ -154,7 +147,7 @@ TEST_F(NmcQueueSlideshowTest, StopBySomeoneElseEndsTheShow) {
   photo_->emit("STOPPED");
   EXPECT_TRUE(wait_until(stopped, 2000)) << ::testing::PrintToString(events());
   EXPECT_EQ(next_picture(1800), -1);
-  std::string info = query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
+  std::string info = api_query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
   EXPECT_NE(info.find("<Active>false</Active>"), std::string::npos) << info;
 }
 
@@ -174,9 +167,16 @@ TEST_F(NmcQueueSlideshowTest, PausedShowEndsWhenTheRendererGoesAway) {
 
 // The controller's stop during a show (paused or not) ends its timer and
 // the worker within the bound.
-TEST_F(NmcQueueSlideshowTest, ControllerStopsWithinItsBoundDuringAShow) {
+class NmcQueueSlideshowStop : public NmcQueueSlideshowTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NmcQueueSlideshowStop, ControllerStopsWithinItsBound) {
   start_show(1, 20);
-  ASSERT_GE(next_picture(3000), 0);
+  if (GetParam()) {
+    EXPECT_EQ(lm_dmrcp_pause(context_, 0), LM_NMC_OK);
+    ASSERT_TRUE(wait_until([&] { return nmc_queue_slideshow_is_paused(index_); }, 1000));
+  } else {
+    ASSERT_GE(next_picture(3000), 0);
+  }
   const uint64_t started = getSystemTime();
   ASSERT_TRUE(stop_and_wait());
   EXPECT_LT(getSystemTime() - started, 5000u);
@@ -184,16 +184,6 @@ TEST_F(NmcQueueSlideshowTest, ControllerStopsWithinItsBoundDuringAShow) {
   EXPECT_EQ(threads.find("SlideshowPlayer"), std::string::npos) << threads;
   EXPECT_EQ(threads.find("DMR Position Po"), std::string::npos) << threads;
 }
-
-TEST_F(NmcQueueSlideshowTest, ControllerStopsWithinItsBoundDuringAPausedShow) {
-  start_show(1, 20);
-  EXPECT_EQ(lm_dmrcp_pause(context_, 0), LM_NMC_OK);
-  ASSERT_TRUE(wait_until([&] { return nmc_queue_slideshow_is_paused(index_); }, 1000));
-  const uint64_t started = getSystemTime();
-  ASSERT_TRUE(stop_and_wait());
-  EXPECT_LT(getSystemTime() - started, 5000u);
-  const std::string threads = nmc_test::thread_names();
-  EXPECT_EQ(threads.find("SlideshowPlayer"), std::string::npos) << threads;
-}
+INSTANTIATE_TEST_SUITE_P(PausedOrNot, NmcQueueSlideshowStop, ::testing::Bool());
 
 }  // namespace

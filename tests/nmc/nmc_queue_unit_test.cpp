@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/upnp_mem.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_queue.h"
 #include "nmc_test_util.h"
@@ -93,7 +92,7 @@ TEST(NmcQueueEntries, MovesAndRemovalsKeepTheOtherEntries) {
     EXPECT_EQ(got, c.order) << c.start << "->" << c.target;
   }
   nmc_queue queue;
-    fill(queue, 2);
+  fill(queue, 2);
   EXPECT_FALSE(nmc_queue_remove_at(queue, 2));
   EXPECT_EQ(queue.entries.size(), 2u);
 }
@@ -127,12 +126,13 @@ TEST(NmcQueueEntries, PlayModesAndRepeat) {
 
 TEST(NmcQueueEntries, ShuffleFromManyThreadsKeepsEveryEntry) {
   std::vector<std::thread> threads;
-  std::vector<bool> permutation(4, false);
+  // One int per thread (a vector<bool> packs them into shared words).
+  std::vector<int> permutation(4, 0);
   std::vector<int> moved(4, 0);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t, &permutation, &moved] {
       nmc_queue queue;
-    fill(queue, 50);
+      fill(queue, 50);
       const std::vector<std::string> before = urls(queue);
       for (int round = 0; round < 20; ++round) nmc_queue_shuffle(queue);
       std::vector<std::string> after = urls(queue);
@@ -245,16 +245,8 @@ class NmcQueueCommands : public nmc_test::NmcTest {
     std::lock_guard<std::mutex> hold(g_events_lock);
     g_events.clear();
   }
-  static std::string query(const std::string &xml) {
-    char *response = lm_nmc_api_query(xml.c_str(), 1);
-    std::string text = response != nullptr ? response : "";
-    upnp_free_impl(response);
-    return text;
-  }
-  static std::string code(const std::string &response) {
-    size_t at = response.find("<Result code=\"");
-    return at == std::string::npos ? "none" : response.substr(at + 14, response.find('"', at + 14) - at - 14);
-  }
+  static std::string query(const std::string &xml) { return nmc_test::api_query(xml); }
+  static std::string code(const std::string &response) { return nmc_test::result_code(response); }
   static std::string browse(const std::string &id) {
     return query("<BrowseQueue><QueueID>" + id + "</QueueID></BrowseQueue>");
   }
@@ -343,15 +335,10 @@ TEST_F(NmcQueueCommands, CommandsChangeTheQueueAndFailuresLeaveItAsItWas) {
   EXPECT_NE(browse("q1").find("<TotalMatches>0</TotalMatches>"), std::string::npos);
   {
     std::lock_guard<std::mutex> hold(g_events_lock);
-    const std::vector<std::string> expected = {"item_added 0 3",   "item_added 0 4",   "item_added 0 4",
-                                               "item_added 0 4",   "item_moved 0 4",   "item_removed 0 3",
-                                               "shuffled 0 3",     "cleared 0 0"};
-    // The first add saw one entry, the rest four; the index of a queue that
-    // plays nothing is sent as 0.
-    std::vector<std::string> want = expected;
-    want[0] = "item_added 0 1";
-    want[1] = "item_added 0 2";
-    want[2] = "item_added 0 3";
+    // Each add tells the new pending count; the index of a queue that plays
+    // nothing is sent as 0.
+    const std::vector<std::string> want = {"item_added 0 1", "item_added 0 2",   "item_added 0 3", "item_added 0 4",
+                                           "item_moved 0 4", "item_removed 0 3", "shuffled 0 3",   "cleared 0 0"};
     EXPECT_EQ(g_events, want);
   }
   EXPECT_EQ(code(query("<ReleaseQueue><QueueID>q1</QueueID></ReleaseQueue>")), "0");

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "base/upnp_mem.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_internal.h"
 
@@ -87,6 +88,29 @@ int NmcTest::start(const std::vector<std::string> &extra, int install_signals) {
 bool NmcTest::stop_and_wait() {
   lm_nmc_stop();
   return nmc_wait_stopped(20000);
+}
+
+std::string api_query(const std::string &xml) {
+  char *response = lm_nmc_api_query(xml.c_str(), 1);
+  std::string text = response != nullptr ? response : "";
+  upnp_free_impl(response);
+  return text;
+}
+
+std::string result_code(const std::string &response) {
+  size_t at = response.find("<Result code=\"");
+  return at == std::string::npos ? "none" : response.substr(at + 14, response.find('"', at + 14) - at - 14);
+}
+
+std::string xml_escape(const std::string &text) {
+  std::string out;
+  for (char c : text) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : c == '&' ? "&amp;" : std::string(1, c);
+  return out;
+}
+
+std::string transport_info(const std::string &state) {
+  return "<CurrentTransportState>" + state +
+         "</CurrentTransportState><CurrentTransportStatus>OK</CurrentTransportStatus><CurrentSpeed>1</CurrentSpeed>";
 }
 
 }  // namespace nmc_test

@@ -28,6 +28,15 @@ long thread_count();
 // The names of this process's threads, blank-separated (for messages).
 std::string thread_names();
 
+// The XML interface: the response to a request ("" for none), and the
+// result code of a response ("none" when it has none).
+std::string api_query(const std::string &xml);
+std::string result_code(const std::string &response);
+// text with <, >, " and & written as entities.
+std::string xml_escape(const std::string &text);
+// A renderer's GetTransportInfo answer in the given state.
+std::string transport_info(const std::string &state);
+
 class NmcTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -153,15 +153,25 @@ TEST_F(UploadTest, ArgumentsAndSetUpFailuresAnswerWithoutCallback) {
     lm_nmc_result_t expected;
     bool request_made;
   };
+  // Refused before any request: the arguments.
+  auto refused = [&](const char *pi, const char *title) -> std::function<lm_nmc_result_t()> {
+    return [&, pi, title] { return upload(feed, 0, 0, pi, title, bookmark, sizeof bookmark); };
+  };
+  // After the CreateObject request: the server's answer or the sink's.
+  auto created = [&](const std::string &url, int fault, uint32_t size) -> std::function<lm_nmc_result_t()> {
+    return [&, url, fault, size] {
+      set_import(url, fault);
+      return upload(feed, 0, 0, kMp3, "t", bookmark, size);
+    };
+  };
+  const uint32_t whole = sizeof bookmark;
   const std::vector<Case> cases = {
-      {"text/plain", [&] { return upload(feed, 0, 0, "http-get:*:text/plain:*", "t", bookmark, sizeof bookmark); }, 2, false},
-      {"no title", [&] { return upload(feed, 0, 0, kMp3, "", bookmark, sizeof bookmark); }, 2, false},
+      {"text/plain", refused("http-get:*:text/plain:*", "t"), 2, false},
+      {"no title", refused(kMp3, ""), 2, false},
       {"no callback",
        [&] { return lm_dmscp_upload(0, &feed, "t", kMp3, 0, nullptr, sizeof bookmark, bookmark, 0); }, 2, false},
-      {"no MIME type", [&] { return upload(feed, 0, 0, "http-get:*", "t", bookmark, sizeof bookmark); }, 2, false},
-      {"DTCP", [&] { return upload(feed, 0, 0, "http-get:*:application/x-dtcp1;CONTENTFORMAT=audio/mpeg:*", "t", bookmark,
-                                 sizeof bookmark); }, 13,
-       false},
+      {"no MIME type", refused("http-get:*", "t"), 2, false},
+      {"DTCP", refused("http-get:*:application/x-dtcp1;CONTENTFORMAT=audio/mpeg:*", "t"), 13, false},
       {"unknown context",
        [&] { return lm_dmscp_upload(77, &feed, "t", kMp3, 0, Feed::callback, sizeof bookmark, bookmark, 0); }, 1,
        false},
@@ -171,36 +181,11 @@ TEST_F(UploadTest, ArgumentsAndSetUpFailuresAnswerWithoutCallback) {
       {"playlist type",
        [&] { return lm_dmscp_upload_playlist(0, &feed, "p", 3, 0, 0, Feed::callback, sizeof bookmark, bookmark); },
        2, false},
-      {"server fault 401",
-       [&] {
-         set_import(sink.url(), 401);
-         return upload(feed, 0, 0, kMp3, "t", bookmark, sizeof bookmark);
-       },
-       401, true},
-      {"no importUri",
-       [&] {
-         set_import("");
-         return upload(feed, 0, 0, kMp3, "t", bookmark, sizeof bookmark);
-       },
-       7, true},
-      {"bookmark buffer too small",
-       [&] {
-         set_import(sink.url());
-         return upload(feed, 0, 0, kMp3, "t", bookmark, 8);
-       },
-       10, true},
-      {"no connection",
-       [&] {
-         set_import("http://127.0.0.1:1/none");
-         return upload(feed, 0, 0, kMp3, "t", bookmark, sizeof bookmark);
-       },
-       400, true},
-      {"417 to the header",
-       [&] {
-         set_import(sink.url());
-         return upload(feed, 0, 0, kMp3, "t", bookmark, sizeof bookmark);
-       },
-       417, true},
+      {"server fault 401", created(sink.url(), 401, whole), 401, true},
+      {"no importUri", created("", 0, whole), 7, true},
+      {"bookmark buffer too small", created(sink.url(), 0, 8), 10, true},
+      {"no connection", created("http://127.0.0.1:1/none", 0, whole), 400, true},
+      {"417 to the header", created(sink.url(), 0, whole), 417, true},
   };
   for (const Case &c : cases) {
     std::strcpy(bookmark, "old");

@@ -123,6 +123,26 @@ class XpcomProxy : public ::testing::Test {
     return proxy;
   }
 
+  // Calls OnEvent(text) through a proxy from a thread of its own after the
+  // main thread was busy for busy_ms, runs the queue meanwhile; the call's
+  // result and how long the firing thread waited in it.
+  static nsresult fire(Recorder &r, const char *text, int busy_ms, Clock::duration *waited) {
+    std::atomic<bool> returned{false};
+    nsresult got = NS_OK;
+    std::thread firing([&] {
+      iZelControlPoint2XPComObserver *p = proxy_for(&r, PROXY_SYNC | PROXY_ALWAYS);
+      const Clock::time_point called = Clock::now();
+      got = p->OnEvent(text);
+      *waited = Clock::now() - called;
+      p->Release();
+      returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(busy_ms));
+    EXPECT_TRUE(pump_until([&] { return returned.load(); }, 5000));
+    firing.join();
+    return got;
+  }
+
   // Runs the main thread's queue until done() holds or ms pass.
   static bool pump_until(const std::function<bool()> &done, int ms) {
     auto end = Clock::now() + std::chrono::milliseconds(ms);
@@ -165,21 +185,9 @@ TEST_F(XpcomProxy, FiringThreadWaitsAndGetsTheResult) {
   Recorder r;
   r.sleep_ms = 150;
   r.result = NS_ERROR_FAILURE;
-  std::atomic<bool> returned{false};
-  nsresult got = NS_OK;
-  Clock::time_point called, back;
-  std::thread firing([&] {
-    iZelControlPoint2XPComObserver *p = proxy_for(&r, PROXY_SYNC | PROXY_ALWAYS);
-    called = Clock::now();
-    got = p->OnEvent("x");
-    back = Clock::now();
-    p->Release();
-    returned = true;
-  });
-  EXPECT_TRUE(pump_until([&] { return returned.load(); }, 5000));
-  firing.join();
-  EXPECT_EQ(got, NS_ERROR_FAILURE);
-  EXPECT_GE(back - called, std::chrono::milliseconds(150));
+  Clock::duration waited{};
+  EXPECT_EQ(fire(r, "x", 0, &waited), NS_ERROR_FAILURE);
+  EXPECT_GE(waited, std::chrono::milliseconds(150));
 }
 
 TEST_F(XpcomProxy, OnTheMainThreadTheCallRunsAtOnce) {
@@ -229,16 +237,8 @@ TEST_F(XpcomProxy, LongWaitIsReportedOnceAsStall) {
     g_stall_ms = waited;
   });
   Recorder r;
-  std::atomic<bool> returned{false};
-  std::thread firing([&] {
-    iZelControlPoint2XPComObserver *p = proxy_for(&r, PROXY_SYNC | PROXY_ALWAYS);
-    p->OnEvent("slow");
-    p->Release();
-    returned = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the main thread is busy
-  EXPECT_TRUE(pump_until([&] { return returned.load(); }, 5000));
-  firing.join();
+  Clock::duration waited{};
+  fire(r, "slow", 200, &waited);  // the main thread is busy at first
   EXPECT_EQ(g_stalls.load(), 1);
   EXPECT_GE(g_stall_ms.load(), 50u);
   EXPECT_EQ(NS_ProxyStallCount(), 1u);
