@@ -75,7 +75,8 @@ CdsServer::CdsServer(const std::string &udn, const std::string &name, const std:
         body = "root";
         fields = root_header;
       } else {
-        std::string own = other_get ? other_get(path) : std::string();
+        auto hook = other_get.get();
+        std::string own = hook ? hook(path) : std::string();
         TestServer::send_all(fd, !own.empty() ? own : http_response("404 Not Found", ""));
         return;
       }
@@ -89,7 +90,8 @@ CdsServer::CdsServer(const std::string &udn, const std::string &name, const std:
       std::lock_guard<std::mutex> hold(mutex_);
       calls_.push_back(call);
     }
-    std::string own = reply ? reply(call) : std::string();
+    auto hook = reply.get();
+    std::string own = hook ? hook(call) : std::string();
     TestServer::send_all(fd, !own.empty() ? own : answer(call));
   });
 }

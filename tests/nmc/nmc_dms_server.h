@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,6 +34,26 @@ struct CdsCall {
   std::map<std::string, std::string> args;
 };
 
+// A hook the test sets while the server's thread may read it.
+template <typename Fn>
+class GuardedHook {
+ public:
+  GuardedHook &operator=(Fn fn) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    fn_ = std::move(fn);
+    return *this;
+  }
+  GuardedHook &operator=(std::nullptr_t) { return *this = Fn(); }
+  Fn get() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return fn_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Fn fn_;
+};
+
 class CdsServer {
  public:
   // The description's extra device elements (manufacturer, modelNumber...).
@@ -45,14 +67,14 @@ class CdsServer {
 
   // Miscounting: TotalMatches always 0; NumberReturned this much above what
   // is sent; objects sent beyond NumberReturned.
-  bool total_zero = false;
-  int returned_extra = 0;
+  std::atomic<bool> total_zero{false};
+  std::atomic<int> returned_extra{0};
   // A reply of its own for an action (an empty text uses the table).
-  std::function<std::string(const CdsCall &)> reply;
+  GuardedHook<std::function<std::string(const CdsCall &)>> reply;
   // Extra header fields of a GET of "/" (the base URL kinds look at).
   std::string root_header;
   // The whole response to a GET of any other path (an empty text: 404).
-  std::function<std::string(const std::string &path)> other_get;
+  GuardedHook<std::function<std::string(const std::string &path)>> other_get;
   // Extra device elements of the description (a "modelName" among them
   // replaces the default one); may be changed before the server is added.
   std::string device_extra;
