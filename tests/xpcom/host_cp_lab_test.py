@@ -229,7 +229,35 @@ try:
     check(queue_state()[0] == 2, "queue after SetQueue: %s" % (queue_state(),))
     st = host.call("call GetRendererPlayState %s" % json.dumps(r1), "GetRendererPlayState")
     check(st is not None and st["out"].get("state") == "STOPPED", "SetQueue does not play: %s" % st)
+    # A server object queued while the first entry plays goes to the end
+    # like a URL: PlayIndex 2 plays it, not the entry after the playing one.
+    p = subprocess.run([SOAP, "--server", os.environ["LAB_SERVER_DESC"], os.environ["LAB_SERVER_UDN"], "browse",
+                        "1$4", "50"], capture_output=True, timeout=60)
+    song = [l.split("\t") for l in p.stdout.decode().splitlines() if l.split("\t")[2:3] == ["First Song"]]
+    check(len(song) == 1, "First Song in the server's music: %r" % p.stdout[:300])
+    if song:
+        ok = queue_call("call PlayIndex %s 0" % json.dumps(r1), "PlayIndex").get("ok")
+        check(ok == 1, "PlayIndex 0 ok: %s" % ok)
+        bookmark = "%s,%s,|1" % (os.environ["LAB_SERVER_UDN"], song[0][1])
+        host.call("call AddToQueue %s 0 1 [ X ] [ %s ]" % (json.dumps(r1), json.dumps(bookmark)), "AddToQueue")
+        check(queue_state()[0] == 3, "queue after the server object: %s" % (queue_state(),))
+        ok = queue_call("call PlayIndex %s 2" % json.dumps(r1), "PlayIndex").get("ok")
+        check(ok == 1, "PlayIndex 2 ok: %s" % ok)
+        uri = ""
+        for _ in range(20):
+            rc, media = soap(1, "media")
+            uri = media.splitlines()[0] if media else ""
+            if uri == song[0][3]:
+                break
+            time.sleep(0.1)
+        check(uri == song[0][3], "PlayIndex 2 plays the server object: %r, not %r" % (song[0][3], uri))
+    drain()
     host.call("stop %s" % json.dumps(r1), "StopRenderer")
+    check(host.event("STOPPED", r1, 20) is not None, "STOPPED after the last StopRenderer")
+    # The control point takes no byebye within a second of the renderer's
+    # last sign of life (or of a failed call to it): let the renderer be
+    # quiet that long before it leaves.
+    time.sleep(1.5)
 
     # The renderer leaves and comes back.
     subprocess.run([LAB_SH, "stop", "renderer1"], capture_output=True, timeout=60)
