@@ -64,6 +64,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_subscribe_threads.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_parse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_queue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_notifier_wake.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_notify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_cp_eventing_poll.cpp
 )

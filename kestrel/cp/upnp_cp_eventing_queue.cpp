@@ -10,6 +10,7 @@
 #include "base/upnp_thread.h"
 #include "cp/upnp_cp_eventing.h"
 #include "cp/upnp_cp_eventing_internal.h"
+#include "cp/upnp_cp_notifier_wake.h"
 #include "http/http_methods.h"
 
 namespace {
@@ -128,6 +129,7 @@ extern "C" int upnp_cp_add_subscription_event(const char *body, uint32_t sequenc
   if (g_tail != nullptr) g_tail->next = event; else g_head = event;
   g_tail = event;
   unlock_events();
+  cp_notifier_wake();
   return 200;
 }
 

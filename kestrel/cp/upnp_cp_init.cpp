@@ -13,6 +13,7 @@
 #include "cp/upnp_cp_eventing.h"
 #include "cp/upnp_cp_eventing_internal.h"
 #include "cp/upnp_cp_internal.h"
+#include "cp/upnp_cp_notifier_wake.h"
 #include "cp/upnp_soap.h"
 #include "ssdp/upnp_ssdp.h"
 
@@ -55,7 +56,8 @@ void *notifier_thread(void *) {
       }
     }
     processSubscriptionEvents();
-    if (!nap(50)) break;
+    // Up to the 50 ms tick, or until a subscription event is queued.
+    cp_notifier_wait(50);
   }
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "notifier", "Terminating notifier thread");
   return nullptr;
@@ -182,6 +184,7 @@ extern "C" void upnp_control_exit(void) {
   // Subscriptions end while the network still runs.
   cp_eventing_cancel_all();
   g_running.store(false);
+  cp_notifier_wake();
   if (upnp_server_stack_state() == 1) upnp_server_stop(UPNP_SERVER_RUNNING);
   if (g_notifier != UPNP_NO_THREAD) upnp_join_thread(g_notifier, nullptr);
   if (g_scheduler != UPNP_NO_THREAD) upnp_join_thread(g_scheduler, nullptr);

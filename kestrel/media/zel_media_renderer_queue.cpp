@@ -34,9 +34,14 @@ bool ZelMediaRenderer2::AddItemToQueue(ZelMediaItem2 *item) {
 
 bool ZelMediaRenderer2::AddItemToNMCQueue(ZelMediaItem2 *item) {
   if (item == nullptr) return false;
+  // The controller inserts after its queue cursor, which a play leaves on
+  // the playing entry: both kinds go to the end first, so the controller's
+  // queue keeps the order of the internal one (an index names the same item
+  // in both).
   const char *serverBookmark = item->GetServerBookmark();
   if (serverBookmark != nullptr && serverBookmark[0] != '\0')
-    return ZelQueueAddBookmark(m_context, serverBookmark) == LM_NMC_OK;
+    return ZelQueueGoIndex(m_context, 0x7FFFFFFFu) == LM_NMC_OK &&
+           ZelQueueAddBookmark(m_context, serverBookmark) == LM_NMC_OK;
   auto *urlItem = dynamic_cast<ZelUrlMediaItem2 *>(item);
   if (urlItem == nullptr) return false;
   ZelControlPoint2 *cp = ZelControlPoint2::GetInstanceNoCreate();
