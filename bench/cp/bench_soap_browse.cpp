@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "support_curl.h"
 #include "base/upnp_ini_file.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
@@ -139,33 +140,6 @@ std::vector<std::string> curl_command(const std::string &url, const std::string 
 // Runs the prepared curl command; the sum of the times curl took for its
 // requests (each from its start to its last byte, as curl itself reports it:
 // the process's start and end are not in it), or -1 when curl failed.
-double run_curl(std::vector<std::string> args) {
-  std::vector<char *> argv;
-  for (auto &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    execvp("curl", argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  std::string times;
-  char buf[4096];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) times.append(buf, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  double sum = 0;
-  for (size_t at = 0, end; (end = times.find('\n', at)) != std::string::npos; at = end + 1)
-    sum += std::atof(times.substr(at, end - at).c_str());
-  return sum;
-}
 
 }  // namespace
 
@@ -206,7 +180,7 @@ int main() {
       auto t0 = Clock::now();
       items = ours(server, bulk, page, total);
       best_ours = std::min(best_ours, std::chrono::duration<double>(Clock::now() - t0).count());
-      const double requests = run_curl(curl);
+      const double requests = test_support::run_curl_chain(curl);
       if (requests < 0) rc = 1;
       else best_curl = std::min(best_curl, requests);
     }

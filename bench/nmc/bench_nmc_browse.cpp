@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support_curl.h"
 #include "base/upnp_thread.h"
 #include "base/upnp_xml.h"
 #include "cp/upnp_cp.h"
@@ -110,33 +111,6 @@ std::vector<std::string> curl_command(const std::string &url, const std::string 
   return args;
 }
 
-double run_curl(std::vector<std::string> args) {
-  std::vector<char *> argv;
-  for (auto &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    execvp("curl", argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  std::string times;
-  char buf[4096];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) times.append(buf, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  double sum = 0;
-  for (size_t at = 0, end; (end = times.find('\n', at)) != std::string::npos; at = end + 1)
-    sum += std::atof(times.substr(at, end - at).c_str());
-  return sum;
-}
 
 double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
@@ -190,7 +164,7 @@ int run(uint32_t context, const std::string &udn, const std::string &dir) {
       if (soap_read(server, id, page, total) != total) rc = 1;
       best_soap = std::min(best_soap, seconds_since(t0));
       cpu_soap = std::min(cpu_soap, thread_cpu() - c0);
-      double requests = run_curl(curl);
+      double requests = test_support::run_curl_chain(curl);
       if (requests < 0) rc = 1;
       else best_curl = std::min(best_curl, requests);
     }
