@@ -110,12 +110,16 @@ TEST_F(NmcQueueSlideshowTest, IntervalAfterPlayingAndTransitionWait) {
     EXPECT_GE(took, 700) << i;
     EXPECT_LE(took, 2000) << i;
   }
-  // A renderer that stays TRANSITIONING gets the transition wait.
+  // A renderer that stays TRANSITIONING gets the transition wait. The first
+  // two pictures after the switch may still count on a PLAYING seen before
+  // it (a state event late under load); the third counts on TRANSITIONING
+  // whenever its own event arrives.
   photo_->stay_transitioning(true);
-  ASSERT_GE(next_picture(3000), 0);
-  long long took = next_picture(5000);
+  ASSERT_GE(next_picture(4000), 0);
+  ASSERT_GE(next_picture(4000), 0);
+  long long took = next_picture(6000);
   EXPECT_GE(took, 1700);
-  EXPECT_LE(took, 3500);
+  EXPECT_LE(took, 4500);
   photo_->stay_transitioning(false);
   EXPECT_TRUE(queue_->play.slideshow);
 }
