@@ -47,8 +47,12 @@ class ProcSource final : public ProcessSource {
 
  private:
   std::string PidPath(uint32_t process_id, const char* file) const;
+  // The proc root, opened once: a listing opens thousands of files below it.
+  int RootFd();
+  bool ReadStat(uint32_t process_id, std::string& text);
 
   std::string root_;
+  int root_fd_ = -1;
   std::unordered_map<ProcessHandle, uint32_t> open_;  // pidfd handle -> process ID
   x11::Display display_;
 };
