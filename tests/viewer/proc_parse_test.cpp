@@ -2,11 +2,13 @@
 // machine's own /proc.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "priority.h"
@@ -97,6 +99,37 @@ TEST(ProcSource, BindingNeedsAReadableProcFolder) {
   EXPECT_FALSE(ProcSource("/nonexistent/proc").Bind());
   EXPECT_FALSE(ProcSource("/").Bind());  // no process folders there
   EXPECT_TRUE(ProcSource().Bind());
+}
+
+// A proc tree of our own: every process listed once with its name and
+// parent, by the one-thread and by the two-thread reading, whether or not a
+// stat line ends in a line break.
+TEST(ProcSource, ListsEveryProcessOfAProcTree) {
+  for (int count : {10, 300}) {
+    SCOPED_TRACE(count);
+    char root[] = "/tmp/zel-proc-XXXXXX";
+    ASSERT_NE(mkdtemp(root), nullptr);
+    for (int pid = 1; pid <= count; ++pid) {
+      const std::string dir = std::string(root) + "/" + std::to_string(pid);
+      ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+      FILE *f = fopen((dir + "/stat").c_str(), "w");
+      ASSERT_NE(f, nullptr);
+      fprintf(f, "%d (p%d) S %d 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 1 1 1%s", pid, pid, pid - 1,
+              pid % 2 ? "\n" : "");
+      fclose(f);
+    }
+    std::map<uint32_t, std::pair<std::string, uint32_t>> seen;
+    ProcSource source(root);
+    source.EnumerateProcesses([&](const ProcessRecord &r) {
+      EXPECT_TRUE(seen.emplace(r.process_id, std::make_pair(std::string(r.name), r.parent_id)).second);
+    });
+    ASSERT_EQ(seen.size(), static_cast<size_t>(count));
+    for (const auto &[pid, what] : seen) {
+      EXPECT_EQ(what.first, "p" + std::to_string(pid));
+      EXPECT_EQ(what.second, pid - 1);
+    }
+    EXPECT_EQ(system(("rm -rf " + std::string(root)).c_str()), 0);
+  }
 }
 
 TEST(ProcSource, OwnProcess) {
