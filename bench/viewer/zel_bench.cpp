@@ -152,8 +152,10 @@ int main(int argc, char** argv) {
   }
   for (const Pair& pair : pairs) {
     const std::string name = label(pair.zel_command) + " / " + label(pair.reference);
-    std::printf("  ratio %-32s %.2f\n", name.c_str(),
-                time_of(pair.zel_command) / time_of(pair.reference));
+    // The plain list, the one a batch file asks for most, has a target.
+    const bool plain = name == "zel -q / ps -e";
+    std::printf("  ratio %-32s %.2f%s\n", name.c_str(), time_of(pair.zel_command) / time_of(pair.reference),
+                plain ? " (target <= 0.25)" : "");
   }
   return 0;
 }
