@@ -48,12 +48,16 @@ bool discard_chunked_request_body(int socket) {
 }  // namespace
 
 extern "C" int HTTP_get_header(int socket, char *buffer, int size) {
+  return http_get_header_peeked(socket, buffer, size, nullptr, 0);
+}
+
+int http_get_header_peeked(int socket, char *buffer, int size, const char *peeked, size_t peeked_length) {
   if (!buffer || size < 16) return 0;
   buffer[0] = '\0';
   const int limit = size - 1;
   int kept = 0;
   int state = 0;
-  http_byte_reader in(socket);
+  http_byte_reader in(socket, peeked, peeked_length);
   for (;;) {
     char c;
     int r = in.next(&c);

@@ -25,6 +25,12 @@ int hex_digit(char c) {
 
 }  // namespace
 
+http_byte_reader::http_byte_reader(int socket, const char *peeked, size_t length) : socket_(socket) {
+  if (peeked == nullptr) return;
+  have_ = length < sizeof window_ ? length : sizeof window_;
+  std::memcpy(window_, peeked, have_);
+}
+
 int http_byte_reader::next(char *c) {
   if (used_ == have_) {
     if (commit() != HTTP_READ_OK) return HTTP_READ_ERROR;

@@ -21,6 +21,9 @@ enum http_read_result {
 class http_byte_reader {
  public:
   explicit http_byte_reader(int socket) : socket_(socket) {}
+  /* Starting from bytes the caller has already peeked at the socket's head
+   * (they are still in the socket): the first window needs no peek. */
+  http_byte_reader(int socket, const char *peeked, size_t length);
   ~http_byte_reader() { commit(); }
   http_byte_reader(const http_byte_reader &) = delete;
   http_byte_reader &operator=(const http_byte_reader &) = delete;
@@ -36,6 +39,10 @@ class http_byte_reader {
   size_t used_ = 0;
   size_t have_ = 0;
 };
+
+/* HTTP_get_header starting from bytes already peeked at the socket's head
+ * (none: as HTTP_get_header). */
+int http_get_header_peeked(int socket, char *buffer, int size, const char *peeked, size_t peeked_length);
 
 /* Reads a chunk-size line ("hex[;extensions]" up to LF) one byte at a time,
  * so that nothing of the chunk data is consumed. A size line of more than

@@ -25,7 +25,8 @@ struct http_handler_match {
 http_handler_match http_find_handler(uint32_t type, const char *path);
 
 /* Handles one request on the connection; 0 to go on with the next one. */
-int http_handle_request(int socket, const char *peer, const char *base_url, http_file_cache *cache);
+int http_handle_request(int socket, const char *peer, const char *base_url, http_file_cache *cache,
+                        const char *peeked = nullptr, size_t peeked_length = 0);
 
 /* The pool of connection threads (all servers), at most the configured
  * number. A new connection takes a slot; when none is free, room is made by

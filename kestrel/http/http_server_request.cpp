@@ -108,7 +108,8 @@ char *read_chunked(int socket, uint64_t limit, uint64_t *length_out) {
 
 }  // namespace
 
-int http_handle_request(int socket, const char *peer, const char *base_url, http_file_cache *cache) {
+int http_handle_request(int socket, const char *peer, const char *base_url, http_file_cache *cache,
+                        const char *peeked, size_t peeked_length) {
   auto *c = static_cast<HTTP_connection *>(upnp_calloc_impl(1, sizeof(HTTP_connection)));
   if (!c) return 1;
   c->socket = socket;
@@ -117,7 +118,7 @@ int http_handle_request(int socket, const char *peer, const char *base_url, http
   std::snprintf(c->peer_address, sizeof c->peer_address, "%s", peer);
   std::snprintf(c->base_url, sizeof c->base_url, "%s", base_url);
   c->file_cache = cache;
-  if (HTTP_get_header(socket, c->header, sizeof c->header) <= 0) {
+  if (http_get_header_peeked(socket, c->header, sizeof c->header, peeked, peeked_length) <= 0) {
     upnp_free_impl(c);
     return 1;
   }

@@ -87,7 +87,15 @@ bool header_complete(const char *data, size_t n) {
 // part of a header: it cannot complete any more). A header longer than the
 // record keeps is cut by the header reader; here it only has to end in time
 // and within HTTP_SERVER_MAX_HEADER_WAIT bytes.
-bool wait_for_header(int socket, std::vector<char> &peek) {
+bool wait_for_header(int socket, std::vector<char> &peek, size_t *peeked) {
+  *peeked = 0;
+  // A busy keep-alive client has often sent its next request by the time
+  // the last reply is out: one look before any wait.
+  ssize_t ready = recv(socket, peek.data(), peek.size(), MSG_PEEK | MSG_DONTWAIT);
+  if (ready > 0 && header_complete(peek.data(), static_cast<size_t>(ready))) {
+    *peeked = static_cast<size_t>(ready);
+    return true;
+  }
   http_pool_wait waiting(socket);
   struct pollfd p = {socket, kPollEvents, 0};
   int r = poll(&p, 1, static_cast<int>(g_idle_timeout.load()));
@@ -102,6 +110,7 @@ bool wait_for_header(int socket, std::vector<char> &peek) {
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
     if (n > 0 && header_complete(peek.data(), static_cast<size_t>(n))) {
       ok = true;
+      *peeked = static_cast<size_t>(n);
       break;
     }
     if (n > 0 && std::memchr(peek.data(), '\n', static_cast<size_t>(n))) waiting.line_seen();
@@ -144,8 +153,9 @@ void *connection_thread(void *argument) {
   const int s = conn->socket;
   http_file_cache cache{-1, 0};
   std::vector<char> peek(HTTP_SERVER_MAX_HEADER_WAIT);
-  while (server.running.load() && wait_for_header(s, peek)) {
-    if (http_handle_request(s, conn->peer.c_str(), server.base_url.c_str(), &cache) != 0) break;
+  size_t peeked = 0;
+  while (server.running.load() && wait_for_header(s, peek, &peeked)) {
+    if (http_handle_request(s, conn->peer.c_str(), server.base_url.c_str(), &cache, peek.data(), peeked) != 0) break;
   }
   if (cache.fd >= 0) close(cache.fd);
   {
