@@ -29,9 +29,10 @@ namespace zel {
 
 namespace {
 
-// Reads a whole (small or large) /proc file; false when it cannot be opened.
-bool ReadFile(const std::string& path, std::string& text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Reads an open /proc file to its end and closes it. With `one_line`, a
+// short read that ends a line is the end: the kernel hands a one-line file
+// whole to a buffer that holds it, so no second read is needed to see it.
+bool ReadAll(int fd, std::string& text, bool one_line) {
   if (fd < 0) return false;
   text.clear();
   char buffer[4096];
@@ -42,11 +43,16 @@ bool ReadFile(const std::string& path, std::string& text) {
       ::close(fd);
       return false;
     }
-    if (n == 0) break;
     text.append(buffer, static_cast<size_t>(n));
+    if (n == 0 || (one_line && static_cast<size_t>(n) < sizeof buffer && buffer[n - 1] == '\n')) break;
   }
   ::close(fd);
   return true;
+}
+
+// Reads a whole (small or large) /proc file; false when it cannot be opened.
+bool ReadFile(const std::string& path, std::string& text) {
+  return ReadAll(::open(path.c_str(), O_RDONLY | O_CLOEXEC), text, false);
 }
 
 int FdOf(ProcessHandle handle) { return static_cast<int>(handle - 1); }
@@ -66,29 +72,12 @@ int ProcSource::RootFd() {
   return root_fd_;
 }
 
-// /proc/PID/stat in one read: the kernel hands the whole line to a buffer
-// that holds it (a line is well under a page), so a short read that ends the
-// line needs no second read to see the end.
+// /proc/PID/stat, relative to the proc root: one lookup and one read.
 bool ProcSource::ReadStat(uint32_t process_id, std::string& text) {
   const int root = RootFd();
   if (root < 0) return ReadFile(PidPath(process_id, "stat"), text);
   const std::string name = std::to_string(process_id) + "/stat";
-  const int fd = ::openat(root, name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  text.clear();
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return false;
-    }
-    text.append(buffer, static_cast<size_t>(n));
-    if (n == 0 || (static_cast<size_t>(n) < sizeof buffer && buffer[n - 1] == '\n')) break;
-  }
-  ::close(fd);
-  return true;
+  return ReadAll(::openat(root, name.c_str(), O_RDONLY | O_CLOEXEC), text, true);
 }
 
 std::string ProcSource::PidPath(uint32_t process_id, const char* file) const {
