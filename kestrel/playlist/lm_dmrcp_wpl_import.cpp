@@ -92,6 +92,11 @@ lm_nmc_result_t import_text(wpl_transfer *transfer) {
   lm_nmc_result_t result = read_text(transfer, &text);
   if (result != LM_NMC_OK || text.empty()) return result;
   upnp_wpl_playlist *playlist = wpl_read_text(text.data(), text.size());
+  // Like the store's own reader: a playlist without a title is no WPL text.
+  if (playlist != nullptr && playlist->title == nullptr) {
+    wpl_free_record(playlist);
+    playlist = nullptr;
+  }
   if (playlist == nullptr) {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, kWho, "importWpl: Not a WPL text (%zu bytes)", text.size());
     return UPNP_WPL_FAILED;
