@@ -66,7 +66,7 @@ int ImportFeed::callback(uint32_t, void **user_data, uint32_t size, char *buffer
   }
   if (f->overlong > 0) {
     *length = f->overlong;
-    return 1;
+    return 0;
   }
   if (f->endless > 0) {
     const size_t n = std::min<size_t>(f->endless, size);
@@ -77,7 +77,11 @@ int ImportFeed::callback(uint32_t, void **user_data, uint32_t size, char *buffer
   const size_t n = std::min<size_t>({f->piece, size, f->text.size() - f->position});
   std::memcpy(buffer, f->text.data() + f->position, n);
   f->position += n;
-  if (f->set_length) *length = static_cast<uint32_t>(n);
+  if (!f->set_length) {
+    if (n > 0) *length = static_cast<uint32_t>(n);
+    return 1;
+  }
+  *length = static_cast<uint32_t>(n);
   return f->position < f->text.size() ? 1 : 0;
 }
 

@@ -43,8 +43,8 @@ struct ImportFeed {
   std::string text;
   size_t position = 0;
   uint32_t piece = 1000;       // bytes per call (at most the chunk size asked for)
-  uint32_t overlong = 0;       // a count above the chunk size, reported once
-  bool set_length = true;      // false: never writes the length
+  uint32_t overlong = 0;       // a count above the chunk size, as the last piece
+  bool set_length = true;      // false: writes the length only for bytes, and always says more follows
   size_t endless = 0;          // > 0: delivers this many filler bytes per call forever
   int delay_ms = 0;            // sleep per data call
   int final_calls = 0;
