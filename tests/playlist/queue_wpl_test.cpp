@@ -191,7 +191,7 @@ TEST_F(QueueWpl, TransfersUsePrivatePlaylistsAndConcurrentExportsNeverMeet) {
   for (ExportSink &sink : sinks) {
     ASSERT_TRUE(sink.wait_end(10000));
     std::lock_guard<std::mutex> hold(sink.mutex);
-    EXPECT_EQ(sink.text, single);
+    EXPECT_TRUE(sink.text == single) << sink.text.size() << " bytes instead of " << single.size();
   }
   ASSERT_EQ(lm_queue_clear(context_), LM_NMC_OK);
   EXPECT_EQ(import_text(single), LM_NMC_OK);
