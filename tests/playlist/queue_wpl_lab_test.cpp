@@ -150,6 +150,7 @@ class QueueWplLabTest : public nmc_test::NmcTest {
     if (!cp_lab::inside_lab()) GTEST_SKIP() << "not inside the lab";
     if (std::atoi(cp_lab::env("LAB_RENDERERS").c_str()) < 2) GTEST_SKIP() << "needs two renderers";
     NmcTest::SetUp();
+    set_up_ = true;
     nmc_set_network(1);
     ASSERT_EQ(start(), 1);
     server_udn_ = cp_lab::env("LAB_SERVER_UDN");
@@ -169,7 +170,7 @@ class QueueWplLabTest : public nmc_test::NmcTest {
     }
   }
   void TearDown() override {
-    if (!cp_lab::inside_lab() || queue_[0] == nullptr) return;
+    if (!set_up_) return;
     for (int i = 0; i < 2; ++i) {
       if (renderer_[i] >= 0) upnp_stop(renderer_[i]);  // the shared lab's renderers stay stopped
       if (context_[i] != 0) lm_queue_clear(context_[i]);
@@ -198,6 +199,7 @@ class QueueWplLabTest : public nmc_test::NmcTest {
     return cp_lab::wait_transport_state(renderer_[which], "PLAYING", 15) == "PLAYING";
   }
 
+  bool set_up_ = false;
   std::string server_udn_, udn_[2];
   int server_ = -1, renderer_[2] = {-1, -1};
   uint32_t context_[2] = {0, 0};
