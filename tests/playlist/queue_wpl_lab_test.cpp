@@ -30,67 +30,19 @@
 #include "nmc_test_util.h"
 #include "playlist/lm_dmrcp_wpl.h"
 #include "playlist/lm_nmc_download.h"
+#include "queue_wpl_util.h"
 #include "support_wait.h"
 
 namespace {
 
+using queue_wpl::Entry;
+using queue_wpl::Recorder;
+using queue_wpl::entries;
 using test_support::wait_until;
 
 constexpr int kObjects = 20;
 constexpr int kUrls = 10;
-
-struct Done {
-  std::mutex mutex;
-  std::condition_variable cv;
-  std::string data;
-  int finals = 0;
-  uint32_t result = 999;
-  bool wait(int ms) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return cv.wait_for(hold, std::chrono::milliseconds(ms), [this] { return finals > 0; });
-  }
-  void end(uint32_t code) {
-    std::lock_guard<std::mutex> hold(mutex);
-    ++finals;
-    result = code;
-    cv.notify_all();
-  }
-  static int exported(uint32_t, void **user, const char *, const char *data, uint32_t count) {
-    auto *d = static_cast<Done *>(*user);
-    if (data == nullptr) {
-      d->end(0);
-    } else {
-      std::lock_guard<std::mutex> hold(d->mutex);
-      d->data.append(data, count);
-    }
-    return 1;
-  }
-  // Reads from data (the text to import) in pieces of the chunk size.
-  size_t position = 0;
-  static int imported(uint32_t, void **user, uint32_t size, char *buffer, uint32_t *length) {
-    auto *d = static_cast<Done *>(*user);
-    if (buffer == nullptr) {
-      d->end(size);
-      return 0;
-    }
-    std::lock_guard<std::mutex> hold(d->mutex);
-    const size_t n = std::min<size_t>(size, d->data.size() - d->position);
-    d->data.copy(buffer, n, d->position);
-    d->position += n;
-    *length = static_cast<uint32_t>(n);
-    return d->position < d->data.size() ? 1 : 0;
-  }
-  static int downloaded(uint32_t, void **user, const char *, const char *buffer, uint32_t count) {
-    auto *d = static_cast<Done *>(*user);
-    if (buffer == nullptr) {
-      d->end(count);
-    } else {
-      std::lock_guard<std::mutex> hold(d->mutex);
-      d->data.append(buffer, count);
-    }
-    return 1;
-  }
-};
+const char *const kAudio = "object.item.audioItem.musicTrack";
 
 // The ids of the children of `parent` (at most count), or of the one titled
 // `title` when given.
@@ -117,31 +69,6 @@ std::string curl(const std::string &url, const std::string &file) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
-}
-
-std::string didl(const std::string &title, const std::string &url) {
-  return "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" "
-         "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\">"
-         "<item id=\"u\" parentID=\"0\" restricted=\"1\"><dc:title>" +
-         nmc_test::xml_escape(title) +
-         "</dc:title><upnp:class>object.item.audioItem.musicTrack</upnp:class>"
-         "<res protocolInfo=\"http-get:*:audio/wav:*\">" +
-         nmc_test::xml_escape(url) + "</res></item></DIDL-Lite>";
-}
-
-struct Entry {
-  std::string bookmark, udn, object_id, url, metadata;
-  bool operator==(const Entry &o) const {
-    return bookmark == o.bookmark && udn == o.udn && object_id == o.object_id && url == o.url &&
-           metadata == o.metadata;
-  }
-};
-std::vector<Entry> entries(const nmc_queue_ref &queue) {
-  std::vector<Entry> out;
-  std::lock_guard<std::recursive_mutex> hold(queue->lock);
-  for (const nmc_queue_entry &e : queue->entries)
-    out.push_back({e.bookmark, e.server_udn, e.object_id, e.url, e.metadata});
-  return out;
 }
 
 class QueueWplLabTest : public nmc_test::NmcTest {
@@ -216,9 +143,8 @@ TEST_F(QueueWplLabTest, MixedQueueMovesToTheOtherRendererAndResourcesDownloadWho
   for (int i = 0, o = 0, u = 0; i < kObjects + kUrls; ++i) {
     if (i % 3 == 2 && u < kUrls) {
       const std::string url = wav + "?n=" + std::to_string(u) + "&x=y";
-      ASSERT_EQ(lm_queue_add_metadata(context_[0], url.c_str(),
-                                      didl("Tone " + std::to_string(u++) + " & <more>", url).c_str()),
-                LM_NMC_OK);
+      const std::string meta = queue_wpl::didl("Tone " + std::to_string(u++) + " & <more>", kAudio, url, "audio/wav");
+      ASSERT_EQ(lm_queue_add_metadata(context_[0], url.c_str(), meta.c_str()), LM_NMC_OK);
     } else {
       ASSERT_LT(o, kObjects);
       ASSERT_EQ(lm_queue_add_bookmark(context_[0], (server_udn_ + "," + tracks[o++]).c_str()), LM_NMC_OK);
@@ -227,15 +153,15 @@ TEST_F(QueueWplLabTest, MixedQueueMovesToTheOtherRendererAndResourcesDownloadWho
   const std::vector<Entry> first = entries(queue_[0]);
   ASSERT_EQ(first.size(), static_cast<size_t>(kObjects + kUrls));
 
-  Done exported;
-  ASSERT_EQ(lm_dmrcp_export_queue(context_[0], &exported, 0, 4096, Done::exported), LM_NMC_OK);
+  Recorder exported;
+  ASSERT_EQ(lm_dmrcp_export_queue(context_[0], &exported, 0, 4096, Recorder::exported), LM_NMC_OK);
   ASSERT_TRUE(exported.wait(60000));
   EXPECT_NE(exported.data.find("<meta name=\"ItemCount\" content=\"30\""), std::string::npos) << exported.data;
   EXPECT_NE(exported.data.find("<meta name=\"Type\" content=\"M\""), std::string::npos);
 
-  Done imported;
+  Recorder imported;
   imported.data = exported.data;
-  ASSERT_EQ(lm_dmrcp_import_queue(context_[1], &imported, 0, 1000, Done::imported), LM_NMC_OK);
+  ASSERT_EQ(lm_dmrcp_import_queue(context_[1], &imported, 0, 1000, Recorder::imported), LM_NMC_OK);
   ASSERT_TRUE(imported.wait(60000));
   EXPECT_EQ(imported.result, LM_NMC_OK);
   EXPECT_EQ(entries(queue_[1]), first);
@@ -266,11 +192,11 @@ TEST_F(QueueWplLabTest, MixedQueueMovesToTheOtherRendererAndResourcesDownloadWho
     ASSERT_EQ(c.query(c.context, c.key, 0, sizeof url, url), LM_NMC_OK);
     const std::string want = curl(url, scratch);
     ASSERT_FALSE(want.empty()) << url;
-    Done done;
-    ASSERT_EQ(c.fn(c.context, &done, c.key, 0, 0, Done::downloaded), LM_NMC_OK);
+    Recorder done;
+    ASSERT_EQ(c.fn(c.context, &done, c.key, 0, 0, Recorder::downloaded), LM_NMC_OK);
     ASSERT_TRUE(done.wait(30000));
     std::lock_guard<std::mutex> hold(done.mutex);
-    EXPECT_EQ(done.finals, 1);
+    EXPECT_EQ(done.ends, 1);
     EXPECT_EQ(done.result, LM_NMC_DOWNLOAD_DONE);
     EXPECT_TRUE(done.data == want) << done.data.size() << " bytes, curl " << want.size() << " from " << url;
   }

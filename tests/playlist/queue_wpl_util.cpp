@@ -9,7 +9,6 @@
 
 #include "cp/upnp_cp.h"
 #include "nmc/lm_dmrcp.h"
-#include "nmc/lm_dmscp.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_notify.h"
@@ -28,61 +27,69 @@ std::string didl(const std::string &title, const std::string &upnp_class, const 
          "</res></item></DIDL-Lite>";
 }
 
-bool ExportSink::wait_end(int ms) {
+bool Recorder::wait(int ms) {
   std::unique_lock<std::mutex> hold(mutex);
   return changed.wait_for(hold, std::chrono::milliseconds(ms), [this] {
-    return end_calls > 0 || (stop_at_chunk >= 0 && static_cast<int>(chunks.size()) > stop_at_chunk);
+    return ends > 0 || (stop_at >= 0 && static_cast<int>(chunks.size()) > stop_at);
   });
 }
 
-int ExportSink::callback(uint32_t, void **user_data, const char *queue, const char *data, uint32_t count) {
-  auto *s = static_cast<ExportSink *>(*user_data);
-  std::lock_guard<std::mutex> hold(s->mutex);
-  s->queue = queue != nullptr ? queue : "<null>";
+int Recorder::exported(uint32_t, void **user, const char *queue, const char *data, uint32_t count) {
+  auto *r = static_cast<Recorder *>(*user);
+  std::lock_guard<std::mutex> hold(r->mutex);
+  r->queue = queue != nullptr ? queue : "<null>";
   if (data == nullptr) {
-    ++s->end_calls;
+    ++r->ends;
   } else {
-    s->chunks.push_back(count);
-    s->text.append(data, count);
+    r->chunks.push_back(count);
+    r->data.append(data, count);
   }
-  s->changed.notify_all();
-  return static_cast<int>(s->chunks.size()) - 1 == s->stop_at_chunk ? 0 : 1;
+  r->changed.notify_all();
+  return static_cast<int>(r->chunks.size()) - 1 == r->stop_at ? 0 : 1;
 }
 
-bool ImportFeed::wait_final(int ms) {
-  std::unique_lock<std::mutex> hold(mutex);
-  return changed.wait_for(hold, std::chrono::milliseconds(ms), [this] { return final_calls > 0; });
-}
-
-int ImportFeed::callback(uint32_t, void **user_data, uint32_t size, char *buffer, uint32_t *length) {
-  auto *f = static_cast<ImportFeed *>(*user_data);
-  if (f->delay_ms > 0 && buffer != nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(f->delay_ms));
-  std::lock_guard<std::mutex> hold(f->mutex);
+int Recorder::imported(uint32_t, void **user, uint32_t size, char *buffer, uint32_t *length) {
+  auto *r = static_cast<Recorder *>(*user);
+  if (r->delay_ms > 0 && buffer != nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(r->delay_ms));
+  std::lock_guard<std::mutex> hold(r->mutex);
   if (buffer == nullptr) {
-    ++f->final_calls;
-    f->result = size;
-    f->changed.notify_all();
+    ++r->ends;
+    r->result = size;
+    r->changed.notify_all();
     return 0;
   }
-  if (f->overlong > 0) {
-    *length = f->overlong;
-    return 0;
+  if (r->overlong > 0 || r->endless > 0) {
+    *length = r->overlong > 0 ? r->overlong : static_cast<uint32_t>(std::min<size_t>(r->endless, size));
+    std::memset(buffer, ' ', std::min<size_t>(*length, size));
+    return r->overlong > 0 ? 0 : 1;
   }
-  if (f->endless > 0) {
-    const size_t n = std::min<size_t>(f->endless, size);
-    std::memset(buffer, ' ', n);
-    *length = static_cast<uint32_t>(n);
-    return 1;
+  const size_t n = std::min<size_t>({r->piece, size, r->data.size() - r->position});
+  r->data.copy(buffer, n, r->position);
+  r->position += n;
+  if (r->set_length || n > 0) *length = static_cast<uint32_t>(n);
+  return !r->set_length || r->position < r->data.size() ? 1 : 0;
+}
+
+int Recorder::downloaded(uint32_t, void **user, const char *url, const char *buffer, uint32_t count) {
+  auto *r = static_cast<Recorder *>(*user);
+  std::lock_guard<std::mutex> hold(r->mutex);
+  r->url = url;
+  if (buffer == nullptr) {
+    ++r->ends;
+    r->result = count;
+  } else {
+    r->data.append(buffer, count);
   }
-  const size_t n = std::min<size_t>({f->piece, size, f->text.size() - f->position});
-  std::memcpy(buffer, f->text.data() + f->position, n);
-  f->position += n;
-  if (!f->set_length) {
-    if (n > 0) *length = static_cast<uint32_t>(n);
-    return 1;
-  }
-  *length = static_cast<uint32_t>(n);
-  return f->position < f->text.size() ? 1 : 0;
+  r->changed.notify_all();
+  return 1;
+}
+
+std::vector<Entry> entries(const nmc_queue_ref &queue) {
+  std::vector<Entry> out;
+  std::lock_guard<std::recursive_mutex> hold(queue->lock);
+  for (const nmc_queue_entry &e : queue->entries)
+    out.push_back({e.bookmark, e.server_udn, e.object_id, e.url, e.metadata});
+  return out;
 }
 
 void QueueWplTest::SetUp() {
@@ -112,31 +119,23 @@ void QueueWplTest::TearDown() {
   server_.reset();
 }
 
-std::vector<Entry> QueueWplTest::entries() {
-  std::vector<Entry> out;
-  std::lock_guard<std::recursive_mutex> hold(queue_->lock);
-  for (const nmc_queue_entry &e : queue_->entries)
-    out.push_back({e.bookmark, e.server_udn, e.object_id, e.url, e.metadata});
-  return out;
-}
-
-std::string QueueWplTest::export_text(uint32_t chunk, ExportSink *sink) {
-  ExportSink own;
+std::string QueueWplTest::export_text(uint32_t chunk, Recorder *sink) {
+  Recorder own;
   if (sink == nullptr) sink = &own;
-  EXPECT_EQ(lm_dmrcp_export_queue(context_, sink, LM_DMRCP_WPL_FORMAT, chunk, ExportSink::callback), LM_NMC_OK);
-  EXPECT_TRUE(sink->wait_end(10000));
+  EXPECT_EQ(lm_dmrcp_export_queue(context_, sink, LM_DMRCP_WPL_FORMAT, chunk, Recorder::exported), LM_NMC_OK);
+  EXPECT_TRUE(sink->wait(10000));
   std::lock_guard<std::mutex> hold(sink->mutex);
-  return sink->text;
+  return sink->data;
 }
 
-uint32_t QueueWplTest::import_text(const std::string &text, uint32_t piece, uint32_t chunk) {
-  ImportFeed feed;
-  feed.text = text;
-  feed.piece = piece;
-  EXPECT_EQ(lm_dmrcp_import_queue(context_, &feed, LM_DMRCP_WPL_FORMAT, chunk, ImportFeed::callback), LM_NMC_OK);
-  EXPECT_TRUE(feed.wait_final(10000));
+uint32_t QueueWplTest::import_text(const std::string &text) {
+  Recorder feed;
+  feed.data = text;
+  feed.piece = 700;
+  EXPECT_EQ(lm_dmrcp_import_queue(context_, &feed, LM_DMRCP_WPL_FORMAT, 1024, Recorder::imported), LM_NMC_OK);
+  EXPECT_TRUE(feed.wait(10000));
   std::lock_guard<std::mutex> hold(feed.mutex);
-  EXPECT_EQ(feed.final_calls, 1);
+  EXPECT_EQ(feed.ends, 1);
   return feed.result;
 }
 

@@ -1,6 +1,7 @@
 // Test support of the queue import and export and the downloads by key: a
-// controller with a crafted renderer (its queue) and a crafted
-// ContentDirectory on 127.0.0.1, and recorders of the callbacks.
+// recorder of the transfer callbacks, queue entries as compared after a
+// round trip, and a controller with a crafted renderer (its queue) and a
+// crafted ContentDirectory on 127.0.0.1.
 #ifndef TESTS_PLAYLIST_QUEUE_WPL_UTIL_H
 #define TESTS_PLAYLIST_QUEUE_WPL_UTIL_H
 
@@ -17,43 +18,35 @@
 
 namespace queue_wpl {
 
-constexpr const char *kRendererUdn = "uuid:wpl-renderer-0001";
-constexpr const char *kServerUdn = "uuid:wpl-server-0001";
-
 // DIDL-Lite of one item with one res.
 std::string didl(const std::string &title, const std::string &upnp_class, const std::string &url,
                  const std::string &mime = "audio/mpeg");
 
-// What an export handed out.
-struct ExportSink {
+// What the callbacks of an export, an import or a download saw (an import
+// feeds `data`).
+struct Recorder {
   std::mutex mutex;
   std::condition_variable changed;
-  std::string text, queue;
+  std::string data, queue, url;
   std::vector<uint32_t> chunks;
-  int end_calls = 0;
-  int stop_at_chunk = -1;  // answers 0 at this chunk
-  bool wait_end(int ms);
-  static int callback(uint32_t context, void **user_data, const char *queue, const char *data, uint32_t count);
-};
-
-// The text an import pulls, piece by piece.
-struct ImportFeed {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::string text;
-  size_t position = 0;
-  uint32_t piece = 1000;       // bytes per call (at most the chunk size asked for)
-  uint32_t overlong = 0;       // a count above the chunk size, as the last piece
-  bool set_length = true;      // false: writes the length only for bytes, and always says more follows
-  size_t endless = 0;          // > 0: delivers this many filler bytes per call forever
-  int delay_ms = 0;            // sleep per data call
-  int final_calls = 0;
+  int ends = 0;          // end, final calls
   uint32_t result = 999;
-  bool wait_final(int ms);
-  static int callback(uint32_t context, void **user_data, uint32_t size, char *buffer, uint32_t *length);
+  int stop_at = -1;      // export: answers 0 at this chunk
+  // Import feeding: pieces of `piece` bytes; an `overlong` count as the last
+  // piece; without set_length the length is written only for bytes and
+  // more always follows; `endless` filler bytes per call for ever.
+  size_t position = 0;
+  uint32_t piece = 1000, overlong = 0;
+  bool set_length = true;
+  size_t endless = 0;
+  int delay_ms = 0;
+  // Until the end call (or the stopping chunk); false after ms.
+  bool wait(int ms);
+  static int exported(uint32_t, void **user, const char *queue, const char *data, uint32_t count);
+  static int imported(uint32_t, void **user, uint32_t size, char *buffer, uint32_t *length);
+  static int downloaded(uint32_t, void **user, const char *url, const char *buffer, uint32_t count);
 };
 
-// One queue entry, as compared after a round trip.
 struct Entry {
   std::string bookmark, udn, object_id, url, metadata;
   bool operator==(const Entry &o) const {
@@ -61,16 +54,18 @@ struct Entry {
            metadata == o.metadata;
   }
 };
+std::vector<Entry> entries(const nmc_queue_ref &queue);
 
 class QueueWplTest : public nmc_test::NmcTest {
  protected:
+  static constexpr const char *kRendererUdn = "uuid:wpl-renderer-0001";
+  static constexpr const char *kServerUdn = "uuid:wpl-server-0001";
   void SetUp() override;
   void TearDown() override;
-  std::vector<Entry> entries();
-  // Exports the queue (chunk size as given) and waits for the end call.
-  std::string export_text(uint32_t chunk = 0, ExportSink *sink = nullptr);
-  // Imports the text in pieces and waits for the final call: its result.
-  uint32_t import_text(const std::string &text, uint32_t piece = 700, uint32_t chunk = 1024);
+  // Exports the queue and waits for the end call: the text.
+  std::string export_text(uint32_t chunk = 0, Recorder *sink = nullptr);
+  // Imports the text and waits for the one final call: its result.
+  uint32_t import_text(const std::string &text);
 
   std::unique_ptr<nmc_test::CraftedRenderer> renderer_;
   std::unique_ptr<nmc_test::CdsServer> server_;
