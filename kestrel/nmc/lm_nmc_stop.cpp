@@ -17,6 +17,7 @@
 #include "nmc/lm_nmc_sessions.h"
 #include "nmc/lm_nmc_start_internal.h"
 #include "playlist/lm_dmscp_upload_internal.h"
+#include "playlist/lm_dmrcp_wpl_internal.h"
 #include "playlist/upnp_wpl.h"
 #include "webapi/lm_nmc_webapi.h"
 
@@ -40,6 +41,7 @@ void stop_manager(void) {
   nmc_ldmr_shutdown();
   nmc_ruis_stop();
   nmc_uploads_stop();
+  nmc_wpl_transfers_stop();
   lm_nmc_web_api_exit();
 }
 // The event sink's exit call makes the dispatcher release the renderer

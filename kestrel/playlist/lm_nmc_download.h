@@ -46,6 +46,40 @@ KESTREL_API lm_nmc_result_t lm_nmc_download_uri(uint32_t context, void *user_dat
                                                 const char *protocol_info, uint32_t buffer_size,
                                                 lm_nmc_download_callback callback);
 
+/* A metadata query of a context: one value of the object under its cursor
+ * (lm_dmscp_extract_metadata, lm_dmrcp_extract_metadata,
+ * lm_queue_extract_metadata). */
+typedef lm_nmc_result_t (*lm_nmc_metadata_query)(uint32_t context, const char *key, uint32_t occurrence,
+                                                 uint32_t size, char *buffer);
+
+/* Longest metadata value a download by key reads (bytes with its NUL). */
+#define LM_NMC_DOWNLOAD_MAX_VALUE 2048u
+
+/* Downloads a resource of the object under the context's cursor. A text
+ * that begins with "http://" (in any case) is the URL itself; any other is
+ * a metadata key ("Resource@URI") read through the query at the given
+ * occurrence, whose value must be an HTTP URL, and the resource's
+ * "Resource@ProtocolInfo" (else "res@protocolInfo") at the same occurrence
+ * goes with it. Server contexts name the resource "Resource@URI",
+ * renderer and queue contexts "res". Answers as
+ * lm_nmc_download_uri, 2 for a missing key, query or callback or a value
+ * that is no HTTP URL (an RTSP resource, say), and the query's own error
+ * (9, 10, ...) when a value cannot be read. */
+KESTREL_API lm_nmc_result_t lm_nmc_download(uint32_t context, void *user_data, lm_nmc_metadata_query query,
+                                            const char *key, uint32_t occurrence, uint32_t buffer_size,
+                                            lm_nmc_download_callback callback);
+/* lm_nmc_download with the server context's, the renderer context's and the
+ * queue's metadata query. */
+KESTREL_API lm_nmc_result_t lm_dmscp_download(uint32_t context, void *user_data, const char *key,
+                                              uint32_t occurrence, uint32_t buffer_size,
+                                              lm_nmc_download_callback callback);
+KESTREL_API lm_nmc_result_t lm_dmrcp_download(uint32_t context, void *user_data, const char *key,
+                                              uint32_t occurrence, uint32_t buffer_size,
+                                              lm_nmc_download_callback callback);
+KESTREL_API lm_nmc_result_t lm_queue_download(uint32_t context, void *user_data, const char *key,
+                                              uint32_t occurrence, uint32_t buffer_size,
+                                              lm_nmc_download_callback callback);
+
 #ifdef __cplusplus
 }
 #endif

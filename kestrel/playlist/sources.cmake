@@ -21,6 +21,7 @@ target_sources(kestrel_core PRIVATE
 # receiver to the application's callback.
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_download.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_download_key.cpp
 )
 # Uploads into media servers: the entry points and class table, the set-up
 # (CreateObject, the POST header), the transfer threads and their registry.
@@ -29,4 +30,12 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_setup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_transfer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_threads.cpp
+)
+# Renderer queues as WPL text: the entry points, the import, the export and
+# their threads.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_wpl_api.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_wpl_import.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_wpl_export.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_wpl_threads.cpp
 )

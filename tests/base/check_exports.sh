@@ -48,6 +48,9 @@ allowed=(
   lm_queue_extract_metadata_uint64 lm_queue_load_metadata
   # Downloads (kestrel/playlist/lm_nmc_download.h).
   lm_nmc_download_uri
+  lm_nmc_download lm_dmscp_download lm_dmrcp_download lm_queue_download
+  # Renderer queues as WPL text (kestrel/playlist/lm_dmrcp_wpl.h).
+  lm_dmrcp_import_queue lm_dmrcp_export_queue
   # The web API (kestrel/webapi/lm_nmc_webapi.h).
   lm_nmc_enable_web_api lm_nmc_web_api_base_url lm_nmc_web_api_set_local_admin lm_nmc_web_api_set_max_upload_mb
 )

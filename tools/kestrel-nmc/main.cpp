@@ -22,6 +22,9 @@
 //     upload-playlist FILE TYPE [TITLE]
 //                     uploads into the server of the tool's server context
 //                     (upload_commands.cpp)
+//     queue-export FILE, queue-import FILE, download KEY FILE [N],
+//     renderer-download KEY FILE [N], queue-download KEY FILE [N]
+//                     queue playlist files and downloads (transfer_commands.cpp)
 //     a queue command (queue_commands.cpp: queue, queue-add, queue-add-url,
 //                     queue-play, queue-skip, queue-clear)
 //     NAME [ARG]      an ioctl: names starting "DMR" go to lm_dmrcp_ioctl on
@@ -46,6 +49,7 @@
 #include "nmc/lm_nmc_internal.h"
 #include "queue_commands.h"
 #include "renderer_cursor.h"
+#include "transfer_commands.h"
 
 namespace {
 
@@ -129,6 +133,7 @@ void run(const std::string &line) {
   if (renderer_cursor_run(g_renderer_context, command, print_line)) return;
   if (dms_command(command, g_server_context, print_line)) return;
   if (upload_command(command, g_server_context, print_line)) return;
+  if (transfer_command(command, g_server_context, g_renderer_context, print_line)) return;
   if (queue_commands_run(g_renderer_context, command, print_line)) return;
   char out[8192] = "";
   lm_nmc_result_t rc;
