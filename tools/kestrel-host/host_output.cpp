@@ -10,6 +10,8 @@ namespace host {
 namespace {
 
 bool g_json = false;
+// Set once before any thread of the component starts; read-only after.
+std::vector<std::string> g_hidden;
 const auto g_start = std::chrono::steady_clock::now();
 // Events arrive on the main thread, stall reports on firing threads: one
 // lock keeps each line whole.
@@ -146,6 +148,7 @@ std::string Record::to_text() const {
 }
 
 void set_json(bool on) { g_json = on; }
+void set_hidden_kinds(const std::vector<std::string> &kinds) { g_hidden = kinds; }
 bool json_mode() { return g_json; }
 
 double elapsed() {
@@ -153,6 +156,9 @@ double elapsed() {
 }
 
 void emit(const Record &record) {
+  if (!g_json)
+    for (const std::string &k : g_hidden)
+      if (k == record.kind()) return;
   std::string line = g_json ? record.to_json(elapsed()) : record.to_text();
   std::lock_guard<std::mutex> guard(g_out_lock);
   std::fwrite(line.data(), 1, line.size(), stdout);
