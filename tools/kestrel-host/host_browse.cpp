@@ -119,19 +119,19 @@ bool Browser::up() {
   return true;
 }
 
-void Browser::show_range(uint32_t from, uint32_t to) {
+bool Browser::show_range(uint32_t from, uint32_t to) {
   const auto start = Clock::now();
   auto last = start;
   for (uint32_t i = from; i < to; ++i) {
     if (cancel_ && cancel_()) {
       print_("browse", "listing cancelled after " + std::to_string(i - from) + " of " + std::to_string(to - from) +
                            " entries");
-      return;
+      return false;
     }
     uint32_t rc = api_.dms_go_index(context_, i);
     if (rc != 0) {
       print_("error", "entry " + std::to_string(i + 1) + " could not be read: " + nmc_result_words(rc));
-      return;
+      return false;
     }
     uint32_t directory = 0;
     api_.dms_is_directory(context_, &directory);
@@ -143,6 +143,7 @@ void Browser::show_range(uint32_t from, uint32_t to) {
                                                      "entries"));
     }
   }
+  return true;
 }
 
 void Browser::show() {
@@ -195,7 +196,7 @@ void Browser::show_all() {
   if (!at_server_) return show();
   if (!count(total)) return;
   const auto start = Clock::now();
-  show_range(0, total);
+  if (!show_range(0, total)) return;
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   print_("browse", "all " + std::to_string(total) + " entries listed in " + std::to_string(static_cast<int>(seconds * 1000)) +
                        " ms");

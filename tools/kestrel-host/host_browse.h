@@ -49,7 +49,8 @@ class Browser {
  private:
   bool ensure_context();
   bool count(uint32_t &n);
-  void show_range(uint32_t from, uint32_t to);
+  // False when the listing was cut short (cancelled, or an entry failed).
+  bool show_range(uint32_t from, uint32_t to);
   std::string text(const char *key);
   void where();
 

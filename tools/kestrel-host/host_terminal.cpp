@@ -239,8 +239,7 @@ class Terminal {
     const char *lines[] = {
         "list                  the servers (sN) and renderers (rN) found so far; changes show as they happen",
         "browse [sN]           open a server's root (the first server without sN)",
-        "ls | next | prev | page N | all   the listing: this page, the next, the previous, the one holding "
-        "entry N, every entry (with progress)",
+        "ls | next | prev | page N | all   the listing: this page, the next, the previous, the one with entry N, all",
         "open N | up           into container N of the listing, back to its parent",
         "use rN                the renderer the commands below drive (the first one found by default)",
         "play N | play URL [TITLE]   play entry N of the listing (or a URL) on the renderer",
