@@ -272,8 +272,10 @@ class Terminal {
 // Typed lines, from the reader thread to the main thread's loop. Not
 // dispatched to the main thread's queue: that queue is also served inside
 // a long listing (observer calls must not wait), where a line must not run.
-std::mutex g_lines_lock;
-std::deque<std::string> g_lines;
+// The reader is left blocked in a read at the end: these outlive the
+// process's static destructors (never freed).
+std::mutex &g_lines_lock = *new std::mutex;
+std::deque<std::string> &g_lines = *new std::deque<std::string>;
 bool g_input_ended = false;
 
 bool next_line(std::string &line, bool &ended) {
