@@ -7,9 +7,11 @@ played on the first renderer (PLAYING, then the volume read back by a second
 control point, kestrel-soap), stopped; failures said in words; Ctrl-C ends
 the host cleanly with the component's balance at zero. Beside it, a host in a
 namespace of its own with only loopback says that no servers and no
-renderers were found yet.
+renderers were found yet; and scripts/run's forward, started in a namespace
+of its own (as this machine's would be), carries a request into the lab to
+the host's web API and ends once the host's namespace is gone.
 
-Usage: host_terminal_lab_test.py HOST LIBKESTREL64 KESTREL_SOAP
+Usage: host_terminal_lab_test.py HOST LIBKESTREL64 KESTREL_SOAP LAB_FORWARD
 """
 import os
 import queue
@@ -22,7 +24,7 @@ import tempfile
 import threading
 import time
 
-HOST, LIBRARY, SOAP = sys.argv[1:4]
+HOST, LIBRARY, SOAP, FORWARD = sys.argv[1:5]
 failures = []
 
 
@@ -36,9 +38,9 @@ def check(cond, what):
 class Terminal:
     """The host's terminal mode: lines in, lines out."""
 
-    def __init__(self, appdata, prefix=()):
+    def __init__(self, appdata, prefix=(), options=()):
         env = dict(os.environ, KESTREL_APP_SUPPORT_DIR=appdata)
-        self.p = subprocess.Popen([*prefix, HOST, "--web", "--terminal", LIBRARY], stdin=subprocess.PIPE,
+        self.p = subprocess.Popen([*prefix, HOST, "--web", "--terminal", *options, LIBRARY], stdin=subprocess.PIPE,
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
         self.lines = queue.Queue()
         self.all = []
@@ -99,7 +101,26 @@ appdata = tempfile.mkdtemp(prefix="host_terminal_lab")
 lonely_appdata = tempfile.mkdtemp(prefix="host_terminal_alone")
 # A host with nothing to find: a network namespace of its own, loopback only.
 lonely = Terminal(lonely_appdata, ("unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$0" "$@"'))
-t = Terminal(appdata)
+url_file = os.path.join(appdata, "web-url")
+t = Terminal(appdata, options=("--web-url-file", url_file))
+# The forward as scripts/run starts it, in a namespace of its own standing
+# for this machine's: it listens on that namespace's 127.0.0.1 and connects
+# inside the host's; a request through it, then it waits for its end.
+FORWARD_CLIENT = r"""
+ip link set lo up
+python3 "$0" "$1" "$2" 20 &
+fwd=$!
+port=""
+for i in $(seq 100); do
+  port=$(sed -n 's#^http://[0-9.]*:\([0-9]*\)/.*#\1#p' "$2" 2> /dev/null)
+  [ -n "$port" ] && curl -s -m 2 -o /dev/null "http://127.0.0.1:$port/" && break
+  sleep 0.2
+done
+echo "status=$(curl -s -m 5 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/nmc/rpc/get_renderers")"
+wait $fwd
+echo "forward-exit=$?"
+"""
+forward = None
 try:
     server_name = os.environ["LAB_SERVER_NAME"]
     r1_name = os.environ["LAB_RENDERER1_NAME"]
@@ -175,6 +196,16 @@ try:
           "last page: %r" % end)
     check(len(entries) == 20 and max(entries.values()) == total, "the last page's numbers: %s" % entries.values())
 
+    # The forward into the lab.
+    forward = subprocess.Popen(["unshare", "-n", "sh", "-c", FORWARD_CLIENT, FORWARD, str(t.p.pid), url_file],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+    forward_lines = []
+    for raw in forward.stdout:
+        forward_lines.append(raw.decode("utf-8", "replace").rstrip("\n"))
+        if forward_lines[-1].startswith("status="):
+            break
+    check("status=200" in forward_lines, "a request through the forward reaches the web API: %s" % forward_lines[-4:])
+
     # Ctrl-C ends it cleanly.
     t.p.send_signal(signal.SIGINT)
     check(t.wait(r"^info: stopping$", 10) is not None, "Ctrl-C is taken")
@@ -184,9 +215,19 @@ try:
     except subprocess.TimeoutExpired:
         check(False, "the host ends after Ctrl-C")
 
+    try:
+        rest, _ = forward.communicate(timeout=10)
+        forward_lines += rest.decode("utf-8", "replace").splitlines()
+        check("forward-exit=0" in forward_lines, "the forward ends with the host's namespace: %s" % forward_lines[-4:])
+    except subprocess.TimeoutExpired:
+        check(False, "the forward ends with the host's namespace")
+
     for pattern in (r"^info: no servers found yet \(", r"^info: no renderers found yet \("):
         check(lonely.wait(pattern, 20) is not None, "a host with nothing to find says %s" % pattern)
 finally:
+    if forward is not None and forward.poll() is None:
+        os.killpg(forward.pid, signal.SIGKILL)  # the shell and the forward it started
+        forward.wait()
     for h in (t, lonely):
         if h.p.poll() is None:
             h.p.send_signal(signal.SIGTERM)
