@@ -65,7 +65,7 @@ RendererControl::~RendererControl() {
 
 bool RendererControl::is_command(const std::string &n) {
   static const char *names[] = {"play", "add", "pause", "resume", "stop", "seek", "vol", "volume", "mute", "state",
-                                "queue", "next-track", "playlists"};
+                                "queue", "next-track", "playlists", "playlist"};
   for (const char *k : names)
     if (n == k) return true;
   return false;
@@ -96,27 +96,43 @@ bool RendererControl::renderer_context(const Device &r) {
   return rc == 0;
 }
 
+bool RendererControl::item(const std::vector<std::string> &w, Browser &browser, std::string &title,
+                           std::string &url) {
+  long n = 0;
+  if (!w.empty() && is_url(w[0])) {
+    url = w[0];
+    for (size_t k = 1; k < w.size(); ++k) title += (k > 1 ? " " : "") + w[k];
+    if (title.empty()) title = url.substr(url.rfind('/') + 1);
+    return true;
+  }
+  if (w.size() != 1 || !parse_number(w[0], 1, 100000000, n)) {
+    print_("error", "an entry number of the listing or a URL [TITLE] expected");
+    return false;
+  }
+  BrowseEntry e;
+  if (!browser.entry(static_cast<uint32_t>(n), e)) return false;
+  if (e.container) {
+    print_("error", "entry " + w[0] + " is a container (\"open " + w[0] + "\" goes into it)");
+    return false;
+  }
+  if (e.url.empty()) {
+    print_("error", "entry " + w[0] + " (\"" + e.title + "\") has no resource to play");
+    return false;
+  }
+  title = e.title;
+  url = e.url;
+  return true;
+}
+
 void RendererControl::play(iZelControlPoint2XPCom *c, const std::vector<std::string> &w, const Device &r,
                            const std::string &label, Browser &browser, bool to_queue) {
   const char *usage = to_queue ? "usage: add N (an entry of the listing) | add URL [TITLE]"
                                : "usage: play N (an entry of the listing) | play URL [TITLE]";
   if (w.empty()) return print_("error", usage);
   std::string title, url;
-  long n = 0;
-  if (is_url(w[0])) {
-    url = w[0];
-    for (size_t k = 1; k < w.size(); ++k) title += (k > 1 ? " " : "") + w[k];
-    if (title.empty()) title = url.substr(url.rfind('/') + 1);
-  } else if (w.size() == 1 && parse_number(w[0], 1, 100000000, n)) {
-    BrowseEntry e;
-    if (!browser.entry(static_cast<uint32_t>(n), e)) return;
-    if (e.container) return print_("error", "entry " + w[0] + " is a container (\"open " + w[0] + "\" goes into it)");
-    if (e.url.empty()) return print_("error", "entry " + w[0] + " (\"" + e.title + "\") has no resource to play");
-    title = e.title;
-    url = e.url;
-  } else {
+  if (!is_url(w[0]) && !(w.size() == 1 && w[0].find_first_not_of("0123456789") == std::string::npos))
     return print_("error", usage);
-  }
+  if (!item(w, browser, title, url)) return;
   if (to_queue) {
     const char *names[] = {title.c_str()};
     const char *urls[] = {url.c_str()};
@@ -164,24 +180,57 @@ void RendererControl::state(iZelControlPoint2XPCom *c, const Device &r, const st
   print_("renderer", line);
 }
 
-void RendererControl::playlists(iZelControlPoint2XPCom *c) {
-  PRUint32 count = 0;
-  char **list = nullptr;
-  nsresult rv = c->GetPlaylistList(&count, &list);
-  if (NS_FAILED(rv)) {
-    print_("error", "playlists: " + slot_failure_words(rv));
+void RendererControl::playlists(iZelControlPoint2XPCom *c, const std::vector<std::string> &w, Browser &browser) {
+  const char *usage = "usage: playlists | playlist new NAME | playlist add ID N|URL [TITLE] | playlist delete ID | "
+                      "playlist publish";
+  long id = 0;
+  nsresult rv = NS_OK;
+  if (w.empty()) {
+    PRUint32 count = 0;
+    char **list = nullptr;
+    rv = c->GetPlaylistList(&count, &list);
+    if (NS_FAILED(rv)) return print_("error", "playlists: " + slot_failure_words(rv));
+    if (count == 0) print_("playlist", "no playlists yet (\"playlist new NAME\" makes one)");
+    for (PRUint32 k = 0; k < count; ++k) print_("playlist", take(list[k]));
+    NS_Free(list);
     return;
   }
-  if (count == 0) print_("playlist", "no playlists yet");
-  for (PRUint32 k = 0; k < count; ++k) print_("playlist", std::to_string(k + 1) + " " + take(list[k]));
-  NS_Free(list);
+  if (w[0] == "new" && w.size() >= 2) {
+    std::string name;
+    for (size_t k = 1; k < w.size(); ++k) name += (k > 1 ? " " : "") + w[k];
+    PRUint32 made = 0;
+    rv = c->CreatePlaylist(name.c_str(), 0, &made);
+    if (NS_FAILED(rv)) return print_("error", "playlist new: " + slot_failure_words(rv));
+    return print_("playlist", "made \"" + name + "\" (id " + std::to_string(made) + ")");
+  }
+  if (w[0] == "delete" && w.size() == 2 && parse_number(w[1], 0, 0x7FFFFFFF, id)) {
+    rv = c->DeletePlaylist(static_cast<PRUint32>(id));
+    if (NS_FAILED(rv)) return print_("error", "playlist delete " + w[1] + ": " + slot_failure_words(rv));
+    return print_("playlist", "deleted " + w[1]);
+  }
+  if (w[0] == "add" && w.size() >= 3 && parse_number(w[1], 0, 0x7FFFFFFF, id)) {
+    std::string title, url;
+    if (!item(std::vector<std::string>(w.begin() + 2, w.end()), browser, title, url)) return;
+    const char *names[] = {title.c_str()};
+    const char *urls[] = {url.c_str()};
+    rv = c->AddItemsToPlaylist(static_cast<PRUint32>(id), 1, names, urls);
+    if (NS_FAILED(rv)) return print_("error", "playlist add: " + slot_failure_words(rv));
+    return print_("playlist", "added \"" + title + "\" to playlist " + w[1]);
+  }
+  if (w[0] == "publish" && w.size() == 1) {
+    rv = c->StartPlaylistServer();
+    if (NS_FAILED(rv)) return print_("error", "playlist publish: " + slot_failure_words(rv));
+    return print_("playlist", "the playlist server is starting (it appears in the server list when it answers)");
+  }
+  print_("error", usage);
 }
 
 bool RendererControl::run(iZelControlPoint2XPCom *c, const std::string &name, const std::vector<std::string> &w,
                           const Device *r, const std::string &label, Browser &browser) {
   if (!is_command(name)) return false;
-  if (name == "playlists") {
-    playlists(c);
+  if (name == "playlists" || name == "playlist") {
+    if (name == "playlists" && !w.empty()) print_("error", "usage: playlists");
+    else playlists(c, w, browser);
     return true;
   }
   if (r == nullptr) {

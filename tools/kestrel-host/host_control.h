@@ -1,9 +1,9 @@
 // The terminal mode's renderer commands on the renderer in use: play (an
 // entry of the server being browsed, or a URL), add to its queue, pause,
 // resume, stop, seek, volume, mute, state, queue; and the component's
-// playlists. Slots are called on the component directly (the main thread);
-// the seek goes through the controller's renderer context, which the
-// component does not offer.
+// playlists (list, new, add, delete, publish). Slots are called on the
+// component directly (the main thread); the seek goes through the
+// controller's renderer context, which the component does not offer.
 #ifndef KESTREL_HOST_CONTROL_H
 #define KESTREL_HOST_CONTROL_H
 
@@ -39,7 +39,10 @@ class RendererControl {
             Browser &browser, bool to_queue);
   void seek(const std::string &where, const Device &r, const std::string &label);
   void state(iZelControlPoint2XPCom *c, const Device &r, const std::string &label);
-  void playlists(iZelControlPoint2XPCom *c);
+  void playlists(iZelControlPoint2XPCom *c, const std::vector<std::string> &w, Browser &browser);
+  // Title and URL of an entry number of the listing or of "URL [TITLE]";
+  // false (said) when there is none.
+  bool item(const std::vector<std::string> &w, Browser &browser, std::string &title, std::string &url);
   void said(nsresult rv, const std::string &what, const std::string &label);
 
   const NmcApi *api_;

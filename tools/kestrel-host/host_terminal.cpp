@@ -245,7 +245,7 @@ class Terminal {
         "play N | play URL [TITLE]   play entry N of the listing (or a URL) on the renderer",
         "add N | add URL [TITLE]     add it to the renderer's queue; queue: its length and entry; next-track",
         "pause | resume | stop | seek H:MM:SS|N% | vol [0-100] | mute [on|off] | state",
-        "playlists             the component's playlists",
+        "playlists | playlist new NAME | playlist add ID N|URL | playlist delete ID | playlist publish",
         "call METHOD ARGS...   any slot of the component (the host's other commands work too)",
         "quit                  end (Ctrl-C too; during a long listing Ctrl-C stops the listing)",
     };
