@@ -3,6 +3,8 @@
 through its standard input as a person would type: the lab's server and
 renderers listed as they answer; a server browsed down to an album (a title
 with "&" and "<" shown as it is) and the 2,000-item container paged; a track
+played on the first renderer; the second renderer stopped with lab.sh
+goes from the list ("gone") and comes back ("back") under its number; a track
 played on the first renderer (PLAYING, then the volume read back by a second
 control point, kestrel-soap), stopped; failures said in words; Ctrl-C ends
 the host cleanly with the component's balance at zero. Beside it, a host in a
@@ -11,7 +13,7 @@ renderers were found yet; and scripts/run's forward, started in a namespace
 of its own (as this machine's would be), carries a request into the lab to
 the host's web API and ends once the host's namespace is gone.
 
-Usage: host_terminal_lab_test.py HOST LIBKESTREL64 KESTREL_SOAP LAB_FORWARD
+Usage: host_terminal_lab_test.py HOST LIBKESTREL64 KESTREL_SOAP LAB_FORWARD LAB_SH
 """
 import os
 import queue
@@ -24,7 +26,7 @@ import tempfile
 import threading
 import time
 
-HOST, LIBRARY, SOAP, FORWARD = sys.argv[1:5]
+HOST, LIBRARY, SOAP, FORWARD, LAB_SH = sys.argv[1:6]
 failures = []
 
 
@@ -205,6 +207,17 @@ try:
         if forward_lines[-1].startswith("status="):
             break
     check("status=200" in forward_lines, "a request through the forward reaches the web API: %s" % forward_lines[-4:])
+
+    # A renderer that leaves and comes back keeps its number.
+    name2 = os.environ.get("LAB_RENDERER2_NAME")
+    r2 = seen.get(name2)
+    if r2 is not None:
+        subprocess.run([LAB_SH, "stop", "renderer2"], capture_output=True, timeout=60)
+        check(t.wait(r"^renderer: gone %s %s$" % (r2, re.escape(name2)), 30) is not None,
+              "renderer2 is gone after lab.sh stop")
+        subprocess.run([LAB_SH, "start", "renderer2"], capture_output=True, timeout=60)
+        check(t.wait(r"^renderer: back %s %s$" % (r2, re.escape(name2)), 30) is not None,
+              "renderer2 is back under its number after lab.sh start")
 
     # Ctrl-C ends it cleanly.
     t.p.send_signal(signal.SIGINT)
