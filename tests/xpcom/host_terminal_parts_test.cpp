@@ -4,9 +4,11 @@
 // an item that is not a container); positions for seek; progress lines.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host_browse.h"
@@ -78,7 +80,8 @@ struct FakeServer {
   uint32_t items = 45;
   int depth = 0;  // 0 server list, 1 root, 2 the container
   uint32_t cursor = 0;
-  int reads = 0;  // go_index calls
+  int reads = 0;     // go_index calls
+  int delay_ms = 0;  // each go_index takes this long (a slow server)
 } g_fake;
 
 uint32_t count_here() { return g_fake.depth == 1 ? 2 : g_fake.depth == 2 ? g_fake.items : 1; }
@@ -87,6 +90,7 @@ uint32_t f_delete(uint32_t) { return 0; }
 uint32_t f_home(uint32_t) { g_fake.depth = 0; return 0; }
 uint32_t f_go_index(uint32_t, uint32_t i) {
   ++g_fake.reads;
+  if (g_fake.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_fake.delay_ms));
   if (i >= count_here()) return 1;
   g_fake.cursor = i;
   return 0;
@@ -229,6 +233,25 @@ TEST(HostBrowser, ACancelledListingStopsAtOnce) {
   EXPECT_EQ(g_fake.reads, 100);
   ASSERT_FALSE(lines.of("browse").empty());
   EXPECT_EQ(lines.of("browse").back(), "listing cancelled after 100 of 5000 entries");
+}
+
+TEST(HostBrowser, ASlowListingReportsItsProgress) {
+  g_fake = FakeServer();
+  g_fake.items = 30;
+  host::NmcApi api = fake_api();
+  Lines lines;
+  host::Browser b(api, [&](const char *kind, const std::string &text) { lines.all.push_back(std::string(kind) + ": " + text); });
+  ASSERT_TRUE(b.open_server("srv", "Fake"));
+  ASSERT_TRUE(b.enter(1));
+  lines.all.clear();
+  g_fake.delay_ms = 50;  // 30 entries: 1.5 s
+  b.show_all();
+  std::vector<std::string> progress = lines.of("progress");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.front().rfind("loading ", 0), 0u) << progress.front();
+  EXPECT_NE(progress.front().find(" of 30 entries, "), std::string::npos) << progress.front();
+  EXPECT_NE(progress.front().find(" s left"), std::string::npos) << progress.front();
+  EXPECT_EQ(lines.of("entry").size(), 30u);
 }
 
 }  // namespace
