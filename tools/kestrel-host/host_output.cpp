@@ -10,6 +10,9 @@ namespace host {
 namespace {
 
 bool g_json = false;
+// Under g_out_lock: the terminal mode changes it while firing threads may
+// report.
+std::vector<std::string> g_hidden;
 const auto g_start = std::chrono::steady_clock::now();
 // Events arrive on the main thread, stall reports on firing threads: one
 // lock keeps each line whole.
@@ -146,6 +149,10 @@ std::string Record::to_text() const {
 }
 
 void set_json(bool on) { g_json = on; }
+void set_hidden_kinds(const std::vector<std::string> &kinds) {
+  std::lock_guard<std::mutex> guard(g_out_lock);
+  g_hidden = kinds;
+}
 bool json_mode() { return g_json; }
 
 double elapsed() {
@@ -155,6 +162,9 @@ double elapsed() {
 void emit(const Record &record) {
   std::string line = g_json ? record.to_json(elapsed()) : record.to_text();
   std::lock_guard<std::mutex> guard(g_out_lock);
+  if (!g_json)
+    for (const std::string &k : g_hidden)
+      if (k == record.kind()) return;
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);

@@ -47,6 +47,9 @@ class Record {
 
 void set_json(bool on);
 bool json_mode();
+// Record kinds that emit leaves out in text output (the terminal mode shows
+// calls and events in its own words); JSON output keeps every record.
+void set_hidden_kinds(const std::vector<std::string> &kinds);
 // Seconds since the host started.
 double elapsed();
 // Writes the record to standard output (errors as well: one stream keeps the

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <thread>
 
 #include "host_output.h"
@@ -28,7 +29,7 @@ bool enable_web_api(const Library &lib, bool local_admin) {
   return true;
 }
 
-bool report_web_api(const Library &lib, int wait_ms) {
+bool report_web_api(const Library &lib, int wait_ms, const std::string &url_file) {
   using BaseUrl = uint32_t (*)(uint32_t, char *);
   auto base_url = reinterpret_cast<BaseUrl>(dlsym(lib.handle, "lm_nmc_web_api_base_url"));
   if (base_url == nullptr) return false;
@@ -44,6 +45,13 @@ bool report_web_api(const Library &lib, int wait_ms) {
     NS_ProcessMainThreadEvents(100);
   }
   emit(Record("web").str("url", url));
+  if (!url_file.empty()) {
+    std::string part = url_file + ".part";
+    std::FILE *f = std::fopen(part.c_str(), "w");
+    bool ok = f != nullptr && std::fprintf(f, "%s\n", url) > 0;
+    if (f != nullptr && std::fclose(f) != 0) ok = false;
+    if (!ok || std::rename(part.c_str(), url_file.c_str()) != 0) say("error", "cannot write the URL into " + url_file);
+  }
   return true;
 }
 

@@ -3,6 +3,8 @@
 #ifndef TOOLS_KESTREL_HOST_HOST_WEB_H
 #define TOOLS_KESTREL_HOST_HOST_WEB_H
 
+#include <string>
+
 #include "host_load.h"
 
 namespace host {
@@ -12,8 +14,9 @@ namespace host {
 // library does not export it.
 bool enable_web_api(const Library &lib, bool local_admin);
 // Waits up to wait_ms for the API's base URL and prints it ("web" record);
-// false when none came.
-bool report_web_api(const Library &lib, int wait_ms);
+// false when none came. With url_file, also writes the URL and a newline
+// into that file (whole: written beside it, then renamed).
+bool report_web_api(const Library &lib, int wait_ms, const std::string &url_file = std::string());
 
 }  // namespace host
 

@@ -23,6 +23,7 @@
 #include "host_commands.h"
 #include "host_output.h"
 #include "host_session.h"
+#include "host_terminal.h"
 #include "host_web.h"
 #include "xpcom_main_thread.h"
 #include "xpcom_memory.h"
@@ -43,6 +44,8 @@ struct Options {
   unsigned stall_ms = 5000;
   bool web = false;
   bool web_local_admin = false;
+  bool terminal = false;
+  std::string web_url_file;
 };
 
 void usage(FILE *to) {
@@ -61,6 +64,9 @@ void usage(FILE *to) {
                "  --web              switch the library's web API on before creating the component\n"
                "                     and print its base URL once it answers\n"
                "  --web-local-admin  with --web: log and upload commands from loopback clients only\n"
+               "  --web-url-file F   with --web: also write the API's base URL into the file F\n"
+               "  --terminal         the terminal mode for a person: devices listed live, browsing,\n"
+               "                     playing, events in words ('help' lists the commands)\n"
                "Without --script or -i: a check of the library by both ways of loading.\n");
 }
 
@@ -224,6 +230,10 @@ int main(int argc, char **argv) {
       o.web = true;
     } else if (a == "--web-local-admin") {
       o.web_local_admin = true;
+    } else if (a == "--web-url-file") {
+      o.web_url_file = value("--web-url-file");
+    } else if (a == "--terminal") {
+      o.terminal = true;
     } else if (a == "-h" || a == "--help") {
       usage(stdout);
       return 0;
@@ -242,7 +252,15 @@ int main(int argc, char **argv) {
   host::set_json(json);
   NS_SetProxyStallHandler(o.stall_ms, report_stall);
 
-  if (o.script.empty() && !o.interactive) return run_check(o);
+  if (o.script.empty() && !o.interactive && !o.terminal) return run_check(o);
+  // Before any thread of the component starts, so that none of them takes
+  // a stop signal meant for the host.
+  if (o.terminal) {
+    host::take_stop_signals();
+    // The loading steps in detail are for scripts; a person sees the
+    // devices, the web API's address and errors.
+    host::set_hidden_kinds({"load", "module", "registered", "instance", "call", "event"});
+  }
 
   std::ifstream file;
   if (!o.script.empty() && o.script != "-") {
@@ -274,10 +292,12 @@ int main(int argc, char **argv) {
     s.finish();
     return kExitLoad;
   }
-  if (o.web) host::report_web_api(s.lib, 15000);
+  if (o.web) host::report_web_api(s.lib, 15000, o.web_url_file);
   int rc = 0;
   if (!o.script.empty())
     rc = run_script(s, o.script == "-" ? std::cin : file);
+  else if (o.terminal)
+    host::run_terminal(s, host::TerminalOptions());
   else
     run_interactive(s);
   int failures = s.finish();

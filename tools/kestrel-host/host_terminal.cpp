@@ -1,0 +1,345 @@
+// The terminal mode's loop: typed lines, device lists, events in words,
+// first-start messages and the stop signals.
+#include "host_terminal.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "host_browse.h"
+#include "host_commands.h"
+#include "host_control.h"
+#include "host_devices.h"
+#include "host_nmc_api.h"
+#include "host_output.h"
+#include "xpcom_main_thread.h"
+#include "xpcom_memory.h"
+
+namespace host {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Stop signals received; written by the signal thread, read by the main
+// thread.
+std::atomic<int> g_stops{0};
+
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+void print(const char *kind, const std::string &text) { say(kind, text); }
+
+bool resolve(NmcApi &api, const Library &lib) {
+  std::string why;
+  if (api.resolve(lib, why)) return true;
+  say("info", "browsing and seeking are not available: " + why);
+  return false;
+}
+
+class Terminal {
+ public:
+  Terminal(Session &s, const TerminalOptions &o)
+      : s_(s),
+        o_(o),
+        have_api_(resolve(api_, s.lib)),
+        browser_(api_, print),
+        control_(have_api_ ? &api_ : nullptr, print),
+        servers_("s"),
+        renderers_("r") {
+    browser_.set_page_size(static_cast<uint32_t>(o.page_size));
+    browser_.set_cancel([this] {
+      NS_ProcessMainThreadEvents(0);  // events keep coming during a long listing
+      int now = g_stops.load();
+      if (now == handled_stops_) return false;
+      handled_stops_ = now;
+      return true;
+    });
+    handled_stops_ = g_stops.load();
+    start_ = Clock::now();
+  }
+
+  bool quit = false;
+
+  // One pass of the loop: events, device lists when due, quiet messages.
+  void tick() {
+    bool devices_changed = show_events();
+    auto now = Clock::now();
+    if (devices_changed || now >= next_poll_) {
+      poll();
+      next_poll_ = now + std::chrono::milliseconds(o_.poll_ms);
+    }
+    auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
+    if (quiet >= o_.quiet_ms && !told_quiet_) {
+      told_quiet_ = true;
+      if (servers_.present_count() == 0)
+        say("info", "no servers found yet (still searching; media servers on this network are listed here as they "
+                    "answer)");
+      if (renderers_.present_count() == 0)
+        say("info", "no renderers found yet (still searching; renderers on this network are listed here as they "
+                    "answer)");
+    }
+    if (g_stops.load() != handled_stops_) {
+      handled_stops_ = g_stops.load();
+      say("info", "stopping");
+      quit = true;
+    }
+  }
+
+  void command(const std::string &raw) {
+    std::istringstream in(raw);
+    std::vector<std::string> w;
+    std::string word;
+    while (in >> word) w.push_back(word);
+    if (w.empty() || w[0][0] == '#') return;
+    std::string name = w[0];
+    w.erase(w.begin());
+    auto number = [&](size_t k, uint32_t &n) {
+      if (k >= w.size() || w[k].empty() || w[k].size() > 9 || w[k].find_first_not_of("0123456789") != std::string::npos)
+        return false;
+      n = static_cast<uint32_t>(std::stoul(w[k]));
+      return true;
+    };
+    uint32_t n = 0;
+    if (name == "help") return help();
+    if (name == "quit" || name == "exit") {
+      quit = true;
+      return;
+    }
+    if (name == "list" || name == "devices") {
+      poll();
+      return list();
+    }
+    if (name == "browse") {
+      if (!have_api_) return say("error", "this library does not export the controller's server functions");
+      poll();
+      const Device *d = w.size() == 1 ? servers_.find(w[0]) : servers_.first_present();
+      if (w.size() > 1) return say("error", "usage: browse [sN] (\"list\" shows the servers)");
+      if (w.size() == 1 && d == nullptr) return say("error", "no server \"" + w[0] + "\" (\"list\" shows the servers)");
+      if (d == nullptr) return say("error", "no servers found yet (still searching; try again in a few seconds)");
+      if (!d->present) return say("error", servers_.label(*d) + " is gone (no longer on the network)");
+      say("browse", "browsing " + servers_.label(*d));
+      browser_.open_server(d->bookmark, d->name);
+      return;
+    }
+    if (name == "open" || name == "cd") {
+      if (!number(0, n) || w.size() != 1) return say("error", "usage: open N (a container of the listing)");
+      browser_.enter(n);
+      return;
+    }
+    if (name == "up") return void(browser_.up());
+    if (name == "ls") return browser_.show();
+    if (name == "next" || name == "n") return browser_.next();
+    if (name == "prev" || name == "p") return browser_.previous();
+    if (name == "all") return browser_.show_all();
+    if (name == "page") {
+      if (!number(0, n) || w.size() != 1) return say("error", "usage: page N (the page holding entry N)");
+      return browser_.page_at(n);
+    }
+    if (name == "use") {
+      poll();
+      const Device *d = w.size() == 1 ? renderers_.find(w[0]) : nullptr;
+      if (d == nullptr) return say("error", "usage: use rN (\"list\" shows the renderers)");
+      renderer_ = d->bookmark;
+      say("renderer", "using " + renderers_.label(*d) + (d->present ? "" : " (gone at the moment)"));
+      return;
+    }
+    if (RendererControl::is_command(name)) {
+      const Device *r = current_renderer();
+      control_.run(s_.component(), name, w, r, r != nullptr ? renderers_.label(*r) : std::string(), browser_);
+      return;
+    }
+    if (execute(s_, raw, 0) == Status::quit) quit = true;
+  }
+
+ private:
+  const Device *current_renderer() {
+    const Device *r = renderer_.empty() ? nullptr : renderers_.by_bookmark(renderer_);
+    if (r == nullptr) {
+      r = renderers_.first_present();
+      if (r != nullptr) {
+        renderer_ = r->bookmark;
+        say("renderer", "using " + renderers_.label(*r) + " (\"use rN\" picks another)");
+      }
+    }
+    return r;
+  }
+
+  std::vector<std::string> read_infos(bool servers) {
+    std::vector<std::string> infos;
+    iZelControlPoint2XPCom *c = s_.component();
+    PRInt32 count = 0;
+    if (c == nullptr || NS_FAILED(servers ? c->GetNumServers(&count) : c->GetNumRenderers(&count))) return infos;
+    for (PRInt32 k = 0; k < count && k < 10000; ++k) {
+      char *info = nullptr;
+      if (NS_SUCCEEDED(servers ? c->GetServerInfo(k, &info) : c->GetRendererInfo(k, &info)) && info != nullptr)
+        infos.push_back(info);
+      NS_Free(info);
+    }
+    return infos;
+  }
+
+  void poll() {
+    for (const std::string &change : servers_.update(read_infos(true))) say("server", change);
+    for (const std::string &change : renderers_.update(read_infos(false))) say("renderer", change);
+  }
+
+  // Prints the events that arrived since the last pass; true when one says
+  // a renderer came or went.
+  bool show_events() {
+    bool devices = false;
+    size_t have = event_log().size();
+    for (; events_seen_ < have; ++events_seen_) {
+      Event e = event_log().at(events_seen_);
+      size_t colon = e.text.find(':');
+      std::string word = e.text.substr(0, colon);
+      std::string bookmark = colon == std::string::npos ? std::string() : e.text.substr(colon + 1);
+      if (word == "RendererAdded" || word == "RendererRemoved") {
+        devices = true;
+        continue;
+      }
+      // A renderer repeats its state for each variable that changed: one
+      // line per change of word.
+      std::string &last = last_word_[bookmark];
+      if (last == word) continue;
+      last = word;
+      const Device *r = renderers_.by_bookmark(bookmark);
+      say("event", word + (r != nullptr ? " on " + renderers_.label(*r) : bookmark.empty() ? "" : " on " + bookmark));
+    }
+    return devices;
+  }
+
+  void list() {
+    say("info", std::to_string(servers_.present_count()) + " server(s), " +
+                    std::to_string(renderers_.present_count()) + " renderer(s)");
+    for (const Device &d : servers_.all())
+      if (d.present) say("server", servers_.label(d));
+    for (const Device &d : renderers_.all())
+      if (d.present) say("renderer", renderers_.label(d) + (d.bookmark == renderer_ ? "  (in use)" : ""));
+    if (servers_.present_count() == 0) say("info", "no servers found yet (still searching)");
+    if (renderers_.present_count() == 0) say("info", "no renderers found yet (still searching)");
+  }
+
+  void help() {
+    const char *lines[] = {
+        "list                  the servers (sN) and renderers (rN) found so far; changes show as they happen",
+        "browse [sN]           open a server's root (the first server without sN)",
+        "ls | next | prev | page N | all   the listing: this page, the next, the previous, the one with entry N, all",
+        "open N | up           into container N of the listing, back to its parent",
+        "use rN                the renderer the commands below drive (the first one found by default)",
+        "play N | play URL [TITLE]   play entry N of the listing (or a URL) on the renderer",
+        "add N | add URL [TITLE]     add it to the renderer's queue; queue: its length and entry; next-track",
+        "pause | resume | stop | seek H:MM:SS|N% | vol [0-100] | mute [on|off] | state",
+        "playlists | playlist new NAME | playlist add ID N|URL | playlist delete ID | playlist publish",
+        "call METHOD ARGS...   any slot of the component (the host's other commands work too)",
+        "quit                  end (Ctrl-C too; during a long listing Ctrl-C stops the listing)",
+    };
+    for (const char *l : lines) say("help", l);
+  }
+
+  Session &s_;
+  TerminalOptions o_;
+  NmcApi api_;
+  bool have_api_ = false;
+  Browser browser_;
+  RendererControl control_;
+  DeviceList servers_;
+  DeviceList renderers_;
+  std::string renderer_;  // bookmark of the renderer in use
+  size_t events_seen_ = 0;
+  std::map<std::string, std::string> last_word_;  // renderer bookmark -> last event word
+  int handled_stops_ = 0;
+  bool told_quiet_ = false;
+  Clock::time_point start_;
+  Clock::time_point next_poll_;
+};
+
+// Typed lines, from the reader thread to the main thread's loop. Not
+// dispatched to the main thread's queue: that queue is also served inside
+// a long listing (observer calls must not wait), where a line must not run.
+// The reader is left blocked in a read at the end: these outlive the
+// process's static destructors (never freed).
+std::mutex &g_lines_lock = *new std::mutex;
+std::deque<std::string> &g_lines = *new std::deque<std::string>;
+bool g_input_ended = false;
+
+bool next_line(std::string &line, bool &ended) {
+  std::lock_guard<std::mutex> hold(g_lines_lock);
+  ended = g_input_ended && g_lines.empty();
+  if (g_lines.empty()) return false;
+  line = std::move(g_lines.front());
+  g_lines.pop_front();
+  return true;
+}
+
+}  // namespace
+
+void take_stop_signals() {
+  // A shell without job control starts background commands with SIGINT
+  // ignored; an ignored signal never reaches sigwait. The terminal mode
+  // ends on it, so it takes it back.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) {
+      struct sigaction dfl {};
+      dfl.sa_handler = SIG_DFL;
+      sigemptyset(&dfl.sa_mask);
+      sigaction(sig, &dfl, nullptr);
+    }
+  }
+  sigset_t set = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([] {
+    sigset_t wanted = stop_signals();
+    for (;;) {
+      int sig = 0;
+      if (sigwait(&wanted, &sig) == 0) g_stops.fetch_add(1);
+    }
+  }).detach();  // waits for signals as long as the process lives
+}
+
+void run_terminal(Session &s, const TerminalOptions &o) {
+  set_hidden_kinds({"event"});  // shown in words
+  Terminal terminal(s, o);
+  say("info", "searching the network for media servers and renderers; they are listed here as they come and go "
+              "(\"help\" lists the commands)");
+  std::thread reader([] {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      std::lock_guard<std::mutex> hold(g_lines_lock);
+      g_lines.push_back(line);
+    }
+    std::lock_guard<std::mutex> hold(g_lines_lock);
+    g_input_ended = true;
+  });
+  // Blocked in a read of the terminal when the person quits: left behind.
+  reader.detach();
+  while (!terminal.quit) {
+    NS_ProcessMainThreadEvents(50);
+    terminal.tick();
+    std::string line;
+    bool ended = false;
+    while (!terminal.quit && next_line(line, ended)) {
+      terminal.command(line);
+      terminal.tick();
+    }
+    if (ended) terminal.quit = true;
+  }
+}
+
+}  // namespace host
