@@ -15,14 +15,17 @@ upnp_string *add_escaped(upnp_string *out, const char *format, const char *separ
   return out;
 }
 
-upnp_string *add_list(upnp_string *out, upnp_xml_node *root, const char *name) {
+upnp_string *add_list(upnp_string *out, upnp_xml_node *root, const char *name, bool *any) {
   upnp_xml_node *node = upnp_xml_find_tag(root, name);
   if (!node) return out;
-  out = upnp_string_sprintf(out, ",\"%s\": [\n", name);
-  for (; node && out; node = upnp_xml_find_next_tag(node, name)) {
-    out = upnp_string_concat(out, "{\n");
+  out = upnp_string_sprintf(out, "%s\"%s\": [\n", *any ? "," : "", name);
+  *any = true;
+  // Objects are separated, not followed, by commas: JSON has no trailing
+  // comma (a script would take one, a JSON parser does not).
+  for (bool first = true; node && out; node = upnp_xml_find_next_tag(node, name), first = false) {
+    out = upnp_string_concat(out, first ? "{\n" : ",{\n");
     out = rssToJSONSubnode(out, node->children);
-    out = upnp_string_concat(out, "},\n");
+    out = upnp_string_concat(out, "}\n");
   }
   return upnp_string_concat(out, "]\n");
 }
@@ -62,16 +65,20 @@ upnp_string *rssToJSON(const char *feed) {
   upnp_xml_node *root = upnp_xml_parse(feed);
   if (!root) return nullptr;
   upnp_string *out = upnp_string_create("{\n", 1024);
+  // Members after the first are preceded by a comma, whichever comes first.
+  bool any = false;
   upnp_xml_node *description = upnp_xml_find_tag(root, "description");
   if (out && description && description->value) {
     out = add_escaped(out, "%s\"%s\":\"%s\"\n", "", "description", description->value);
+    any = true;
   }
   upnp_xml_node *returned = upnp_xml_find_tag(root, "returneditems");
   if (out && returned && returned->value) {
-    out = add_escaped(out, "%s\"%s\":\"%s\"\n", ",", "returneditems", returned->value);
+    out = add_escaped(out, "%s\"%s\":\"%s\"\n", any ? "," : "", "returneditems", returned->value);
+    any = true;
   }
-  if (out) out = add_list(out, root, "item");
-  if (out) out = add_list(out, root, "container");
+  if (out) out = add_list(out, root, "item", &any);
+  if (out) out = add_list(out, root, "container", &any);
   if (out) out = upnp_string_concat(out, "}\n");
   upnp_xml_release(root);
   return out;
