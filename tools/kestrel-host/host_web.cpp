@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 #include "host_output.h"
@@ -43,7 +44,11 @@ bool report_web_api(const Library &lib, int wait_ms) {
     }
     NS_ProcessMainThreadEvents(100);
   }
-  emit(Record("web").str("url", url));
+  // The page sits beside the commands: ".../nmc/web/" for ".../nmc/rpc/".
+  std::string page(url);
+  size_t rpc = page.rfind("/nmc/rpc/");
+  if (rpc != std::string::npos) page.replace(rpc, 9, "/nmc/web/");
+  emit(Record("web").str("url", url).str("page", page));
   return true;
 }
 
