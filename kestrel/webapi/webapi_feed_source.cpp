@@ -16,7 +16,7 @@ const webapi_feed_source kSource = {
     lm_dmscp_extract_metadata, lm_dmscp_get_bookmark,    lm_dmscp_is_directory,  lm_dmrcp_create_context,
     lm_dmrcp_delete_context,  lm_dmrcp_get_count,        lm_dmrcp_go_index,      lm_dmrcp_go_bookmark,
     lm_dmrcp_get_bookmark,    lm_dmrcp_get_metadata,     lm_dmrcp_extract_metadata, lm_queue_get_count,
-    lm_queue_go_index,        lm_queue_go_bookmark,      lm_queue_get_bookmark,  lm_queue_get_metadata,
+    lm_queue_go_index,        lm_queue_go_bookmark,      lm_queue_get_bookmark,  lm_queue_load_metadata, lm_queue_get_metadata,
     lm_queue_extract_metadata, lm_nmc_is_terminating,
 };
 

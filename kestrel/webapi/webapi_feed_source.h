@@ -38,6 +38,8 @@ struct webapi_feed_source {
   lm_nmc_result_t (*queue_go_index)(uint32_t context, uint32_t index);
   lm_nmc_result_t (*queue_go_bookmark)(uint32_t context, const char *bookmark);
   lm_nmc_result_t (*queue_get_bookmark)(uint32_t context, uint32_t size, char *buffer);
+  /* Reads the entry's metadata from its server when the queue has none yet. */
+  lm_nmc_result_t (*queue_load_metadata)(uint32_t context);
   lm_nmc_result_t (*queue_get_metadata)(uint32_t context, uint32_t size, char *buffer);
   lm_nmc_result_t (*queue_extract_metadata)(uint32_t context, const char *key, uint32_t occurrence, uint32_t size,
                                             char *buffer);

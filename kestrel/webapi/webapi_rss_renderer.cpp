@@ -19,6 +19,12 @@ struct entry_buffers {
   }
 };
 
+// The entry's title: the queue reads its metadata by element name.
+lm_nmc_result_t queue_title(const webapi_feed_source *src, uint32_t context, entry_buffers *b) {
+  if (src->queue_extract_metadata(context, "Title", 0, sizeof b->name, b->name) == LM_NMC_OK) return LM_NMC_OK;
+  return src->queue_extract_metadata(context, "dc:title", 0, sizeof b->name, b->name);
+}
+
 upnp_string *renderer_list(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
                            const char *base_url) {
   uint32_t total = 0;
@@ -45,8 +51,9 @@ upnp_string *queue_entry(const webapi_feed_source *src, uint32_t context, const 
                          const char *base_url) {
   if (src->queue_go_bookmark(context, request.item.c_str()) != LM_NMC_OK) return nullptr;
   entry_buffers b;
+  src->queue_load_metadata(context);  // an entry added by bookmark has none until read
   if (src->queue_get_metadata(context, static_cast<uint32_t>(b.metadata.size()), b.metadata.data()) != LM_NMC_OK ||
-      src->queue_extract_metadata(context, "Title", 0, sizeof b.name, b.name) != LM_NMC_OK) {
+      queue_title(src, context, &b) != LM_NMC_OK) {
     return nullptr;
   }
   b.terminate();
@@ -67,8 +74,9 @@ upnp_string *queue(const webapi_feed_source *src, uint32_t context, const webapi
   for (uint64_t i = page.start; feed && i < end && i < total; ++i) {
     if (src->is_terminating()) break;
     if (src->queue_go_index(context, static_cast<uint32_t>(i)) != LM_NMC_OK ||
+        (src->queue_load_metadata(context), false) ||
         src->queue_get_metadata(context, static_cast<uint32_t>(b.metadata.size()), b.metadata.data()) != LM_NMC_OK ||
-        src->queue_extract_metadata(context, "Title", 0, sizeof b.name, b.name) != LM_NMC_OK ||
+        queue_title(src, context, &b) != LM_NMC_OK ||
         src->queue_get_bookmark(context, sizeof b.bookmark, b.bookmark) != LM_NMC_OK) {
       break;
     }
