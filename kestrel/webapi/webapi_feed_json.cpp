@@ -9,8 +9,11 @@ namespace {
 
 upnp_string *add_escaped(upnp_string *out, const char *format, const char *separator, const char *name,
                          const char *value) {
+  // Names are escaped as values are: a lax parse may leave quotes in them.
+  char *escaped_name = jsonEscape(name ? name : "");
   char *escaped = jsonEscape(value ? value : "");
-  out = upnp_string_sprintf(out, format, separator, name, escaped ? escaped : "");
+  out = upnp_string_sprintf(out, format, separator, escaped_name ? escaped_name : "", escaped ? escaped : "");
+  upnp_free_impl(escaped_name);
   upnp_free_impl(escaped);
   return out;
 }
@@ -50,7 +53,9 @@ upnp_string *rssToJSONSubnode(upnp_string *out, upnp_xml_node *node) {
       }
       out = upnp_string_concat(out, "}\n");
     } else if (node->children) {
-      out = upnp_string_sprintf(out, "%s\"%s\": {\n", separator, node->name);
+      char *escaped_name = jsonEscape(node->name);
+      out = upnp_string_sprintf(out, "%s\"%s\": {\n", separator, escaped_name ? escaped_name : "");
+      upnp_free_impl(escaped_name);
       out = rssToJSONSubnode(out, node->children);
       out = upnp_string_concat(out, "}\n");
     } else {
