@@ -31,12 +31,34 @@ bool go_there(const webapi_feed_source *src, uint32_t context, const webapi_feed
   return src->dmscp_go_directory(context) == LM_NMC_OK;
 }
 
+// The object under the cursor as a feed of its own (an item's enclosure
+// leads to the item); none when it is a container or cannot be read.
+upnp_string *object_itself(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
+                           const char *base_url) {
+  uint32_t directory = 1;
+  if (src->dmscp_is_directory(context, &directory) != LM_NMC_OK || directory) return nullptr;
+  std::vector<char> metadata(WEBAPI_FEED_METADATA_SIZE);
+  char name[WEBAPI_FEED_TITLE_SIZE];
+  if (src->dmscp_get_metadata(context, static_cast<uint32_t>(metadata.size()), metadata.data()) != LM_NMC_OK ||
+      src->dmscp_extract_metadata(context, "Title", 0, sizeof name, name) != LM_NMC_OK) {
+    return nullptr;
+  }
+  metadata.back() = '\0';
+  name[sizeof name - 1] = '\0';
+  upnp_string *feed = rssCreateHeader(request.item.c_str(), 1, 1);
+  feed = webapi_feed_server_entry(feed, base_url, name, request.device, &request.item, metadata.data());
+  return webapi_feed_close(feed);
+}
+
 upnp_string *build(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
                    const char *base_url) {
   std::string title;
   const char *title_key = "Title";
   bool listed = true;
-  if (!go_there(src, context, request, &title, &title_key, &listed)) return nullptr;
+  if (!go_there(src, context, request, &title, &title_key, &listed)) {
+    // An item is no directory: its enclosure gives the item itself.
+    return request.has_item ? object_itself(src, context, request, base_url) : nullptr;
+  }
   uint32_t total = 0;
   if (listed && src->dmscp_get_count(context, &total) != LM_NMC_OK) return nullptr;
   webapi_feed_page page = webapi_feed_paging(request.call, total);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -68,6 +69,8 @@ lm_nmc_result_t go_bookmark(uint32_t c, const char *bm) {
     g_cursors[c] = Cursor{"srv", -1};
   } else if (kAwkward == bm) {
     g_cursors[c] = Cursor{"top", kAwkwardIndex};
+  } else if (std::string(bm).rfind("top,", 0) == 0) {
+    g_cursors[c] = Cursor{"top", std::atol(bm + 4)};
   } else {
     return 9;
   }
@@ -128,8 +131,9 @@ lm_nmc_result_t get_bookmark(uint32_t c, uint32_t size, char *out) {
   std::snprintf(out, size, "%s", bm.c_str());
   return LM_NMC_OK;
 }
-lm_nmc_result_t is_directory(uint32_t, uint32_t *flag) {
-  *flag = 0;
+lm_nmc_result_t is_directory(uint32_t c, uint32_t *flag) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  *flag = g_cursors[c].level == "top" && g_cursors[c].index == kAwkwardIndex;
   return LM_NMC_OK;
 }
 // Renderers: r1 and r2; the cursor's level is the renderer, index the entry.
@@ -387,6 +391,15 @@ TEST_F(WebApiFeedServer, EveryEnclosureLeadsBackToItsObject) {
   EXPECT_EQ(top[0].title, "top 2 & <x>");
   EXPECT_NE(page.body.find("<returneditems>3 objects returned"), std::string::npos);
   EXPECT_NE(page.body.find("<description>12 objects available"), std::string::npos);
+
+  // An item's enclosure gives the item itself.
+  std::vector<Item> itself;
+  Reply item = get(path_of(top[0].url));
+  ASSERT_TRUE(items_of(item.body, &itself, &title)) << item.body;
+  EXPECT_EQ(title, "top,2");
+  ASSERT_EQ(itself.size(), 1u);
+  EXPECT_EQ(itself[0].title, "top 2 & <x>");
+  EXPECT_EQ(itself[0].url, top[0].url);
 
   // The awkward bookmark's enclosure reaches the very same bytes.
   std::vector<Item> inner;
