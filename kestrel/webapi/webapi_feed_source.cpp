@@ -17,7 +17,7 @@ const webapi_feed_source kSource = {
     lm_dmrcp_delete_context,  lm_dmrcp_get_count,        lm_dmrcp_go_index,      lm_dmrcp_go_bookmark,
     lm_dmrcp_get_bookmark,    lm_dmrcp_get_metadata,     lm_dmrcp_extract_metadata, lm_queue_get_count,
     lm_queue_go_index,        lm_queue_go_bookmark,      lm_queue_get_bookmark,  lm_queue_load_metadata, lm_queue_get_metadata,
-    lm_queue_extract_metadata, lm_nmc_is_terminating,
+    lm_queue_extract_metadata, lm_nmc_is_terminating, lm_dmscp_ioctl,
 };
 
 // Read by every feed request, replaced only by tests between requests.

@@ -44,6 +44,8 @@ struct webapi_feed_source {
   lm_nmc_result_t (*queue_extract_metadata)(uint32_t context, const char *key, uint32_t occurrence, uint32_t size,
                                             char *buffer);
   int (*is_terminating)(void);
+  /* Server context settings ("SetDMSItemCache N": objects per Browse). */
+  lm_nmc_result_t (*dmscp_ioctl)(uint32_t context, const char *command, uint32_t size, char *out);
 };
 
 /* The table in use (never none). */

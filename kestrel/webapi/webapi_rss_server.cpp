@@ -1,5 +1,6 @@
 // The server feeds: the server list, a server's top container ("/RB") and
 // an object's container ("/RB" with "/IB"), one page of entries each.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,16 @@ upnp_string *webapi_feed_servers(const webapi_feed_request &request, const char 
   const webapi_feed_source *src = webapi_feed_source_get();
   uint32_t context = 0;
   if (src->dmscp_create_context(&context) != LM_NMC_OK) return nullptr;
+  // One Browse per page asked for, not one per 50 objects.
+  std::string count;
+  if (get_param(request.call, "count", &count)) {
+    long long n = std::atoll(count.c_str());
+    if (n > 0) {
+      std::string command = "SetDMSItemCache " + std::to_string(n < WEBAPI_FEED_MAX_PAGE ? n : WEBAPI_FEED_MAX_PAGE);
+      char answer[64];
+      src->dmscp_ioctl(context, command.c_str(), sizeof answer, answer);
+    }
+  }
   upnp_string *feed = build(src, context, request, base_url);
   src->dmscp_delete_context(context);
   return feed;

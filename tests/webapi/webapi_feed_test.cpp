@@ -207,12 +207,13 @@ lm_nmc_result_t q_extract(uint32_t c, const char *, uint32_t, uint32_t size, cha
   return LM_NMC_OK;
 }
 int not_terminating(void) { return 0; }
+lm_nmc_result_t s_ioctl(uint32_t, const char *, uint32_t, char *) { return LM_NMC_OK; }
 
 const webapi_feed_source kFake = {
     create,     remove_context, go_home,     go_bookmark, go_directory, get_count,     go_index,
     get_metadata, extract,      get_bookmark, is_directory, create,     remove_context, r_count,
     r_go_index, r_go_bookmark,  r_get_bookmark, r_metadata, r_extract,  q_count,       q_go_index,
-    q_go_bookmark, q_get_bookmark, q_load,   q_metadata,  q_extract,    not_terminating,
+    q_go_bookmark, q_get_bookmark, q_load,   q_metadata,  q_extract,    not_terminating, s_ioctl,
 };
 
 // ---- the client -------------------------------------------------------------
