@@ -10,10 +10,13 @@
 namespace {
 
 // Moves the context where the request points; the feed title and the
-// metadata key of the entries' titles. false when it cannot go there.
+// metadata key of the entries' titles. false when it cannot go there;
+// *at_object then says whether the cursor reached the object, which is no
+// directory.
 bool go_there(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
-              std::string *title, const char **title_key, bool *listed) {
+              std::string *title, const char **title_key, bool *listed, bool *at_object) {
   *listed = true;
+  *at_object = false;
   if (!request.has_device) {
     *title = "serverlist";
     *title_key = "friendlyName";
@@ -29,7 +32,9 @@ bool go_there(const webapi_feed_source *src, uint32_t context, const webapi_feed
   } else {
     *title = request.device;
   }
-  return src->dmscp_go_directory(context) == LM_NMC_OK;
+  if (src->dmscp_go_directory(context) == LM_NMC_OK) return true;
+  *at_object = request.has_item;
+  return false;
 }
 
 // The object under the cursor as a feed of its own (an item's enclosure
@@ -56,9 +61,10 @@ upnp_string *build(const webapi_feed_source *src, uint32_t context, const webapi
   std::string title;
   const char *title_key = "Title";
   bool listed = true;
-  if (!go_there(src, context, request, &title, &title_key, &listed)) {
+  bool at_object = false;
+  if (!go_there(src, context, request, &title, &title_key, &listed, &at_object)) {
     // An item is no directory: its enclosure gives the item itself.
-    return request.has_item ? object_itself(src, context, request, base_url) : nullptr;
+    return at_object ? object_itself(src, context, request, base_url) : nullptr;
   }
   uint32_t total = 0;
   if (listed && src->dmscp_get_count(context, &total) != LM_NMC_OK) return nullptr;
