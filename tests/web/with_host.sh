@@ -13,8 +13,10 @@ mkdir -p "$out"
 work=$(mktemp -d)
 host_pid=
 cleanup() {
+  local rc=$?
   if [ -n "$host_pid" ]; then kill "$host_pid" 2>/dev/null || true; wait "$host_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
+  rm -rf "$work" 2>/dev/null || { sleep 1; rm -rf "$work" 2>/dev/null || true; }
+  exit "$rc"
 }
 trap cleanup EXIT
 mkfifo "$work/in"
