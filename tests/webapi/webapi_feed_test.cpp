@@ -301,6 +301,7 @@ TEST(WebApiFeedPaging, TargetsSplitBeforeDecoding) {
       {"/nmc/rss/server", WEBAPI_FEED_SERVER, true, "", ""},
       {"/nmc/rss/x?y=/server", WEBAPI_FEED_ROOT, true, "", ""},  // the query names no feed
       {"/nmc/rss/renderer/RBa%2Fb/IBc%2FIBd", WEBAPI_FEED_RENDERER, true, "a/b", "c/IBd"},
+      {"/nmc/rss/server/RBa%2FIBb%3Fc/IBd", WEBAPI_FEED_SERVER, true, "a/IBb?c", "d"},
       {"/nmc/rss/server/RBa+b%25?start=1", WEBAPI_FEED_SERVER, true, "a+b%", ""},
       {"http://127.0.0.1:1/nmc/rss/server/RBx", WEBAPI_FEED_SERVER, true, "x", ""},
       {"/nmc/rss/server/RBa%2", WEBAPI_FEED_SERVER, false, "", ""},
