@@ -18,4 +18,13 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/webapi_search.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_dispatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_local_files.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/webapi_register.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_register.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_source.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_request.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_items.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_reply.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_rss_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_rss_renderer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_rss.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_web.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_rss_register.cpp)

@@ -8,6 +8,7 @@
 #include "ssdp/upnp_ssdp_interfaces.h"
 #include "webapi/lm_nmc_webapi.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_rss.h"
 
 namespace {
 
@@ -51,12 +52,14 @@ void registerWebApi(void) {
   if (nmc_run_state() != LM_NMC_STATE_RUNNING) return;
   if (g_bWebApiRegistered.exchange(1)) return;
   lm_nmc_http_rpc_init();
+  lm_nmc_http_rss_init();
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, __func__, "web API registered on /nmc/rpc");
 }
 
 void lm_nmc_web_api_exit(void) {
   if (!g_bWebApiRegistered.exchange(0)) return;
   lm_nmc_http_rpc_release();
+  lm_nmc_http_rss_release();
 }
 
 extern "C" KESTREL_API void lm_nmc_enable_web_api(int flag) {

@@ -135,7 +135,7 @@ TEST_F(WebApiFeed, ItemTagBecomesMetaOnceAndFeedConvertsToJson) {
             "{\n\"description\":\"2 objects available in container\"\n"
             ",\"returneditems\":\"1 objects returned from container\"\n"
             ",\"item\": [\n{\n\"title\":\"A \\\"q\\\"\"\n,\"enclosure\": {\n \"value\":\"\"\n"
-            ",\"type\":\"t\"\n,\"url\":\"u\"\n}\n},\n{\n\"title\":\"B\"\n},\n]\n}\n");
+            ",\"type\":\"t\"\n,\"url\":\"u\"\n}\n}\n,{\n\"title\":\"B\"\n}\n]\n}\n");
   upnp_string_free(json);
   upnp_string_free(feed);
 }

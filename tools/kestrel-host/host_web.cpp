@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include "host_output.h"
@@ -44,7 +45,11 @@ bool report_web_api(const Library &lib, int wait_ms, const std::string &url_file
     }
     NS_ProcessMainThreadEvents(100);
   }
-  emit(Record("web").str("url", url));
+  // The page sits beside the commands: ".../nmc/web/" for ".../nmc/rpc/".
+  std::string page(url);
+  size_t rpc = page.rfind("/nmc/rpc/");
+  if (rpc != std::string::npos) page.replace(rpc, 9, "/nmc/web/");
+  emit(Record("web").str("url", url).str("page", page));
   if (!url_file.empty()) {
     std::string part = url_file + ".part";
     std::FILE *f = std::fopen(part.c_str(), "w");

@@ -1,0 +1,92 @@
+// The item entries of the feeds (server object, renderer, queue entry,
+// single queue entry), the root feed and the closing text.
+#include <cstring>
+#include <string>
+
+#include "base/upnp_mem.h"
+#include "base/upnp_xml_escape.h"
+#include "webapi/webapi_feed.h"
+#include "webapi/webapi_rss.h"
+
+namespace {
+
+std::string xml_text(const char *text) {
+  char *escaped = upnp_xml_escape_cond(text ? text : "", 0);
+  std::string out = escaped ? escaped : "";
+  upnp_free_impl(escaped);
+  return out;
+}
+
+// Metadata as it goes into an item: without its XML declaration (a second
+// one inside the feed would end it), the item element renamed when asked.
+const char *embedded(char *metadata, bool rename_item) {
+  if (!metadata) return "";
+  char *text = metadata;
+  while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n') ++text;
+  if (std::strncmp(text, "<?xml", 5) == 0) {
+    char *end = std::strstr(text, "?>");
+    text = end ? end + 2 : text + std::strlen(text);
+  }
+  if (rename_item) rssChangeItemTag(text);
+  return text;
+}
+
+upnp_string *object_entry(upnp_string *feed, const char *kind, const char *base_url, const char *title,
+                          const std::string &device, const std::string *item, char *metadata, bool bookmark) {
+  if (!feed) return nullptr;  // a feed lost to memory stays lost
+  std::string escaped_device = webapi_feed_escape(device);
+  std::string escaped_item = item ? webapi_feed_escape(*item) : std::string();
+  // The bookmark element holds the escaped bookmark that ends the URL.
+  const std::string &last = item ? escaped_item : escaped_device;
+  std::string bookmark_element = bookmark ? "<bookmark>" + last + "</bookmark>\n" : std::string();
+  return upnp_string_sprintf(feed,
+                             "<item>\n<title>%s</title>\n<enclosure url=\"%snmc/rss/%s/RB%s%s%s\" "
+                             "type=\"application/rss+xml\"></enclosure>\n%s%s\n</item>\n",
+                             xml_text(title).c_str(), base_url ? base_url : "", kind, escaped_device.c_str(),
+                             item ? "/IB" : "", escaped_item.c_str(), bookmark_element.c_str(),
+                             embedded(metadata, true));
+}
+
+}  // namespace
+
+upnp_string *webapi_feed_server_entry(upnp_string *feed, const char *base_url, const char *title,
+                                      const std::string &server, const std::string *object, char *metadata) {
+  return object_entry(feed, "server", base_url, title, server, object, metadata, true);
+}
+
+upnp_string *webapi_feed_renderer_entry(upnp_string *feed, const char *base_url, const char *name,
+                                        const std::string &renderer, char *metadata) {
+  if (!feed) return nullptr;
+  std::string escaped = webapi_feed_escape(renderer);
+  return upnp_string_sprintf(feed,
+                             "<item>\n<title>%s</title>\n<enclosure url=\"%snmc/rss/renderer/RB%s\" "
+                             "type=\"application/rss+xml\"></enclosure>\n<bookmark>%s</bookmark>\n%s\n</item>\n",
+                             xml_text(name).c_str(), base_url ? base_url : "", escaped.c_str(), escaped.c_str(),
+                             embedded(metadata, false));
+}
+
+upnp_string *webapi_feed_queue_entry(upnp_string *feed, const char *base_url, const char *title,
+                                     const std::string &renderer, const std::string &entry, char *metadata) {
+  return object_entry(feed, "renderer", base_url, title, renderer, &entry, metadata, true);
+}
+
+upnp_string *webapi_feed_queue_single(upnp_string *feed, const char *base_url, const char *title,
+                                      const std::string &renderer, const std::string &entry, char *metadata) {
+  return object_entry(feed, "renderer", base_url, title, renderer, &entry, metadata, false);
+}
+
+upnp_string *webapi_feed_close(upnp_string *feed) {
+  return feed ? upnp_string_concat(feed, "</channel>\n</rss>\n") : nullptr;
+}
+
+upnp_string *webapi_feed_root(const char *base_url) {
+  upnp_string *feed = rssCreateHeader("NMC-Root", 2, 2);
+  for (const char *kind : {"server", "renderer"}) {
+    if (!feed) return nullptr;
+    feed = upnp_string_sprintf(feed,
+                               "<item>\n<title>%s</title>\n<enclosure url=\"%snmc/rss/%s\" "
+                               "type=\"application/rss+xml\"></enclosure>\n</item>\n",
+                               kind, base_url ? base_url : "", kind);
+  }
+  return webapi_feed_close(feed);
+}

@@ -1,0 +1,192 @@
+// The web API's page in Debian's chromium (headless, started here with our own flags and a fresh
+// profile, reached through the DevTools protocol on loopback): lists, browsing, playing on the
+// first renderer, pause/resume/volume/stop read back over SOAP, a renderer leaving and coming
+// back, paging through the 2,000-item container, a failing command's error. Runs in the lab.
+import { spawn, execFileSync } from 'node:child_process';
+import { chromium } from 'playwright-core';
+
+const env = (name) => {
+  const v = process.env[name];
+  if (!v) throw new Error('missing ' + name);
+  return v;
+};
+const PAGE_URL = env('PAGE_URL');
+const R1 = env('LAB_RENDERER1_NAME');
+const R2 = env('LAB_RENDERER2_NAME');
+const R1_DESC = env('LAB_RENDERER1_DESC');
+const SERVER = env('LAB_SERVER_NAME');
+const TRACK = 'Rock & Roll <Live>';
+const UNICODE = 'Ünïcode Tïtle';
+const BULK = parseInt(process.env.LAB_BULK_COUNT || '2000', 10);
+
+const soap = (what) => execFileSync('python3', [env('SOAP_PROBE'), what, R1_DESC]).toString().trim();
+const lab = (...args) => execFileSync(env('LAB_SCRIPT'), args, { stdio: 'ignore', timeout: 60000 });
+let failures = 0;
+const check = (ok, what) => {
+  console.log((ok ? 'ok   ' : 'FAIL ') + what);
+  if (!ok) failures++;
+};
+
+async function until(what, fn, ms = 15000) {
+  const end = Date.now() + ms;
+  for (;;) {
+    try {
+      if (await fn()) return true;
+    } catch (e) { /* not yet */ }
+    if (Date.now() > end) {
+      check(false, what + ' (timed out)');
+      return false;
+    }
+    await new Promise((r) => setTimeout(r, 200));
+  }
+}
+
+// Chromium with exactly the flags we choose: no first run, no background traffic, no
+// media-router discovery (no SSDP of its own); DevTools on loopback only.
+const browserProcess = spawn(env('CHROMIUM'), [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+  '--disable-features=MediaRouter,DialMediaRouteProvider,GlobalMediaControls',
+  '--user-data-dir=' + env('PROFILE'), '--remote-debugging-address=127.0.0.1', '--remote-debugging-port=0',
+  '--window-size=1280,800', 'about:blank',
+], { stdio: ['ignore', 'ignore', 'pipe'] });
+const endpoint = await new Promise((resolve, reject) => {
+  let text = '';
+  const timer = setTimeout(() => reject(new Error('chromium did not start: ' + text)), 20000);
+  browserProcess.stderr.on('data', (d) => {
+    text += d;
+    const m = text.match(/DevTools listening on (ws:\/\/\S+)/);
+    if (m) { clearTimeout(timer); resolve(m[1]); }
+  });
+  browserProcess.on('exit', () => reject(new Error('chromium ended: ' + text)));
+});
+
+class Done extends Error {}
+let browser;
+try {
+  browser = await chromium.connectOverCDP(endpoint);
+  const context = browser.contexts()[0];
+  const page = await context.newPage();
+  await page.setViewportSize({ width: 1280, height: 800 });
+  // The page may talk to its own library only.
+  const origin = new URL(PAGE_URL).origin;
+  const foreign = [];
+  page.on('request', (r) => { if (!r.url().startsWith(origin)) foreign.push(r.url()); });
+
+  const names = (list) => page.$$eval('#' + list + ' li .name', (els) => els.map((e) => e.textContent));
+  const opened = Date.now();
+  await page.goto(PAGE_URL);
+  await until('servers and renderers shown', async () => {
+    const s = await names('servers');
+    const r = await names('renderers');
+    return s.includes(SERVER) && r.includes(R1) && r.includes(R2);
+  }, 30000);
+  console.log('time from opening the page to servers and renderers shown: ' + (Date.now() - opened) + ' ms');
+  if (process.env.OPEN_ONLY) throw new Done();   // the benchmark's measure ends here
+
+  const row = (list, text) => page.locator('#' + list + ' li').filter({
+    has: page.locator('.name', { hasText: new RegExp('^' + text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&') + '$') }) });
+  const open = async (title) => {
+    await row('browse', title).locator('.name').click();
+    await until('container ' + title + ' opened', async () => (await page.textContent('#path')).includes(title));
+  };
+  await row('servers', SERVER).click();
+  await until('server browsed', async () => (await names('browse')).includes('Browse Folders'));
+  await open('Browse Folders');
+  await until('music listed', async () => (await names('browse')).includes('music'));
+  await open('music');
+  await until('artists listed', async () => (await names('browse')).includes('Björk Ensemble'));
+  await open('Björk Ensemble');
+  await until('album listed', async () => (await names('browse')).includes('Second Album'));
+  await open('Second Album');
+  await until('non-ASCII title shown literally', async () => (await names('browse')).includes(UNICODE));
+  await page.click('#path a:nth-of-type(3)');   // back to "music"
+  await until('back to music', async () => (await names('browse')).includes('Alpha Artist'));
+  await open('Alpha Artist');
+  await until('album listed', async () => (await names('browse')).includes('First Album'));
+  await open('First Album');
+  await until('"&" and "<" shown literally', async () => (await names('browse')).includes(TRACK));
+  check(await page.locator('#browse Live').count() === 0, 'no markup made from a title');
+
+  // Play on the first renderer.
+  await row('renderers', R1).click();
+  await until('renderer selected', async () => (await page.textContent('#renderer-name')) === R1);
+  const volumeBefore = soap('volume');
+  await row('browse', TRACK).locator('button.play').click();
+  await until('PLAYING shown', async () => (await page.textContent('#state')) === 'PLAYING', 20000);
+  check(soap('state') === 'PLAYING', 'GetTransportInfo says PLAYING');
+  // That track lasts 6 s: the transport commands work on the 30-second one.
+  await row('browse', 'Long Tone').locator('button.play').click();
+  await until('current item shown', async () => (await page.textContent('#current')) === 'Long Tone', 20000);
+  await until('PLAYING shown', async () => (await page.textContent('#state')) === 'PLAYING', 20000);
+  await page.screenshot({ path: env('SCREENSHOT') });
+
+  await page.click('#pause');
+  await until('PAUSED_PLAYBACK shown', async () => (await page.textContent('#state')) === 'PAUSED_PLAYBACK');
+  check(soap('state') === 'PAUSED_PLAYBACK', 'GetTransportInfo says PAUSED_PLAYBACK');
+  await page.click('#resume');
+  await until('PLAYING again', async () => (await page.textContent('#state')) === 'PLAYING');
+  check(soap('state') === 'PLAYING', 'GetTransportInfo says PLAYING after resume');
+  const target = volumeBefore === '37' ? 38 : 37;
+  await page.$eval('#volume', (el, v) => { el.value = String(v); el.dispatchEvent(new Event('change')); }, target);
+  await until('volume read back over SOAP', async () => soap('volume') === String(target));
+  await page.click('#stop');
+  await until('STOPPED shown', async () => (await page.textContent('#state')) === 'STOPPED');
+  check(soap('state') === 'STOPPED', 'GetTransportInfo says STOPPED');
+  await page.$eval('#volume', (el, v) => { el.value = String(v); el.dispatchEvent(new Event('change')); },
+    parseInt(volumeBefore, 10));
+
+  // A renderer leaves and comes back; the page follows without a reload. The
+  // control point ignores a byebye within a second of an alive, so a stop that
+  // met one is tried again.
+  let gone = false;
+  for (let attempt = 0; attempt < 3 && !gone; attempt++) {
+    lab('stop', 'renderer2');
+    try {
+      const end = Date.now() + 10000;
+      while (!gone && Date.now() < end) {
+        gone = !(await names('renderers')).includes(R2);
+        if (!gone) await new Promise((r) => setTimeout(r, 200));
+      }
+    } finally {
+      lab('start', 'renderer2');
+    }
+    await until('renderer 2 back', async () => (await names('renderers')).includes(R2), 40000);
+    if (!gone) await new Promise((r) => setTimeout(r, 3000));
+  }
+  check(gone, 'renderer 2 gone after lab.sh stop renderer2');
+
+  // Paging through the bulk container.
+  await page.click('#path a:nth-of-type(2)');   // "Browse Folders"
+  await until('bulk listed', async () => (await names('browse')).includes('bulk'));
+  await open('bulk');
+  await until('first page', async () => (await page.textContent('#page-info')) === '1-50 of ' + BULK);
+  const seen = new Set();
+  for (let pageNo = 0; ; pageNo++) {
+    for (const n of await names('browse')) seen.add(n);
+    if (await page.isDisabled('#next-page')) break;
+    const before = await page.textContent('#page-info');
+    await page.click('#next-page');
+    await until('next page', async () => (await page.textContent('#page-info')) !== before);
+  }
+  check((await page.textContent('#page-info')) === (BULK - 49) + '-' + BULK + ' of ' + BULK, 'paged to the end');
+  check(seen.size === BULK, 'every item of the bulk container seen once (' + seen.size + ')');
+
+  // A failing command shows the API's error text.
+  await page.evaluate(() => act(commands.stop('uuid:no-such-renderer')));
+  await until('error shown', async () => (await page.textContent('#error')).startsWith('stop: '));
+  check(foreign.length === 0, 'the page asked nothing of another address ' + foreign.join(' '));
+} catch (e) {
+  if (!(e instanceof Done)) throw e;
+} finally {
+  if (browser) await browser.close().catch(() => {});
+  // Chromium is gone before its profile is removed.
+  if (browserProcess.exitCode === null) {
+    const ended = new Promise((resolve) => browserProcess.once('exit', resolve));
+    browserProcess.kill('SIGTERM');
+    await Promise.race([ended, new Promise((resolve) => setTimeout(resolve, 5000))]);
+    if (browserProcess.exitCode === null) browserProcess.kill('SIGKILL');
+  }
+}
+console.log(failures ? failures + ' check(s) failed' : 'all checks passed');
+process.exit(failures ? 1 : 0);
