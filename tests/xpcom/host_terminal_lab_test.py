@@ -104,6 +104,7 @@ lonely_appdata = tempfile.mkdtemp(prefix="host_terminal_alone")
 # A host with nothing to find: a network namespace of its own, loopback only.
 lonely = Terminal(lonely_appdata, ("unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$0" "$@"'))
 url_file = os.path.join(appdata, "web-url")
+host_started = time.monotonic()
 t = Terminal(appdata, options=("--web-url-file", url_file))
 # The forward as scripts/run starts it, in a namespace of its own standing
 # for this machine's: it listens on that namespace's 127.0.0.1 and connects
@@ -212,6 +213,8 @@ try:
     name2 = os.environ.get("LAB_RENDERER2_NAME")
     r2 = seen.get(name2)
     if r2 is not None:
+        # The control point takes no byebye during its first 10 s of searching.
+        time.sleep(max(0.0, host_started + 12.0 - time.monotonic()))
         subprocess.run([LAB_SH, "stop", "renderer2"], capture_output=True, timeout=60)
         check(t.wait(r"^renderer: gone %s %s$" % (r2, re.escape(name2)), 30) is not None,
               "renderer2 is gone after lab.sh stop")
