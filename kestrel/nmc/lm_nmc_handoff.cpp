@@ -17,6 +17,7 @@
 #include "nmc/lm_dmrcp_state.h"
 #include "nmc/lm_nmc_across.h"
 #include "nmc/lm_nmc_handoff_queue.h"
+#include "nmc/lm_queue.h"
 
 namespace {
 
@@ -154,13 +155,48 @@ struct handoff {
     if (result != LM_NMC_OK || (caps & LM_DMR_SEEK_TIME) == 0) {
       return "from the start (" + quoted(to.name) + " cannot seek by time)";
     }
-    // A renderer that has just begun may refuse a seek for a moment.
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    // A renderer that has just begun may refuse a seek for a moment, or
+    // take it and stay where it was; the position it reports afterwards
+    // tells.
+    bool taken = false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
       result = lm_dmrcp_seek_time(to_context.id(), at);
-      if (result == LM_NMC_OK) return std::string("at ") + position;
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      if (result != LM_NMC_OK) continue;
+      taken = true;
+      if (moved_to(at)) return std::string("at ") + position;
     }
+    if (taken) return "from the start (" + quoted(to.name) + " did not move to " + position + ")";
     return "from the start (" + quoted(to.name) + " refused the seek to " + position + ": " + code_words(result) + ")";
+  }
+
+  // Whether the new renderer reports a position near `at` within a second.
+  bool moved_to(int64_t at) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+    do {
+      char position[32] = "";
+      uint32_t state = 0;
+      if (lm_dmrcp_get_state(to_context.id(), &state, sizeof position, position, 0, nullptr) == LM_NMC_OK &&
+          position_ms(position) >= at - 2000) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(k_poll_ms));
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
+  }
+
+  // The title of the entry that moves: from its stored metadata, else from
+  // its server (through the queue functions on the old renderer's context).
+  std::string entry_title() {
+    const nmc_handoff_entry &entry = queue.entries[static_cast<size_t>(queue.current)];
+    std::string title = nmc_handoff_entry_title(entry);
+    char buffer[512];
+    if (title.empty() && !entry.server_udn.empty() &&
+        lm_queue_go_index(from_context.id(), static_cast<uint32_t>(queue.current)) == LM_NMC_OK &&
+        lm_queue_extract_metadata(from_context.id(), "dc:title", 0, sizeof buffer, buffer) == LM_NMC_OK) {
+      title = buffer;
+    }
+    return title;
   }
 
   lm_nmc_result_t run(const char *from_name, const char *to_name, uint32_t wait_ms) {
@@ -184,8 +220,7 @@ struct handoff {
     }
     const std::string where = seek();
     if (from_state == LM_DMR_PAUSED_PLAYBACK) lm_dmrcp_pause(to_context.id(), 0);
-    const nmc_handoff_entry &entry = queue.entries[static_cast<size_t>(queue.current)];
-    std::string title = nmc_handoff_entry_title(entry);
+    std::string title = entry_title();
     report = "handed off from " + quoted(from.name) + " to " + quoted(to.name) + ": entry " +
              std::to_string(queue.current + 1) + " of " + std::to_string(queue.entries.size()) +
              (title.empty() ? std::string() : " " + quoted(title)) + " " + where;
