@@ -3,7 +3,10 @@
 // (the old one stops, the queue comes along); renderer 2 leaving in the
 // middle of a handoff (renderer 1 keeps playing, renderer 2's queue is
 // given back); the merged search over the lab's minidlna and a row of it
-// played straight from its bookmark. Run through tests/lab/lab.sh.
+// played straight from its bookmark. In a lab of its own with rygel
+// (LAB_RYGEL=1): the search merges minidlna's and rygel's rows, and a
+// handoff goes from gmediarender to rygel's renderer. Run through
+// tests/lab/lab.sh.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -82,11 +85,13 @@ class NmcAcrossLabTest : public nmc_test::NmcTest {
  protected:
   void SetUp() override {
     if (!cp_lab::inside_lab()) GTEST_SKIP() << "not inside the lab";
+    rygel_ = cp_lab::env("LAB_RYGEL") == "1";
+    if (rygel_ != with_rygel()) GTEST_SKIP() << (rygel_ ? "for the shared lab" : "for a lab with rygel");
     NmcTest::SetUp();
     nmc_set_network(1);
     ASSERT_EQ(start(), 1);
     one_ = cp_lab::env("LAB_RENDERER1_UDN");
-    two_ = cp_lab::env("LAB_RENDERER2_UDN");
+    two_ = cp_lab::env(rygel_ ? "LAB_RYGEL_RENDERER_UDN" : "LAB_RENDERER2_UDN");
     server_udn_ = cp_lab::env("LAB_SERVER_UDN");
     ASSERT_FALSE(two_.empty()) << "the lab has one renderer";
     for (const std::string &udn : {one_, two_}) {
@@ -98,7 +103,7 @@ class NmcAcrossLabTest : public nmc_test::NmcTest {
     server_ = server.index;
   }
   void TearDown() override {
-    if (!cp_lab::inside_lab()) return;
+    if (!cp_lab::inside_lab() || rygel_ != with_rygel()) return;
     if (nmc_queue_ref q = nmc_queue_find(two_)) q->callback = nullptr;
     for (const std::string &udn : {one_, two_}) {
       uint32_t context = 0;
@@ -128,8 +133,18 @@ class NmcAcrossLabTest : public nmc_test::NmcTest {
   }
   std::string queue_info(const std::string &udn) { return query("<GetQueueInfo><QueueID>" + udn + "</QueueID></GetQueueInfo>"); }
 
+  virtual bool with_rygel() const { return false; }
+
+  bool rygel_ = false;
   std::string one_, two_, server_udn_;
   int server_ = -1;
+};
+
+// The same against rygel: its renderer as the new one, its server beside
+// minidlna.
+class NmcAcrossRygelLabTest : public NmcAcrossLabTest {
+ protected:
+  bool with_rygel() const override { return true; }
 };
 
 TEST_F(NmcAcrossLabTest, HandoffAtThePositionStopsTheOldRendererOnceTheNewPlays) {
@@ -202,6 +217,40 @@ TEST_F(NmcAcrossLabTest, SearchAcrossServersAndPlayARowDirectly) {
   ASSERT_EQ(lm_dmrcp_play(context, 0), 0u);
   lm_dmrcp_delete_context(context);
   EXPECT_TRUE(wait_until([&] { return state_of(one_).state == LM_DMR_PLAYING; }, 10000));
+}
+
+TEST_F(NmcAcrossRygelLabTest, SearchMergesBothServersAndHandoffReachesRygel) {
+  const std::string rygel_server = cp_lab::env("LAB_RYGEL_SERVER_UDN");
+  ASSERT_TRUE(wait_until([&] { return nmc_devices_find_udn(NMC_SIDE_SERVER, rygel_server.c_str(), nullptr); }, 30000));
+  uint32_t search = 0;
+  ASSERT_EQ(lm_nmc_search_all("upnp:class derivedfrom \"object.item\"", 10000, nullptr, nullptr, &search), 0u);
+  char servers[4096];
+  ASSERT_EQ(lm_nmc_search_all_get_servers(search, sizeof servers, servers), 0u);
+  for (const std::string &udn : {server_udn_, rygel_server}) {
+    const std::string text = servers;
+    size_t at = text.find(udn + "\t");
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string line = text.substr(at, text.find('\n', at) - at);
+    EXPECT_NE(line.find("\tanswered\t"), std::string::npos) << line;
+    EXPECT_EQ(line.find("\tanswered\t0\t"), std::string::npos) << "no rows: " << line;
+  }
+  EXPECT_EQ(lm_nmc_search_all_release(search), 0u);
+
+  play_on_one();
+  Sleep(5000);
+  char report[512];
+  ASSERT_EQ(lm_nmc_handoff(one_.c_str(), two_.c_str(), 20000, sizeof report, report), 0u) << report;
+  const std::string words = report;
+  EXPECT_NE(words.find("entry 1 of 2 \"Long Tone\" "), std::string::npos) << words;
+  State two = state_of(two_);
+  EXPECT_EQ(two.state, LM_DMR_PLAYING) << words;
+  // At the position, or from the start with the reason said.
+  if (words.find(" at 0:00:0") != std::string::npos) {
+    EXPECT_GE(two.seconds, 4) << words;
+  } else {
+    EXPECT_NE(words.find("from the start ("), std::string::npos) << words;
+  }
+  EXPECT_EQ(state_of(one_).state, LM_DMR_STOPPED) << words;
 }
 
 }  // namespace
