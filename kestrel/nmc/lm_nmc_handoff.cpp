@@ -91,6 +91,19 @@ struct handoff {
     return fail(code, words + "; " + quoted(from.name) + " keeps playing");
   }
 
+  // The new renderer did not take the entry: it left, does not answer, or
+  // refused it.
+  lm_nmc_result_t play_failed(lm_nmc_result_t result) {
+    nmc_dmr_target now;
+    if (result == NMC_DMR_DEVICE_GONE || nmc_dmr_find(to_context.id(), &now) == NMC_DMR_DEVICE_GONE) {
+      return undo(3, quoted(to.name) + " left during the handoff", false);
+    }
+    if (result == 6 || result == 23) {  // no response, connection lost
+      return undo(result, quoted(to.name) + " does not answer (" + code_words(result) + ")", true);
+    }
+    return undo(result, quoted(to.name) + " refused to play: " + code_words(result), true);
+  }
+
   lm_nmc_result_t find(const char *from_name, const char *to_name) {
     if (!from_context.created() || !to_context.created()) return fail(LM_NMC_NO_FREE_CONTEXT, "no free renderer context");
     lm_nmc_result_t result = point(from_context.id(), from_name);
@@ -208,8 +221,7 @@ struct handoff {
     result = nmc_handoff_write_queue(to, queue.entries);
     if (result != LM_NMC_OK) return undo(result, "the queue could not be copied to " + quoted(to.name) + ": " + code_words(result), false);
     result = nmc_handoff_play_queue(to, queue, queue.current);
-    if (result == NMC_DMR_DEVICE_GONE) return undo(3, quoted(to.name) + " left during the handoff", false);
-    if (result != LM_NMC_OK) return undo(result, quoted(to.name) + " refused to play: " + code_words(result), true);
+    if (result != LM_NMC_OK) return play_failed(result);
     uint32_t last = 0;
     result = wait_playing(wait_ms, &last);
     if (result == NMC_DMR_DEVICE_GONE) return undo(3, quoted(to.name) + " left during the handoff", false);
