@@ -39,8 +39,9 @@ extern "C" {
  * twice; 3 when a name is no listed renderer or the new renderer left
  * during the handoff; 9 when nothing plays on the old renderer; 6 when the
  * new renderer does not answer or did not reach PLAYING within wait_ms (0:
- * 15 s, at most 120 s); the new renderer's own error (714 ...) when it
- * refused the entry. */
+ * 15 s, at most 120 s); 9 also when the new renderer refused every entry
+ * of the queue (each one it refuses is skipped, as when a queue plays);
+ * another code of the new renderer's as it came. */
 KESTREL_API lm_nmc_result_t lm_nmc_handoff(const char *from, const char *to, uint32_t wait_ms, uint32_t size,
                                            char *report);
 

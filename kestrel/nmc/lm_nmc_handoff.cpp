@@ -101,6 +101,9 @@ struct handoff {
     if (result == 6 || result == 23) {  // no response, connection lost
       return undo(result, quoted(to.name) + " does not answer (" + code_words(result) + ")", true);
     }
+    if (result == LM_NMC_NOT_FOUND) {  // the queue skipped every entry the renderer refused
+      return undo(result, quoted(to.name) + " refused every entry of the queue", true);
+    }
     return undo(result, quoted(to.name) + " refused to play: " + code_words(result), true);
   }
 
