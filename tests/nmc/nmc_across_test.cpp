@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cp/upnp_cp.h"
@@ -102,22 +101,6 @@ TEST(NmcSearchMerge, TabsAndLineEndsInTextsReadAsBlanks) {
   size_t s = merge.add_server("uuid:x", "Two\tWords\n");
   merge.add_rows(s, {{"A\tB\r\nC", "object.item", "uuid:x,1"}});
   EXPECT_EQ(page_of(merge, 0, 1), "0\tA B  C\tobject.item\tTwo Words \tuuid:x,1\n");
-}
-
-TEST(NmcSearchMerge, RowsFromSeveralThreadsAllArrive) {
-  nmc_search_merge merge;
-  std::vector<size_t> servers;
-  for (int i = 0; i < 4; ++i) servers.push_back(merge.add_server("uuid:" + std::to_string(i), "S"));
-  std::vector<std::thread> threads;
-  for (size_t s : servers) {
-    threads.emplace_back([&merge, s] {
-      for (int k = 0; k < 20; ++k) merge.add_rows(s, rows("r", 5));
-      merge.finish(s, LM_NMC_SEARCH_ALL_ANSWERED, "");
-    });
-  }
-  EXPECT_TRUE(merge.wait_final(std::chrono::steady_clock::now() + std::chrono::seconds(10)));
-  for (std::thread &t : threads) t.join();
-  EXPECT_EQ(merge.count(), 400u);
 }
 
 // Search callbacks as they came, "NAME STATUS ROWS".
