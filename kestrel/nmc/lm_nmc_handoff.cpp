@@ -130,7 +130,9 @@ struct handoff {
     }
     result = nmc_handoff_read_queue(from, &queue);
     if (result != LM_NMC_OK) return fail(result, "the queue of " + quoted(from.name) + " cannot be read: " + code_words(result));
-    if (queue.current >= 0) return LM_NMC_OK;
+    // A queue that ended or was stopped may still name its last entry
+    // while the renderer plays something else: then its track moves.
+    if (queue.current >= 0 && queue.active) return LM_NMC_OK;
     result = nmc_handoff_read_track(from, &queue);
     if (result != LM_NMC_OK) {
       return fail(LM_NMC_NOT_FOUND, quoted(from.name) + " plays nothing from its queue and names no track");

@@ -29,6 +29,7 @@ uint32_t nmc_handoff_read_queue(const nmc_dmr_target &renderer, nmc_handoff_queu
   queue->play_mode = mode != nullptr ? mode : "";
   queue->repeat = truth(info.value("Repeat"));
   queue->consume = truth(info.value("Consume"));
+  queue->active = truth(info.value("Active"));
   const char *count = info.value("Count");
   if (count == nullptr || std::atoi(count) <= 0) {
     queue->current = -1;
@@ -64,6 +65,7 @@ uint32_t nmc_handoff_read_track(const nmc_dmr_target &renderer, nmc_handoff_queu
   if (metadata != nullptr && std::strcmp(metadata, "NOT_IMPLEMENTED") != 0) entry.metadata = metadata;
   queue->entries.push_back(std::move(entry));
   queue->current = 0;
+  queue->active = true;
   queue->play_mode = "Normal";
   return 0;
 }

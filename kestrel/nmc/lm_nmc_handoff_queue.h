@@ -23,6 +23,7 @@ struct nmc_handoff_entry {
 struct nmc_handoff_queue {
   std::vector<nmc_handoff_entry> entries;
   int current = -1;       // the entry playing, -1 for none
+  bool active = false;    // the queue plays (not ended or stopped)
   std::string play_mode;  // "NORMAL", "REPEAT_ONE" ... as the queue names it
   bool repeat = false;
   bool consume = false;

@@ -139,6 +139,33 @@ TEST_F(NmcHandoffTest, WhatMovesAndWhatFailureLeavesPlaying) {
   }
 }
 
+TEST_F(NmcHandoffTest, ATrackPlayedOutsideTheQueueMovesAsAQueueOfOne) {
+  // Alpha's queue ended long ago and still names its last entry; Alpha now
+  // plays a URL another control point gave it.
+  queue(0, {"Old"});
+  queue(1, {"Own"});
+  r(0).answer("GetTransportInfo", transport_info("PLAYING"));
+  ASSERT_EQ(result_code(api_query("<PlayQueue><QueueID>" + udn(0) + "</QueueID><StartIndex>0</StartIndex></PlayQueue>")),
+            "0");
+  nmc_device_view alpha;
+  ASSERT_TRUE(nmc_devices_find_udn(NMC_SIDE_RENDERER, udn(0).c_str(), &alpha));
+  nmc_queue_handle_state(alpha.index, 1);  // the entry plays to its end
+  nmc_queue_handle_state(alpha.index, 0);
+  ASSERT_TRUE(wait_until([&] { return info(0).find("<Active>false</Active>") != std::string::npos; }, 3000)) << info(0);
+  ASSERT_NE(info(0).find("<CurrentIndex>0</CurrentIndex>"), std::string::npos) << info(0);
+  r(0).answer("GetPositionInfo", position_info("0:00:42", "http://127.0.0.1:9/Outside.mp3"));
+  r(1).answer("GetTransportInfo", transport_info("PLAYING"));
+  r(1).answer("GetPositionInfo", position_info("0:00:42", "http://127.0.0.1:9/Outside.mp3"));
+  r(0).clear_sent();
+  r(1).clear_sent();
+  char report[512];
+  ASSERT_EQ(lm_nmc_handoff(udn(0).c_str(), udn(1).c_str(), 0, sizeof report, report), 0u) << report;
+  EXPECT_NE(std::string(report).find("entry 1 of 1 at 0:00:42"), std::string::npos) << report;
+  EXPECT_EQ(r(1).sent("SetAVTransportURI", "CurrentURI"), std::vector<std::string>{"http://127.0.0.1:9/Outside.mp3"});
+  EXPECT_NE(info(1).find("<Count>1</Count>"), std::string::npos);
+  EXPECT_EQ(r(0).count("Stop"), 1);
+}
+
 TEST_F(NmcHandoffTest, NamesThatAreRefused) {
   const struct {
     const char *from, *to;
