@@ -116,3 +116,13 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_queue_share.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_queue_api.cpp
 )
+
+# Work across devices: the handoff of what plays from one renderer to
+# another (its queue side apart), and one search across every server with
+# its merged, paged result.
+target_sources(kestrel_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_handoff_queue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_handoff.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_search_merge.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_search_all.cpp
+)

@@ -16,6 +16,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_json.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_search.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_across.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_dispatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_local_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_register.cpp

@@ -11,6 +11,7 @@
 
 #include "base/upnp_log.h"
 #include "http/http_parse.h"
+#include "webapi/webapi_across.h"
 #include "webapi/webapi_internal.h"
 
 namespace {
@@ -88,6 +89,7 @@ bool webapi_command_changes_state(const std::string &command) {
   for (const char *read : kRendererReads) {
     if (command == read) return false;
   }
+  if (webapi_across_is_read(command)) return false;
   return true;  // the renderer and queue commands that act
 }
 
@@ -124,6 +126,9 @@ int rpcRequestHandler(HTTP_connection *connection) {
     }
     return c.run(call);
   }
+  bool across = false;
+  int across_result = webapi_across_command(call, &across);
+  if (across) return across_result;
   bool handled = false;
   int result = webapi_renderer_command(call, &handled);
   if (handled) return result;

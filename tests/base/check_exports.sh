@@ -53,6 +53,9 @@ allowed=(
   lm_dmrcp_import_queue lm_dmrcp_export_queue
   # The web API (kestrel/webapi/lm_nmc_webapi.h).
   lm_nmc_enable_web_api lm_nmc_web_api_base_url lm_nmc_web_api_set_local_admin lm_nmc_web_api_set_max_upload_mb
+  # Handoff and search across servers (kestrel/nmc/lm_nmc_across.h).
+  lm_nmc_handoff lm_nmc_search_all lm_nmc_search_all_get_count lm_nmc_search_all_get_page
+  lm_nmc_search_all_get_servers lm_nmc_search_all_release
 )
 # What the toolchain itself puts into every shared object.
 toolchain=(_init _fini __bss_start _edata _end __end__ __data_start _IO_stdin_used

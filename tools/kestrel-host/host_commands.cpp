@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <regex>
 
+#include "host_across.h"
 #include "host_output.h"
 #include "host_slots.h"
 #include "xpcom_main_thread.h"
@@ -118,6 +119,9 @@ Status short_form(Session &s, const std::string &form, const std::vector<Token> 
     call_named(s, form, "GetCurrentDate", {});
     return Status::ok;
   }
+  bool across = false;
+  Status across_status = across_command(s, form, w, line_no, &across);
+  if (across) return across_status;
   return script_error(line_no, "unknown command \"" + form + "\" (\"help\" lists the commands)");
 }
 
@@ -200,7 +204,7 @@ Status observer_command(Session &s, const std::vector<Token> &t, int line_no) {
 void help() {
   say("info", "commands: call METHOD ARGS... [=> RESULT]; servers; renderers; play BOOKMARK URL [NAME [TYPE]]; "
               "pause|resume|stop BOOKMARK; vol BOOKMARK [PERCENT]; mute BOOKMARK [0|1]; queue BOOKMARK; pl-list; "
-              "date; observer add cp|renderer; observer remove NAME; observers; observer-sleep MS [NAME]; "
+              "date; handoff FROM TO; search-all QUERY [ROWS]; observer add cp|renderer; observer remove NAME; observers; observer-sleep MS [NAME]; "
               "instance new|N; instances; expect-event /REGEX/ TIMEOUT [VAR...]; set VAR VALUE; sleep MS; "
               "balance; quit");
   say("info", "arguments: words, \"quoted\" (\\\" \\\\ \\n \\t \\xHH), 'literal', [ string array ], null, ${VAR}");

@@ -3,6 +3,7 @@
 //                                     result name or code) the result is checked
 //   servers, renderers, play, pause, resume, stop, vol, mute, queue, pl-list,
 //   date                              short forms over the slots
+//   handoff FROM TO, search-all QUERY [ROWS]   across devices (host_across.h)
 //   observer add cp|renderer, observer remove NAME, observers
 //   observer-sleep MS [NAME]          observers sleep MS in OnEvent
 //   instance new | instance N | instances

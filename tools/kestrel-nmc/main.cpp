@@ -27,6 +27,8 @@
 //                     queue playlist files and downloads (transfer_commands.cpp)
 //     a queue command (queue_commands.cpp: queue, queue-add, queue-add-url,
 //                     queue-play, queue-skip, queue-clear)
+//     handoff FROM TO, search-all QUERY [ROWS]
+//                     across renderers and servers (across_commands.cpp)
 //     NAME [ARG]      an ioctl: names starting "DMR" go to lm_dmrcp_ioctl on
 //                     the tool's renderer context, "DMS"-table names to
 //                     lm_dmscp_ioctl on its server context, the rest to
@@ -41,6 +43,7 @@
 #include <unistd.h>
 
 #include "base/upnp_mem.h"
+#include "across_commands.h"
 #include "dms_commands.h"
 #include "upload_commands.h"
 #include "cp/upnp_soap.h"
@@ -135,6 +138,7 @@ void run(const std::string &line) {
   if (upload_command(command, g_server_context, print_line)) return;
   if (transfer_command(command, g_server_context, g_renderer_context, print_line)) return;
   if (queue_commands_run(g_renderer_context, command, print_line)) return;
+  if (across_command(command, print_line)) return;
   char out[8192] = "";
   lm_nmc_result_t rc;
   if (name.compare(0, 3, "DMR") == 0) rc = lm_dmrcp_ioctl(g_renderer_context, command.c_str(), sizeof out, out);

@@ -1,0 +1,115 @@
+// The RPC commands "handoff" and "search_all" over the controller's
+// functions across devices. Failures answer with the controller's words
+// (what failed and why), never with a bare number.
+#include "webapi/webapi_across.h"
+
+#include <atomic>
+#include <vector>
+
+#include "webapi/webapi_controller.h"
+
+namespace {
+
+const webapi_across_calls kController = {lm_nmc_handoff,           lm_nmc_search_all,
+                                         lm_nmc_search_all_get_count, lm_nmc_search_all_get_page,
+                                         lm_nmc_search_all_get_servers, lm_nmc_search_all_release};
+
+// Set by tests before requests run, read by request threads.
+std::atomic<const webapi_across_calls *> g_calls{nullptr};
+
+// The calls to use; none while a replaced controller table is in use and
+// no calls of their own were set.
+const webapi_across_calls *calls() {
+  const webapi_across_calls *set = g_calls.load();
+  if (set != nullptr) return set;
+  return webapi_controller_get() == webapi_controller_default() ? &kController : nullptr;
+}
+
+const char kText[] = "text/plain; charset=utf-8";
+const char kScript[] = "application/javascript; charset=utf-8";
+
+// A failure told in words with the status of "execution of the action
+// failed" (501), or 412 when a device was not found.
+int send_words(webapi_call &call, int status, const std::string &words) {
+  if (call.callback_valid) {
+    return webapi_send_body(call, status, kScript, call.callback + "(\"" + webapi_js_escape(words) + "\");");
+  }
+  return webapi_send_body(call, status, kText, words);
+}
+
+int cmd_handoff(webapi_call &call, const webapi_across_calls &c) {
+  std::string from;
+  std::string to;
+  if (!get_param(call, "from", &from) || !get_param(call, "to", &to) || from.empty() || to.empty()) {
+    return send_error_message(call, WEBAPI_INVALID_ARGS);
+  }
+  int64_t wait = 0;
+  if (get_param(call, "wait", nullptr) && !webapi_number(call, "wait", 0, 120000, &wait)) {
+    return send_error_message(call, WEBAPI_INVALID_ARGS);
+  }
+  std::vector<char> report(1024);
+  lm_nmc_result_t r = c.handoff(from.c_str(), to.c_str(), static_cast<uint32_t>(wait),
+                                static_cast<uint32_t>(report.size()), report.data());
+  if (r == LM_NMC_OK) return send_valid(call, report.data());
+  std::string words = report[0] != '\0' ? report.data() : "handoff failed: error " + std::to_string(r);
+  return send_words(call, r == 3 || r == LM_NMC_NOT_FOUND ? 412 : 501, words);
+}
+
+// "N\n" (rows merged), then "server\tUDN\tNAME\tSTATUS\tROWS\tWORDS\n" per
+// server, then "item\tINDEX\tTITLE\tCLASS\tSERVER\tBOOKMARK\n" per row of the
+// page.
+int cmd_search_all(webapi_call &call, const webapi_across_calls &c) {
+  std::string query;
+  if (!get_param(call, "query", &query) || query.empty()) return send_error_message(call, WEBAPI_INVALID_ARGS);
+  int64_t start = 0;
+  int64_t count = 50;
+  int64_t timeout = 0;
+  if ((get_param(call, "start", nullptr) && !webapi_number(call, "start", 0, UINT32_MAX, &start)) ||
+      (get_param(call, "count", nullptr) && !webapi_number(call, "count", 0, 200, &count)) ||
+      (get_param(call, "timeout", nullptr) && !webapi_number(call, "timeout", 0, 60000, &timeout))) {
+    return send_error_message(call, WEBAPI_INVALID_ARGS);
+  }
+  uint32_t search = 0;
+  lm_nmc_result_t r = c.search_all(query.c_str(), static_cast<uint32_t>(timeout), nullptr, nullptr, &search);
+  if (r == LM_NMC_NOT_FOUND) return send_words(call, 501, "search failed: no servers found yet");
+  if (r == LM_NMC_NO_FREE_CONTEXT) return send_words(call, 501, "search failed: too many searches at once");
+  if (r != LM_NMC_OK) return send_words(call, 501, "search failed: error " + std::to_string(r));
+  uint32_t total = 0;
+  c.get_count(search, &total);
+  std::string servers(64 * 1024, '\0');
+  std::string page(512 * 1024, '\0');
+  lm_nmc_result_t servers_r = c.get_servers(search, static_cast<uint32_t>(servers.size()), &servers[0]);
+  lm_nmc_result_t page_r = total == 0 ? LM_NMC_OK
+                                      : c.get_page(search, static_cast<uint32_t>(start), static_cast<uint32_t>(count),
+                                                   static_cast<uint32_t>(page.size()), &page[0]);
+  c.release(search);
+  if (servers_r != LM_NMC_OK) return send_error_message(call, WEBAPI_INTERNAL);
+  if (page_r == LM_NMC_NOT_FOUND) page[0] = '\0';  // a start beyond the rows: an empty page
+  else if (page_r != LM_NMC_OK) return send_error_message(call, WEBAPI_INTERNAL);
+  std::string body = std::to_string(total) + "\n";
+  auto prefixed = [&body](const char *kind, const char *lines) {
+    for (const char *p = lines; *p != '\0';) {
+      const char *end = p;
+      while (*end != '\0' && *end != '\n') ++end;
+      body += std::string(kind) + "\t" + std::string(p, end) + "\n";
+      p = *end == '\n' ? end + 1 : end;
+    }
+  };
+  prefixed("server", servers.c_str());
+  prefixed("item", page.c_str());
+  return send_valid(call, body.c_str());
+}
+
+}  // namespace
+
+void webapi_across_set(const webapi_across_calls *calls) { g_calls.store(calls); }
+
+bool webapi_across_is_read(const std::string &command) { return command == "search_all"; }
+
+int webapi_across_command(webapi_call &call, bool *handled) {
+  *handled = call.command == "handoff" || call.command == "search_all";
+  if (!*handled) return 0;
+  const webapi_across_calls *c = calls();
+  if (c == nullptr) return send_error_message(call, WEBAPI_NOT_SUPPORTED);
+  return call.command == "handoff" ? cmd_handoff(call, *c) : cmd_search_all(call, *c);
+}
