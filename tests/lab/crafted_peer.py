@@ -65,8 +65,9 @@ def lab_address(addr):
 class Device:
     """One device of the peer: its UDN, type, name and the path its description lives at."""
 
-    def __init__(self, udn, dtype, name, prefix, services):
+    def __init__(self, udn, dtype, name, prefix, services, base=""):
         self.udn, self.dtype, self.name, self.prefix, self.services = udn, dtype, name, prefix, services
+        self.base = base  # the <baseURL> element a player's messages are sent under
 
     def description(self):
         services = "".join(
@@ -77,8 +78,9 @@ class Device:
         return ('<?xml version="1.0"?>\n<root xmlns="urn:schemas-upnp-org:device-1-0"><specVersion><major>1'
                 '</major><minor>0</minor></specVersion><device><deviceType>%s</deviceType><friendlyName>%s'
                 '</friendlyName><manufacturer>Lumet Lab</manufacturer><modelName>Crafted %s</modelName>'
-                '<modelNumber>1.0</modelNumber><UDN>%s</UDN><serviceList>%s</serviceList></device></root>'
-                % (self.dtype, html.escape(self.name), self.dtype.split(":")[3], self.udn, services))
+                '<modelNumber>1.0</modelNumber><UDN>%s</UDN>%s<serviceList>%s</serviceList></device></root>'
+                % (self.dtype, html.escape(self.name), self.dtype.split(":")[3], self.udn,
+                   "<baseURL>%s</baseURL>" % self.base if self.base else "", services))
 
 
 class Ssdp:
@@ -335,7 +337,8 @@ def main():
     else:
         if not a.udn or not a.name:
             sys.exit("crafted_peer: --udn and --name are needed")
-        devices = [Device(a.udn, RENDERER, a.name, "/r", ["CM", "RC", "AVT"])]
+        base = "http://%s:%d" % (a.bind, a.port) if a.kind == "player" else ""
+        devices = [Device(a.udn, RENDERER, a.name, "/r", ["CM", "RC", "AVT"], base)]
     peer = Peer(a.kind, devices)
     peer.replies = {"name": "Lab Player Den", "icon": "http://%s:%d/icon.png" % (a.bind, a.port)}
     stop = threading.Event()
