@@ -44,7 +44,7 @@
 #                            copied there at start (a WAV, a JPEG and an AVI of the lab's media)
 #   LAB_PLAYER_DESC, _UDN, _NAME, LAB_PLAYER_URL   the crafted associated player (its base URL)
 #   LAB_FLAPPER_DESC, _UDN, _NAME                  the crafted renderer that comes and goes
-#   LAB_CRAFTED_SERVERS, LAB_CRAFTED_SERVER_UDN    how many crafted servers; their UDN pattern (%012d)
+#   LAB_CRAFTED_SERVERS, LAB_CRAFTED_SERVER_UDN    crafted servers started at 'up'; their UDN pattern
 #                        (tests/lab/crafted_peer.py; 'lab.sh start player|flapper|servers' starts
 #                        them in any lab, the switches below at 'up')
 #
@@ -471,7 +471,7 @@ EOF
     v LAB_FLAPPER_DESC "http://$PEER_ADDR:$FLAPPER_PORT/r/desc.xml"
     v LAB_FLAPPER_UDN "uuid:$FLAPPER_UUID"
     v LAB_FLAPPER_NAME "Lab Flapper"
-    v LAB_CRAFTED_SERVERS "$( [ "$NCRAFTED" -gt 0 ] && echo "$NCRAFTED" || echo 30)"
+    v LAB_CRAFTED_SERVERS "$NCRAFTED"
     v LAB_CRAFTED_SERVER_UDN "$CRAFTED_UDN"
     v LAB_RENDERERS "$NREND"
     v LAB_RENDERER_DESCS "${rdescs[*]}"
