@@ -5,8 +5,10 @@
 strings with the names), a state word as a second control point plays and
 stops rygel's renderer, and files uploaded through the web API with curl
 (a WAV and a JPEG, titles with "&" and non-ASCII text) arrive in rygel's
-upload folder byte for byte, with the upload idle ("0/0") afterwards and no
-staged copy left under the application-data folder.
+upload folder byte for byte, with the upload idle ("0/0") afterwards; a
+second start while a slow upload runs is refused, a cancel, a client that
+vanishes mid-body and an oversized body each leave the upload idle, and no
+staged copy is left under the application-data folder.
 
 Usage: host_rygel_lab_test.py HOST LIBKESTREL64 KESTREL_SOAP
 """
@@ -92,8 +94,53 @@ try:
                                     capture_output=True).stdout
             time.sleep(0.1)
         check(status == b"0/0", "upload idle after %s: %r" % (name, status))
-    staged = [os.path.join(d, f) for d, _, fs in os.walk(appdata) for f in fs if "webapi-uploads" in d]
-    check(staged == [], "no staged copy left: %s" % staged)
+
+    def idle(what, timeout=20):
+        status, end = b"", time.time() + timeout
+        while status != b"0/0" and time.time() < end:
+            status = subprocess.run(["curl", "-s", "-m", "10", api + "upload?operation=getstatus"],
+                                    capture_output=True).stdout
+            time.sleep(0.1)
+        check(status == b"0/0", "upload idle after %s: %r" % (what, status))
+
+    def staged():
+        return [os.path.join(d, f) for d, _, fs in os.walk(appdata) for f in fs if "webapi-uploads" in d]
+
+    def start(path, name, *curl_options):
+        query = urllib.parse.urlencode({"operation": "start", "server": server_bm, "file": name})
+        return subprocess.Popen(["curl", "-s", "-w", "\n%{http_code}", *curl_options, "--data-binary", "@" + path,
+                                 api + "upload?" + query], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    # A slow upload (3 MiB at 256 KiB/s): a second start is refused while it
+    # runs, then a cancel ends it.
+    big = os.path.join(appdata, "slow.bin")
+    with open(big, "wb") as f:
+        f.write(os.urandom(3 << 20))
+    slow = start(big, "slow.bin", "-m", "60", "--limit-rate", "256k")
+    # The upload is claimed before its body is read (its status reads "0/0"
+    # until the body is staged and the transfer starts).
+    time.sleep(1.5)
+    second = start(os.path.join(media, "pictures", "photo1.jpg"), "second.jpg", "-m", "30")
+    out = second.communicate(timeout=40)[0].decode("utf-8", "replace")
+    check(out.endswith("\n501") and "already in progress" in out, "second start refused: %r" % out)
+    stop = subprocess.run(["curl", "-s", "-m", "10", "-w", " %{http_code}", api + "upload?operation=stop"],
+                          capture_output=True).stdout
+    check(stop.endswith(b"200"), "cancel answered: %r" % stop)
+    out = slow.communicate(timeout=70)[0].decode("utf-8", "replace")
+    check(not out.endswith("\n200") or not out.startswith(server_udn), "the cancelled upload failed: %r" % out[-200:])
+    idle("a cancel")
+    # A client that vanishes mid-body (curl gives up after 2 s of a slow body).
+    gone = start(big, "gone.bin", "-m", "2", "--limit-rate", "256k")
+    gone.communicate(timeout=30)
+    idle("a client gone mid-body", 60)
+    # A body above the HTTP server's bound (4 MiB with a Content-Length).
+    over = os.path.join(appdata, "over.bin")
+    with open(over, "wb") as f:
+        f.write(b"\0" * (5 << 20))
+    out = start(over, "over.bin", "-m", "30").communicate(timeout=40)[0].decode("utf-8", "replace")
+    check(out.endswith("\n413"), "oversized body refused with 413: %r" % out[-100:])
+    idle("an oversized body")
+    check(staged() == [], "no staged copy left: %s" % staged())
 finally:
     rc = host.close()
     check(rc == 0, "host exit status %s" % rc)
