@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Benchmark in a lab of its own with many renderers: kestrel-host with
-libkestrel64 until every lab renderer and the lab's server are listed, then
-the host's threads and memory (resident now and peak), beside the same host
-before the component saw any device.
+"""Benchmark in a lab of its own with many renderers and crafted servers
+(LAB_CRAFTED_SERVERS, tests/lab/crafted_peer.py): kestrel-host with
+libkestrel64 until every lab renderer, the lab's server and the crafted
+servers are listed, then the host's threads and memory (resident now and
+peak), beside the same host before the component saw any device.
 
 Usage: bench_cp_host_scale.py HOST LIBKESTREL64
 """
@@ -18,6 +19,7 @@ import time
 
 HOST, LIBRARY = sys.argv[1:3]
 COUNT = int(os.environ["LAB_RENDERERS"])
+SERVERS = 1 + int(os.environ.get("LAB_CRAFTED_SERVERS", "0"))
 
 
 def status(pid):
@@ -62,18 +64,22 @@ while len(added) < COUNT and time.monotonic() < end:
         continue
     if text.startswith("RendererAdded:"):
         added.add(text)
-listed = time.monotonic() - start
-p.stdin.write(b"call GetNumServers\n")
-p.stdin.flush()
 servers = "?"
-try:
-    while True:
-        text = events.get(timeout=10)
-        if text.startswith("servers="):
-            servers = text[8:]
-            break
-except queue.Empty:
-    pass
+while time.monotonic() < end:
+    p.stdin.write(b"call GetNumServers\n")
+    p.stdin.flush()
+    try:
+        while True:
+            text = events.get(timeout=10)
+            if text.startswith("servers="):
+                servers = text[8:]
+                break
+    except queue.Empty:
+        break
+    if servers == str(SERVERS):
+        break
+    time.sleep(0.2)
+listed = time.monotonic() - start
 threads, rss, hwm = status(p.pid)
 p.stdin.write(b"quit\n")
 p.stdin.flush()
@@ -81,6 +87,6 @@ p.stdin.close()
 p.wait(timeout=60)
 shutil.rmtree(appdata, True)
 print("kestrel-host before devices: %d threads, RSS %s" % (threads0, rss0))
-print("kestrel-host with %d of %d renderers and %s server(s) listed after %.1f s: %d threads, RSS %s, peak %s" %
-      (len(added), COUNT, servers, listed, threads, rss, hwm))
-sys.exit(0 if len(added) == COUNT else 1)
+print("kestrel-host with %d of %d renderers and %s of %d server(s) listed after %.1f s: %d threads, RSS %s, peak %s" %
+      (len(added), COUNT, servers, SERVERS, listed, threads, rss, hwm))
+sys.exit(0 if len(added) == COUNT and servers == str(SERVERS) else 1)

@@ -14,7 +14,7 @@
 #   lab.sh shell         an interactive shell in the library's namespace (lab must be up)
 #   lab.sh status        say whether a lab is up and print its variables
 #   lab.sh stop NAME     stop one peer of a lab that is up (minidlna, renderer<i>, http, fakesite,
-#                        rygel)
+#                        rygel, player, flapper, servers)
 #   lab.sh start NAME    start it again as before; returns once it answers M-SEARCH (bounded)
 #                        and prints its description URL
 # 'up' (and 'hold') first takes down a lab still up, or left behind, in the same LAB_DIR.
@@ -42,6 +42,11 @@
 #   LAB_RYGEL_UPLOAD         the folder uploads land in, the only one rygel shares ("Files &
 #                            Folders/upload" in its tree); LAB_RYGEL_SEED: how many files were
 #                            copied there at start (a WAV, a JPEG and an AVI of the lab's media)
+#   LAB_PLAYER_DESC, _UDN, _NAME, LAB_PLAYER_URL   the crafted associated player (its base URL)
+#   LAB_FLAPPER_DESC, _UDN, _NAME                  the crafted renderer that comes and goes
+#   LAB_CRAFTED_SERVERS, LAB_CRAFTED_SERVER_UDN    crafted servers started at 'up'; their UDN pattern
+#                        (tests/lab/crafted_peer.py; 'lab.sh start player|flapper|servers' starts
+#                        them in any lab, the switches below at 'up')
 #
 # Environment:
 #   LAB_DIR=DIR          state and logs of this lab (default /tmp/lumet-lab; media, web root and
@@ -61,6 +66,11 @@
 #   LAB_KEEP=1           keep media and peer configuration after 'down' (logs are always kept)
 #   LAB_RYGEL=1          add rygel (a media server that takes uploads and sends ContentDirectory
 #                        events, and a renderer) on port 8300 of the peers' side; default 0: none
+#   LAB_PLAYER=1         start the crafted associated player ("LMM Player Lab", answers /lmmcp)
+#   LAB_FLAPPER=1        start the crafted renderer that leaves and returns (LAB_FLAPPER_UP and
+#                        LAB_FLAPPER_DOWN seconds, default 4 and 2) with odd volume and state answers
+#   LAB_CRAFTED_SERVERS=N  the number of crafted (empty) media servers 'servers' runs (default 0:
+#                        not started at 'up'; 'lab.sh start servers' then runs 30)
 #
 # Why a veth pair and not only lo: libupnp-based peers (gmediarender) refuse loopback interfaces.
 set -euo pipefail
@@ -78,6 +88,18 @@ TMO=${LAB_TIMEOUT:-20}
 ITMO=${LAB_INDEX_TIMEOUT:-60}
 LIFETIME=${LAB_LIFETIME:-7200}
 RYGEL=${LAB_RYGEL:-0}
+# crafted peers (tests/lab/crafted_peer.py)
+PLAYER=${LAB_PLAYER:-0}
+FLAPPER=${LAB_FLAPPER:-0}
+NCRAFTED=${LAB_CRAFTED_SERVERS:-0}
+FLAP_UP=${LAB_FLAPPER_UP:-4}
+FLAP_DOWN=${LAB_FLAPPER_DOWN:-2}
+PLAYER_PORT=49601
+FLAPPER_PORT=49602
+CRAFTED_PORT=8400
+PLAYER_UUID=1ab0c0d0-0000-4000-8000-000000000001
+FLAPPER_UUID=1ab0c0d0-0000-4000-8000-000000000002
+CRAFTED_UDN="uuid:2ab0c0d0-0000-4000-8000-%012d"
 
 PEER_IF=lab0
 PEER_ADDR=169.254.77.1
@@ -101,6 +123,9 @@ need_root() { [ "$(id -u)" = 0 ] || die "must run as root (it creates network na
 
 case "$TOPOLOGY" in split|single) ;; *) die "LAB_TOPOLOGY must be split or single" ;; esac
 case "$RYGEL" in 0|1) ;; *) die "LAB_RYGEL must be 0 or 1" ;; esac
+case "$PLAYER$FLAPPER" in [01][01]) ;; *) die "LAB_PLAYER and LAB_FLAPPER must be 0 or 1" ;; esac
+[[ $NCRAFTED =~ ^[0-9]+$ ]] && [ "$NCRAFTED" -le 200 ] || die "LAB_CRAFTED_SERVERS must be 0..200"
+[[ $FLAP_UP =~ ^[0-9]+$ ]] && [[ $FLAP_DOWN =~ ^[0-9]+$ ]] || die "LAB_FLAPPER_UP/DOWN must be numbers"
 for v in NREND NBULK BIG_MB TMO ITMO LIFETIME; do
   [[ ${!v} =~ ^[0-9]+$ ]] || die "$v must be a number"
 done
@@ -361,6 +386,7 @@ log_level=general=info
 EOF
   start_in minidlna $peer_ns minidlnad -S -R -f "$data/minidlna/minidlna.conf" -P "$data/minidlna/minidlna.pid"
   if [ "$RYGEL" = 1 ]; then start_rygel "$data/rygel" "$media" $peer_ns; fi
+  crafted_peers $peer_ns
 
   # readiness, probed from the library's side so the path the library will use is proven
   local server_desc want=("uuid:$SERVER_UUID") descs=() rdescs=()
@@ -392,6 +418,12 @@ EOF
     wait_indexed $cp_ns $cp_addr "${rygel_descs[0]}" "Files & Folders/upload" "$RYGEL_SEED"
   fi
   wait_http $cp_ns "http://$PEER_ADDR:$FAKESITE_PORT/feeds/api/videos/ready"
+  if [ "$PLAYER" = 1 ]; then probe "the crafted player" $cp_ns $cp_addr upnp:rootdevice "uuid:$PLAYER_UUID" > /dev/null; fi
+  if [ "$NCRAFTED" -gt 0 ]; then
+    # shellcheck disable=SC2046
+    probe "$NCRAFTED crafted servers" $cp_ns $cp_addr upnp:rootdevice \
+      $(for i in $(seq 1 "$NCRAFTED"); do printf "$CRAFTED_UDN\n" "$i"; done) > /dev/null
+  fi
 
   # the variables for commands run in the lab
   {
@@ -432,6 +464,15 @@ EOF
       v LAB_RYGEL_UPLOAD "$data/rygel/upload"
       v LAB_RYGEL_SEED "$RYGEL_SEED"
     fi
+    v LAB_PLAYER_DESC "http://$PEER_ADDR:$PLAYER_PORT/r/desc.xml"
+    v LAB_PLAYER_URL "http://$PEER_ADDR:$PLAYER_PORT/"
+    v LAB_PLAYER_UDN "uuid:$PLAYER_UUID"
+    v LAB_PLAYER_NAME "LMM Player Lab"
+    v LAB_FLAPPER_DESC "http://$PEER_ADDR:$FLAPPER_PORT/r/desc.xml"
+    v LAB_FLAPPER_UDN "uuid:$FLAPPER_UUID"
+    v LAB_FLAPPER_NAME "Lab Flapper"
+    v LAB_CRAFTED_SERVERS "$NCRAFTED"
+    v LAB_CRAFTED_SERVER_UDN "$CRAFTED_UDN"
     v LAB_RENDERERS "$NREND"
     v LAB_RENDERER_DESCS "${rdescs[*]}"
     v LAB_RENDERER_DESC "${rdescs[0]}"
@@ -505,6 +546,32 @@ start_rygel() {
   # it reads the user file in XDG_CONFIG_HOME (its --config option was not used in trials)
   start_in rygel "$ns" env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY HOME="$r/home" XDG_CONFIG_HOME="$r/config" \
     XDG_CACHE_HOME="$r/cache" XDG_DATA_HOME="$r/data" XDG_RUNTIME_DIR="$r/run" rygel
+}
+
+# crafted_peers NSPID: the crafted peers of tests/lab/crafted_peer.py. Each is known by name in
+# every lab ('lab.sh start player'); those switched on (LAB_PLAYER, LAB_FLAPPER,
+# LAB_CRAFTED_SERVERS) start now.
+crafted_peers() {
+  local ns=$1 py="$HERE/crafted_peer.py" n=$NCRAFTED
+  [ "$n" -gt 0 ] || n=30
+  register_peer player python3 "$py" player --bind "$PEER_ADDR" --port $PLAYER_PORT --udn "uuid:$PLAYER_UUID" \
+    --name "LMM Player Lab"
+  register_peer flapper python3 "$py" flapper --bind "$PEER_ADDR" --port $FLAPPER_PORT --udn "uuid:$FLAPPER_UUID" \
+    --name "Lab Flapper" --up "$FLAP_UP" --down "$FLAP_DOWN"
+  register_peer servers python3 "$py" servers --bind "$PEER_ADDR" --port $CRAFTED_PORT --count "$n"
+  if [ "$PLAYER" = 1 ]; then start_registered player "$ns"; fi
+  if [ "$FLAPPER" = 1 ]; then start_registered flapper "$ns"; fi
+  if [ "$NCRAFTED" -gt 0 ]; then start_registered servers "$ns"; fi
+}
+# register_peer NAME CMD...: NAME's command, for 'lab.sh start NAME', without starting it
+register_peer() {
+  local name=$1; shift
+  mkdir -p "$LAB_DIR/cmd"
+  printf '%q ' "$@" > "$LAB_DIR/cmd/$name"
+}
+start_registered() {
+  local -a cmd; eval "cmd=($(cat "$LAB_DIR/cmd/$1"))"
+  start_in "$1" "$2" "${cmd[@]}"
 }
 
 # probe WHAT NSPID ADDR ST UUID...: M-SEARCH from that namespace until each UUID answered;
@@ -665,6 +732,9 @@ peer_udn() {
     minidlna) echo "uuid:$SERVER_UUID" ;;
     renderer[0-9]*) echo "uuid:$(renderer_uuid "${1#renderer}")" ;;
     rygel) echo ":$RYGEL_PORT/" ;;   # both of its devices answer at its port
+    player) echo "uuid:$PLAYER_UUID" ;;
+    flapper) echo "uuid:$FLAPPER_UUID" ;;
+    servers) printf "$CRAFTED_UDN\n" 1 ;;
     *) return 1 ;;
   esac
 }
