@@ -73,6 +73,9 @@ upnp_string *webapi_feed_root(const char *base_url);
 /* The server and renderer feeds; none when the feed cannot be built (bad
  * bookmark, no directory, a count that fails, no memory). */
 upnp_string *webapi_feed_servers(const webapi_feed_request &request, const char *base_url);
+/* Deletes the contexts kept between requests for the next pages of the
+ * containers last listed. */
+void webapi_feed_servers_forget(void);
 upnp_string *webapi_feed_renderers(const webapi_feed_request &request, const char *base_url);
 
 /* Sends a feed text in the form the query asks (fmt=json, callback). */

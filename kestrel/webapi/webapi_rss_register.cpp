@@ -12,5 +12,6 @@ void lm_nmc_http_rss_init(void) {
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, __func__, "web API feeds on /nmc/rss, page on /nmc/web");
 }
 
-// The handlers stay with the HTTP server, which drops them at its exit.
-void lm_nmc_http_rss_release(void) {}
+// The handlers stay with the HTTP server, which drops them at its exit; the
+// contexts kept for the next pages go.
+void lm_nmc_http_rss_release(void) { webapi_feed_servers_forget(); }

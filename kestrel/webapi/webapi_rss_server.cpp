@@ -1,6 +1,8 @@
 // The server feeds: the server list, a server's top container ("/RB") and
 // an object's container ("/RB" with "/IB"), one page of entries each.
+#include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,16 +58,20 @@ upnp_string *object_itself(const webapi_feed_source *src, uint32_t context, cons
   return webapi_feed_close(feed);
 }
 
-upnp_string *build(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
-                   const char *base_url) {
+// Where a context stands: the container a feed lists, its title and the
+// metadata key of its entries' titles.
+struct Place {
   std::string title;
   const char *title_key = "Title";
   bool listed = true;
-  bool at_object = false;
-  if (!go_there(src, context, request, &title, &title_key, &listed, &at_object)) {
-    // An item is no directory: its enclosure gives the item itself.
-    return at_object ? object_itself(src, context, request, base_url) : nullptr;
-  }
+};
+
+// The entries of the container the context stands in, one page.
+upnp_string *list_page(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
+                       const char *base_url, const Place &place) {
+  const std::string &title = place.title;
+  const char *title_key = place.title_key;
+  const bool listed = place.listed;
   uint32_t total = 0;
   if (listed && src->dmscp_get_count(context, &total) != LM_NMC_OK) return nullptr;
   webapi_feed_page page = webapi_feed_paging(request.call, total);
@@ -99,23 +105,136 @@ upnp_string *build(const webapi_feed_source *src, uint32_t context, const webapi
   return webapi_feed_close(feed);
 }
 
+// Contexts kept between requests for the containers last listed, so that
+// the next page of a container costs one Browse, not the walk to it again.
+// A context is taken out while a request uses it (requests run on their own
+// threads); kept ones are dropped after kKeepMs unused, beyond kKeep, and
+// when the feeds are released. g_kept_lock guards the list.
+struct Kept {
+  std::string key;
+  uint32_t context;
+  Place place;
+  uint64_t used_ms;
+};
+constexpr size_t kKeep = 8;
+constexpr uint64_t kKeepMs = 10000;
+std::mutex g_kept_lock;
+std::vector<Kept> g_kept;
+// Counts the releases: a context taken before one (the controller released
+// it at its stop) is neither kept nor deleted after it.
+uint64_t g_generation = 0;
+
+uint64_t generation() {
+  std::lock_guard<std::mutex> hold(g_kept_lock);
+  return g_generation;
+}
+
+uint64_t now_ms() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+// Takes the kept context of `key` (false when none); *stale gets the
+// contexts that were kept too long, for the caller to delete.
+bool take_kept(const std::string &key, Kept *out, std::vector<uint32_t> *stale) {
+  std::lock_guard<std::mutex> hold(g_kept_lock);
+  const uint64_t now = now_ms();
+  bool found = false;
+  for (auto it = g_kept.begin(); it != g_kept.end();) {
+    if (!found && it->key == key) {
+      *out = *it;
+      found = true;
+      it = g_kept.erase(it);
+    } else if (now - it->used_ms > kKeepMs) {
+      stale->push_back(it->context);
+      it = g_kept.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return found;
+}
+
+// Keeps a context for its key; *dropped gets one pushed out by the bound.
+void keep(Kept kept, uint64_t taken_in, std::vector<uint32_t> *dropped) {
+  std::lock_guard<std::mutex> hold(g_kept_lock);
+  if (taken_in != g_generation) return;
+  kept.used_ms = now_ms();
+  g_kept.push_back(kept);
+  if (g_kept.size() > kKeep) {
+    dropped->push_back(g_kept.front().context);
+    g_kept.erase(g_kept.begin());
+  }
+}
+
+void delete_all(const webapi_feed_source *src, const std::vector<uint32_t> &contexts) {
+  for (uint32_t context : contexts) src->dmscp_delete_context(context);
+}
+
 }  // namespace
 
 upnp_string *webapi_feed_servers(const webapi_feed_request &request, const char *base_url) {
   const webapi_feed_source *src = webapi_feed_source_get();
+  std::string count;
+  long long n = get_param(request.call, "count", &count) ? std::atoll(count.c_str()) : 0;
+  if (n > WEBAPI_FEED_MAX_PAGE) n = WEBAPI_FEED_MAX_PAGE;
+  // A container's pages share a context; the server list is not kept.
+  const std::string key = request.has_device ? request.device + '\x1f' + (request.has_item ? request.item : "") +
+                                                   '\x1f' + std::to_string(n)
+                                             : std::string();
+  const uint64_t taken_in = generation();
+  std::vector<uint32_t> stale;
+  Kept kept;
+  if (!key.empty() && take_kept(key, &kept, &stale)) {
+    delete_all(src, stale);
+    stale.clear();
+    upnp_string *feed = list_page(src, kept.context, request, base_url, kept.place);
+    std::vector<uint32_t> dropped;
+    if (feed != nullptr) {
+      keep(kept, taken_in, &dropped);
+      delete_all(src, dropped);
+      return feed;
+    }
+    // The kept context no longer serves (its server went away, say): the
+    // walk is made afresh.
+    src->dmscp_delete_context(kept.context);
+  }
+  delete_all(src, stale);
   uint32_t context = 0;
   if (src->dmscp_create_context(&context) != LM_NMC_OK) return nullptr;
   // One Browse per page asked for, not one per 50 objects.
-  std::string count;
-  if (get_param(request.call, "count", &count)) {
-    long long n = std::atoll(count.c_str());
-    if (n > 0) {
-      std::string command = "SetDMSItemCache " + std::to_string(n < WEBAPI_FEED_MAX_PAGE ? n : WEBAPI_FEED_MAX_PAGE);
-      char answer[64];
-      src->dmscp_ioctl(context, command.c_str(), sizeof answer, answer);
-    }
+  if (n > 0) {
+    std::string command = "SetDMSItemCache " + std::to_string(n);
+    char answer[64];
+    src->dmscp_ioctl(context, command.c_str(), sizeof answer, answer);
   }
-  upnp_string *feed = build(src, context, request, base_url);
+  Place place;
+  bool at_object = false;
+  upnp_string *feed = nullptr;
+  if (go_there(src, context, request, &place.title, &place.title_key, &place.listed, &at_object)) {
+    feed = list_page(src, context, request, base_url, place);
+    if (feed != nullptr && !key.empty()) {
+      std::vector<uint32_t> dropped;
+      keep(Kept{key, context, place, 0}, taken_in, &dropped);
+      delete_all(src, dropped);
+      return feed;
+    }
+  } else if (at_object) {
+    // An item is no directory: its enclosure gives the item itself.
+    feed = object_itself(src, context, request, base_url);
+  }
   src->dmscp_delete_context(context);
   return feed;
+}
+
+void webapi_feed_servers_forget(void) {
+  std::vector<uint32_t> all;
+  {
+    std::lock_guard<std::mutex> hold(g_kept_lock);
+    for (const Kept &k : g_kept) all.push_back(k.context);
+    g_kept.clear();
+    ++g_generation;
+  }
+  delete_all(webapi_feed_source_get(), all);
 }

@@ -253,6 +253,12 @@ class WebApiFeedServer : public ::testing::Test {
     g_bookmarks_seen.clear();
   }
   void TearDown() override {
+    {
+      std::lock_guard<std::mutex> hold(g_lock);
+      EXPECT_LE(g_cursors.size(), 8u) << "more contexts kept than the bound";
+    }
+    // The contexts kept for next pages go with the feeds' release.
+    webapi_feed_servers_forget();
     webapi_feed_source_set(nullptr);
     std::lock_guard<std::mutex> hold(g_lock);
     EXPECT_TRUE(g_cursors.empty()) << "a context was left open";
@@ -354,8 +360,24 @@ TEST_F(WebApiFeedServer, EveryEnclosureLeadsBackToItsObject) {
   ASSERT_TRUE(items_of(awk.body, &inner, &title)) << awk.body;
   EXPECT_EQ(title, kAwkward);
   EXPECT_EQ(inner.size(), 3u);
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    EXPECT_EQ(g_bookmarks_seen.back(), kAwkward);
+  }
+
+  // The next page of a container walks no more to it: its context was kept.
+  uint32_t before = 0;
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    before = g_next;
+  }
+  std::vector<Item> next;
+  Reply more = get(path_of(servers[0].url) + "?start=5&count=3");
+  ASSERT_TRUE(items_of(more.body, &next, &title)) << more.body;
+  ASSERT_EQ(next.size(), 3u);
+  EXPECT_EQ(next[0].title, "top 5 & <x>");
   std::lock_guard<std::mutex> hold(g_lock);
-  EXPECT_EQ(g_bookmarks_seen.back(), kAwkward);
+  EXPECT_EQ(g_next, before) << "a new context for the next page";
 }
 
 TEST_F(WebApiFeedServer, FailuresAndOutputForms) {
