@@ -18,6 +18,9 @@ int accept_within(int listen_fd, int wait_ms);
 // or receive_timeout_ms passes between two reads; returns all that was read
 // (header and any bytes after it that came along).
 std::string read_header(int fd, int receive_timeout_ms = 5000);
+// A connection to 127.0.0.1:port whose reads wait at most
+// receive_timeout_ms, or -1.
+int connect_loopback(int port, int receive_timeout_ms = 5000);
 // Writes all of text; false when the peer went away.
 bool send_all(int fd, const std::string &text);
 

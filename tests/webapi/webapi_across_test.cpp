@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support_tcp.h"
 #include "base/upnp_mem.h"
 #include "http/http_server.h"
 #include "webapi/webapi_across.h"
@@ -35,17 +36,8 @@ struct Reply {
 
 Reply get(const std::string &target, const std::string &extra = "") {
   Reply r;
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(g_port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-    close(fd);
-    return r;
-  }
+  int fd = test_support::connect_loopback(g_port);
+  if (fd < 0) return r;
   const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(g_port) + "\r\n" +
                               extra + "Connection: close\r\n\r\n";
   send(fd, request.data(), request.size(), MSG_NOSIGNAL);

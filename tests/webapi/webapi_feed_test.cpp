@@ -174,17 +174,8 @@ struct Reply {
 
 Reply get(const std::string &target, const std::string &host = "") {
   Reply r;
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(g_port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-    close(fd);
-    return r;
-  }
+  int fd = test_support::connect_loopback(g_port);
+  if (fd < 0) return r;
   std::string h = host.empty() ? "127.0.0.1:" + std::to_string(g_port) : host;
   test_support::send_all(fd, "GET " + target + " HTTP/1.1\r\nHost: " + h + "\r\nConnection: close\r\n\r\n");
   std::string text;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support_tcp.h"
 #include "base/upnp_mem.h"
 #include "http/http_server.h"
 #include "support_files.h"
@@ -23,14 +24,8 @@ namespace {
 unsigned g_port = 0;
 
 std::string fetch(const std::string &target, const std::string &extra = "", const std::string &method = "GET") {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(g_port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) return "";
+  int fd = test_support::connect_loopback(g_port);
+  if (fd < 0) return "";
   std::string text = method + " " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + extra + "\r\n";
   send(fd, text.data(), text.size(), MSG_NOSIGNAL);
   std::string out;

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "support_tcp.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "http/http_server.h"
@@ -36,18 +37,8 @@ struct Reply {
 };
 
 std::string exchange(const std::string &request) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int fd = test_support::connect_loopback(g_port);
   if (fd < 0) return "";
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(g_port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-    close(fd);
-    return "";
-  }
   size_t at = 0;
   while (at < request.size()) {
     ssize_t n = send(fd, request.data() + at, request.size() - at, MSG_NOSIGNAL);

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "support_tcp.h"
 #include "base/upnp_mem.h"
 #include "http/http_server.h"
 #include "support_files.h"
@@ -77,17 +78,8 @@ lm_nmc_result_t transfer(uint32_t, void *user, const char *title, const char *pr
 }
 
 int connect_server() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(g_port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
+  int fd = test_support::connect_loopback(g_port);
+  if (fd < 0) return -1;
   return fd;
 }
 
