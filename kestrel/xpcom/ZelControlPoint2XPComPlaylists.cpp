@@ -90,7 +90,8 @@ NS_IMETHODIMP ZelControlPoint2XPCom::GetPlaylistList(PRUint32 *count, char ***li
     ZelMediaItemPlaylistList *playlists = local_list(&rv);
     if (playlists == nullptr) return rv;
     const PRUint32 n = playlists->Count();
-    char **out = static_cast<char **>(NS_Alloc((n > 0 ? n : 1) * sizeof(char *)));
+    if (n == 0) return NS_OK;  // no playlists: count 0 and no array
+    char **out = static_cast<char **>(NS_Alloc(n * sizeof(char *)));
     if (out == nullptr) return NS_ERROR_OUT_OF_MEMORY;
     for (PRUint32 i = 0; i < n; ++i) {
       out[i] = NS_StringClone(entry_text(playlists->GetPlaylist(i)).c_str());
