@@ -14,7 +14,7 @@
 #   lab.sh shell         an interactive shell in the library's namespace (lab must be up)
 #   lab.sh status        say whether a lab is up and print its variables
 #   lab.sh stop NAME     stop one peer of a lab that is up (minidlna, renderer<i>, http, fakesite,
-#                        rygel)
+#                        rygel, playlistserver)
 #   lab.sh start NAME    start it again as before; returns once it answers M-SEARCH (bounded)
 #                        and prints its description URL
 # 'up' (and 'hold') first takes down a lab still up, or left behind, in the same LAB_DIR.
@@ -42,6 +42,10 @@
 #   LAB_RYGEL_UPLOAD         the folder uploads land in, the only one rygel shares ("Files &
 #                            Folders/upload" in its tree); LAB_RYGEL_SEED: how many files were
 #                            copied there at start (a WAV, a JPEG and an AVI of the lab's media)
+#   LAB_PLAYLIST_SERVER      0 or 1: whether the crafted local playlist server runs (it can always
+#                            be started by name: lab.sh start playlistserver); LAB_PLAYLIST_SERVER_DESC,
+#                            _UDN, _NAME, _URL (its base URL; /lab/state, /lab/refuse, /lab/seed),
+#                            LAB_PLAYLIST_BODIES (the folder every body it received is kept in)
 #
 # Environment:
 #   LAB_DIR=DIR          state and logs of this lab (default /tmp/lumet-lab; media, web root and
@@ -61,6 +65,8 @@
 #   LAB_KEEP=1           keep media and peer configuration after 'down' (logs are always kept)
 #   LAB_RYGEL=1          add rygel (a media server that takes uploads and sends ContentDirectory
 #                        events, and a renderer) on port 8300 of the peers' side; default 0: none
+#   LAB_PLAYLIST_SERVER=1  start the crafted local playlist server (tests/lab/playlist_server.py) on
+#                        port 8400 of the peers' side with the lab; default 0: startable by name only
 #
 # Why a veth pair and not only lo: libupnp-based peers (gmediarender) refuse loopback interfaces.
 set -euo pipefail
@@ -78,6 +84,7 @@ TMO=${LAB_TIMEOUT:-20}
 ITMO=${LAB_INDEX_TIMEOUT:-60}
 LIFETIME=${LAB_LIFETIME:-7200}
 RYGEL=${LAB_RYGEL:-0}
+PLAYLIST_SERVER=${LAB_PLAYLIST_SERVER:-0}
 
 PEER_IF=lab0
 PEER_ADDR=169.254.77.1
@@ -90,6 +97,8 @@ RYGEL_PORT=8300
 RYGEL_SERVER_NAME="Lab Rygel Server"
 RYGEL_RENDERER_NAME="Lab Rygel Renderer"
 RYGEL_SEED=3
+PLAYLIST_PORT=8400
+PLAYLIST_UDN=uuid:4c756d65-7450-4c53-8000-00000000a001
 renderer_uuid() { printf '0ab0c0d0-0000-4000-8000-%012d' "$1"; }
 
 T0=$(date +%s.%N)
@@ -101,6 +110,7 @@ need_root() { [ "$(id -u)" = 0 ] || die "must run as root (it creates network na
 
 case "$TOPOLOGY" in split|single) ;; *) die "LAB_TOPOLOGY must be split or single" ;; esac
 case "$RYGEL" in 0|1) ;; *) die "LAB_RYGEL must be 0 or 1" ;; esac
+case "$PLAYLIST_SERVER" in 0|1) ;; *) die "LAB_PLAYLIST_SERVER must be 0 or 1" ;; esac
 for v in NREND NBULK BIG_MB TMO ITMO LIFETIME; do
   [[ ${!v} =~ ^[0-9]+$ ]] || die "$v must be a number"
 done
@@ -361,6 +371,11 @@ log_level=general=info
 EOF
   start_in minidlna $peer_ns minidlnad -S -R -f "$data/minidlna/minidlna.conf" -P "$data/minidlna/minidlna.pid"
   if [ "$RYGEL" = 1 ]; then start_rygel "$data/rygel" "$media" $peer_ns; fi
+  # the crafted local playlist server: its command is always recorded (lab.sh start playlistserver)
+  local pls_cmd=(python3 "$HERE/playlist_server.py" --bind "$PEER_ADDR" --port "$PLAYLIST_PORT"
+                 --keep "$data/playlists" --seed "music/playlists|Not Ours|Someone Else")
+  mkdir -p "$LAB_DIR/cmd"; printf '%q ' "${pls_cmd[@]}" > "$LAB_DIR/cmd/playlistserver"
+  if [ "$PLAYLIST_SERVER" = 1 ]; then start_in playlistserver $peer_ns "${pls_cmd[@]}"; fi
 
   # readiness, probed from the library's side so the path the library will use is proven
   local server_desc want=("uuid:$SERVER_UUID") descs=() rdescs=()
@@ -432,6 +447,12 @@ EOF
       v LAB_RYGEL_UPLOAD "$data/rygel/upload"
       v LAB_RYGEL_SEED "$RYGEL_SEED"
     fi
+    v LAB_PLAYLIST_SERVER "$PLAYLIST_SERVER"
+    v LAB_PLAYLIST_SERVER_DESC "http://$PEER_ADDR:$PLAYLIST_PORT/desc.xml"
+    v LAB_PLAYLIST_SERVER_UDN "$PLAYLIST_UDN"
+    v LAB_PLAYLIST_SERVER_NAME "Lab Playlist Server"
+    v LAB_PLAYLIST_SERVER_URL "http://$PEER_ADDR:$PLAYLIST_PORT"
+    v LAB_PLAYLIST_BODIES "$data/playlists"
     v LAB_RENDERERS "$NREND"
     v LAB_RENDERER_DESCS "${rdescs[*]}"
     v LAB_RENDERER_DESC "${rdescs[0]}"
@@ -665,6 +686,7 @@ peer_udn() {
     minidlna) echo "uuid:$SERVER_UUID" ;;
     renderer[0-9]*) echo "uuid:$(renderer_uuid "${1#renderer}")" ;;
     rygel) echo ":$RYGEL_PORT/" ;;   # both of its devices answer at its port
+    playlistserver) echo "$PLAYLIST_UDN" ;;
     *) return 1 ;;
   esac
 }
