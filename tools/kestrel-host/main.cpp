@@ -166,6 +166,9 @@ int run_check(const Options &o) {
     s.lib = lib;
     host::say("info", way == 0 ? "loading by NSGetModule, registration and contract ID"
                                : "loading by NSModule and the class's constructor");
+    // The library ends once, after the second way: a control point that
+    // was cleaned up does not start again in the same process.
+    s.end_library = way == 1;
     Options two = o;
     two.instances = 2;
     if (!start(s, two)) {
@@ -255,6 +258,8 @@ int main(int argc, char **argv) {
 
   host::Session s;
   s.by_constructor = o.by_constructor;
+  s.end_library = true;
+  s.allowed_threads = o.interactive ? 2 : 1;  // typed commands: the reader thread stays
   s.blocks_before = NS_LiveBlocks();
   s.signals_before = host::take_signal_snapshot();
   s.signals_taken = true;
