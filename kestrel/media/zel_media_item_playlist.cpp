@@ -154,11 +154,26 @@ void ZelMediaItemPlaylist::SetPlaylistBookmarkOnServer(const char *text) {
   m_bookmarkNeedsRefresh = false;
 }
 
-void ZelMediaItemPlaylist::DeletePlaylistOnServer() {
-  if (m_playlistBookmark[0] == '\0') return;
+std::shared_ptr<ZelMediaServer2> ZelMediaItemPlaylist::HoldServer(bool orLocal) {
   ZelControlPoint2 *cp = ZelControlPoint2::GetInstanceNoCreate();
-  if (cp == nullptr || m_serverBookmark.empty()) return;
-  std::shared_ptr<ZelMediaServer2> server = cp->GetServerList()->HoldFromBookmark(m_serverBookmark.c_str());
+  if (cp == nullptr) return nullptr;
+  if (!m_serverBookmark.empty()) return cp->GetServerList()->HoldFromBookmark(m_serverBookmark.c_str());
+  return orLocal ? cp->HoldLocalPlaylistServer(false) : nullptr;
+}
+
+void ZelMediaItemPlaylist::DeletePlaylistOnServer() {
+  if (m_playlistBookmark[0] == '\0') {
+    // A playlist read from its file does not know its copy (bookmarks are
+    // not kept in files): our copy under its name on the local playlist
+    // server is the one, so that it does not stay behind.
+    std::shared_ptr<ZelMediaServer2> local = HoldServer(true);
+    std::string found;
+    if (local != nullptr && local->FindOwnPlaylist(m_name.c_str(), GetType(), &found) && !local->DeletePlaylist(found.c_str()))
+      upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, __func__, "the copy of \"%s\" on %s was not deleted", m_name.c_str(),
+                    local->GetDeviceName());
+    return;
+  }
+  std::shared_ptr<ZelMediaServer2> server = HoldServer(false);
   if (server == nullptr) return;  // gone from the network: the bookmark is kept
   if (!server->DeletePlaylist(m_playlistBookmark))
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, __func__, "the copy of \"%s\" on %s was not deleted", m_name.c_str(),

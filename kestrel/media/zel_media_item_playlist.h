@@ -19,6 +19,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,9 @@ class ZelMediaItemPlaylist : public ZelMediaItemList2 {
   static bool s_bInitializedWplLibrary;
 
  private:
+  /* The server of the playlist's copy; without one, the local playlist
+   * server when orLocal. */
+  std::shared_ptr<ZelMediaServer2> HoldServer(bool orLocal);
   /* Lets go of the WPL record; the file stays (it is ours to replace). */
   void ReleaseWplHandle();
   /* Writes the WPL record into the folder; the file replaces the previous

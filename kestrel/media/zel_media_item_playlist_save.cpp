@@ -97,21 +97,17 @@ bool ZelMediaItemPlaylist::Save(bool force, bool keep) {
   }
   if (keep || hadFile) (void)WriteFile();
 
-  ZelControlPoint2 *cp = ZelControlPoint2::GetInstanceNoCreate();
-  std::shared_ptr<ZelMediaServer2> server;
-  if (cp != nullptr) {
-    if (m_serverBookmark.empty()) {
-      std::shared_ptr<ZelMediaServer2> local = cp->HoldLocalPlaylistServer(false);
-      if (local != nullptr) m_serverBookmark = local->GetBookmark();
-    }
-    if (!m_serverBookmark.empty()) server = cp->GetServerList()->HoldFromBookmark(m_serverBookmark.c_str());
-  }
+  std::shared_ptr<ZelMediaServer2> server = HoldServer(true);
+  if (server != nullptr) m_serverBookmark = server->GetBookmark();
   if (server == nullptr) {
     upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, __func__, "no server to publish \"%s\" to", m_name.c_str());
     ReleaseWplHandle();
     return false;
   }
-  // The new copy first; the previous one goes once the new one is there.
+  // The new copy first; the previous one goes once the new one is there
+  // (found under its name when the playlist was read from its file).
+  std::string previous = m_playlistBookmark;
+  if (previous.empty()) (void)server->FindOwnPlaylist(m_name.c_str(), GetType(), &previous);
   char published[ZEL_PLAYLIST_BOOKMARK_SIZE] = {0};
   bool ok = server->UploadPlaylist(handle, sizeof published, published);
   ReleaseWplHandle();
@@ -120,7 +116,7 @@ bool ZelMediaItemPlaylist::Save(bool force, bool keep) {
                   server->GetDeviceName());
     return false;
   }
-  if (m_playlistBookmark[0] != '\0' && strcmp(m_playlistBookmark, published) != 0) DeletePlaylistOnServer();
+  if (!previous.empty() && previous != published) (void)server->DeletePlaylist(previous.c_str());
   SetPlaylistBookmarkOnServer(published);
   m_bookmarkNeedsRefresh = true;
   return true;

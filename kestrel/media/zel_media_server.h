@@ -97,6 +97,9 @@ class ZelMediaServer2 {
    * server took the whole text. */
   bool UploadPlaylist(uint32_t wplHandle, uint32_t size, char *out);
   bool ReplacePlaylists(ZelMediaItemPlaylistList * /*list*/) { return true; }
+  /* The bookmark of our copy (creator "LumetBeam") titled title in the
+   * container of type; false when there is none. */
+  bool FindOwnPlaylist(const char *title, MEDIA_ITEM_TYPE type, std::string *bookmark);
 
   /* A new item for the object under the context's cursor; null for a
    * container or when its metadata cannot be read. */

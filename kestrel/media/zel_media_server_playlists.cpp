@@ -185,3 +185,25 @@ bool ZelMediaServer2::DeleteAllPlaylists() {
   }
   return true;
 }
+
+bool ZelMediaServer2::FindOwnPlaylist(const char *title, MEDIA_ITEM_TYPE type, std::string *bookmark) {
+  bookmark->clear();
+  if (title == nullptr) return false;
+  const char *container = kContainers[type == MT_MUSIC ? 0 : type == MT_PHOTO ? 1 : 2].bookmark;
+  TempContext context;
+  uint32_t count = 0;
+  if (!context.ok() || lm_dmscp_go_bookmark(context.id(), m_bookmark.c_str()) != LM_NMC_OK ||
+      lm_dmscp_go_bookmark(context.id(), container) != LM_NMC_OK ||
+      lm_dmscp_get_count(context.id(), &count) != LM_NMC_OK)
+    return false;
+  for (uint32_t index = 0; index < count; ++index) {
+    std::string name, creator;
+    if (lm_dmscp_go_bookmark(context.id(), m_bookmark.c_str()) != LM_NMC_OK ||
+        lm_dmscp_go_bookmark(context.id(), container) != LM_NMC_OK ||
+        lm_dmscp_go_index(context.id(), index) != LM_NMC_OK || !read_text(context.id(), "Title", &name) ||
+        !read_text(context.id(), "Creator", &creator))
+      continue;
+    if (name == title && creator == ZEL_PLAYLIST_GENERATOR) return read_bookmark(context.id(), 8192, bookmark);
+  }
+  return false;
+}

@@ -373,7 +373,9 @@ EOF
   if [ "$RYGEL" = 1 ]; then start_rygel "$data/rygel" "$media" $peer_ns; fi
   # the crafted local playlist server: its command is always recorded (lab.sh start playlistserver)
   local pls_cmd=(python3 "$HERE/playlist_server.py" --bind "$PEER_ADDR" --port "$PLAYLIST_PORT"
-                 --keep "$data/playlists" --seed "music/playlists|Not Ours|Someone Else")
+                 --keep "$data/playlists" --seed "music/playlists|Not Ours|Someone Else"
+                 --track "Lab Tone|http://$PEER_ADDR:$HTTP_PORT/media/music/tone-3s.wav"
+                 --track "Lab Tone & <Two>|http://$PEER_ADDR:$HTTP_PORT/media/music/tone-3s.wav")
   mkdir -p "$LAB_DIR/cmd"; printf '%q ' "${pls_cmd[@]}" > "$LAB_DIR/cmd/playlistserver"
   if [ "$PLAYLIST_SERVER" = 1 ]; then start_in playlistserver $peer_ns "${pls_cmd[@]}"; fi
 

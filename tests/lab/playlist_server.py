@@ -15,6 +15,7 @@ library takes it for its local playlist server, and it keeps what the library pu
   POST /import/ID     the WPL body (with a length or chunked): kept whole as DIR/NNNN-ID.wpl,
                       its media entries become the playlist's items; 201
   GET /content/ID.wpl the body a playlist holds
+  --track TITLE|URL   a track in "music/all" (the server's music for GetNumMusicItems)
   GET /lab/state      JSON: every playlist (id, container, title, creator, items) and every body
                       received (id, file, length), in order
   POST /lab/refuse    body "STATUS": imports answer STATUS from now on ("0": accept again)
@@ -59,6 +60,7 @@ class Store:
         self.playlists = {}  # id -> {"container", "title", "creator", "items": [(title, url)]}
         self.order = []
         self.bodies = []
+        self.tracks = []  # (title, url) of "music/all"
 
     def add(self, container, title, creator):
         with self.lock:
@@ -73,8 +75,13 @@ class Store:
         """(kind, id, parent, title, extra) tuples under an object; none for an unknown one."""
         if oid == "0":
             return [("container", k, "0", k.capitalize(), {}) for k in ("music", "picture", "video")]
-        if oid in ("music", "picture", "video"):
+        if oid == "music":
+            return [("container", "music/playlists", oid, "Playlists", {}), ("container", "music/all", oid, "All", {})]
+        if oid in ("picture", "video"):
             return [("container", oid + "/playlists", oid, "Playlists", {})]
+        if oid == "music/all":
+            return [("item", "music/all/%d" % i, oid, t, {"url": u, "class": ITEM_CLASS["music"]})
+                    for i, (t, u) in enumerate(self.tracks)]
         if oid in CONTAINERS:
             return [("container", p, oid, self.playlists[p]["title"], self.playlists[p])
                     for p in self.order if self.playlists[p]["container"] == oid]
@@ -91,6 +98,11 @@ class Store:
             return ("container", oid, "0", oid.capitalize(), {})
         if oid in CONTAINERS:
             return ("container", oid, CONTAINERS[oid], "Playlists", {})
+        if oid == "music/all":
+            return ("container", oid, "music", "All", {})
+        m = re.match(r"^music/all/(\d+)$", oid)
+        if m and int(m.group(1)) < len(self.tracks):
+            return self.children("music/all")[int(m.group(1))]
         if oid in self.playlists:
             p = self.playlists[oid]
             return ("container", oid, p["container"], p["title"], p)
@@ -285,7 +297,8 @@ def didl_of(objects, base, store, importing=False):
     for kind, oid, parent, title, extra in objects:
         if kind == "item":
             out.append('<item id="%s" parentID="%s" restricted="1"><dc:title>%s</dc:title><upnp:class>%s</upnp:class>'
-                       '<res protocolInfo="http-get:*:*:*">%s</res></item>'
+                       '<upnp:artist>Lab Artist</upnp:artist><upnp:album>Lab Album</upnp:album>'
+                       '<upnp:genre>Lab</upnp:genre><res protocolInfo="http-get:*:*:*">%s</res></item>'
                        % (esc(oid), esc(parent), esc(title), extra["class"], esc(extra["url"])))
             continue
         kids = store.children(oid) or []
@@ -376,11 +389,13 @@ def main():
     ap.add_argument("--keep", required=True)
     ap.add_argument("--version", default="5.2")
     ap.add_argument("--seed", action="append", default=[])
+    ap.add_argument("--track", action="append", default=[], help="TITLE|URL of a track in music/all")
     a = ap.parse_args()
     os.makedirs(a.keep, exist_ok=True)
     Handler.store = Store(a.keep)
     Handler.base = "http://%s:%d" % (a.bind, a.port)
     Handler.version = a.version
+    Handler.store.tracks = [tuple(t.split("|", 1)) for t in a.track]
     for spec in a.seed:
         container, title, creator = spec.split("|", 2)
         Handler.store.add(container, title, creator)
