@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -24,6 +25,9 @@
 namespace {
 
 char g_folder[4096];
+char g_root[64];
+
+void remove_root() { std::filesystem::remove_all(g_root); }
 
 void clear_folder() {
   char **names = ZelUtil::GetFilesFromFolder(g_folder);
@@ -63,9 +67,10 @@ std::string items_of(ZelMediaItemPlaylist *p) {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   upnp_mem_init();
   upnp_log_set_level(LOG_LEVEL_CRITICAL);
-  char temp[] = "/tmp/fuzz-playlists-XXXXXX";
-  if (mkdtemp(temp) == nullptr) abort();
-  setenv("KESTREL_APP_SUPPORT_DIR", temp, 1);
+  snprintf(g_root, sizeof g_root, "/tmp/fuzz-playlists-XXXXXX");
+  if (mkdtemp(g_root) == nullptr) abort();
+  atexit(remove_root);
+  setenv("KESTREL_APP_SUPPORT_DIR", g_root, 1);
   ZelMediaItemPlaylist::Init();
   if (!ZelMediaItemPlaylist::GetPlaylistsPath(g_folder, sizeof g_folder)) abort();
   return 0;
