@@ -37,7 +37,8 @@ class Session {
   SignalSnapshot signals_before;
   bool signals_taken = false;
   // finish() ends the library cleanly (its exported end) after the instances
-  // are released, and checks that at most this many threads are left.
+  // are released, and checks that at most this many threads are left (those
+  // of the process before the library was loaded).
   bool end_library = false;
   int allowed_threads = 1;
 
