@@ -106,8 +106,14 @@ ZelMediaItemPlaylist *ZelMediaServer2::GetPlaylist(const char *bookmark, MEDIA_I
   TempContext context;
   std::string levelName;
   uint32_t count = 0;
-  if (!context.ok() || lm_dmscp_go_bookmark(context.id(), bookmark) != LM_NMC_OK ||
-      !read_level_name(context.id(), &levelName) || lm_dmscp_get_count(context.id(), &count) != LM_NMC_OK)
+  uint32_t directory = 0;
+  if (!context.ok() || lm_dmscp_go_bookmark(context.id(), bookmark) != LM_NMC_OK) return nullptr;
+  // A playlist's bookmark names the playlist in its container: its items are
+  // inside it (without entering, the container's own listing would be read).
+  if (lm_dmscp_is_directory(context.id(), &directory) == LM_NMC_OK && directory != 0 &&
+      lm_dmscp_go_directory(context.id()) != LM_NMC_OK)
+    return nullptr;
+  if (!read_level_name(context.id(), &levelName) || lm_dmscp_get_count(context.id(), &count) != LM_NMC_OK)
     return nullptr;
   std::unique_ptr<ZelMediaItemPlaylist> playlist(
       ZelMediaItemPlaylist::AllocateZelMediaItemPlaylist(levelName.c_str(), type));
