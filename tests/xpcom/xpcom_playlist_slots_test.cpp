@@ -6,19 +6,39 @@
 // arguments, zero counts and names that would share a file.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "media/zel_control_point.h"
+#include "base/upnp_exit.h"
+#include "base/upnp_mem.h"
 #include "media/zel_media_item_playlist.h"
+#include "media/zel_platform.h"
 #include "media_test_util.h"
+#include "playlist/upnp_wpl.h"
 #include "xpcom/ZelControlPoint2XPCom.h"
 #include "xpcom_main_thread.h"
 #include "xpcom_memory.h"
 
 namespace fs = std::filesystem;
+
+extern "C" nsresult ZelControlPoint2XPComShutdown(void);
+
+#if defined(__SANITIZE_THREAD__)
+constexpr int kSanitizerThreads = 1;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int kSanitizerThreads = 1;
+#else
+constexpr int kSanitizerThreads = 0;
+#endif
+#else
+constexpr int kSanitizerThreads = 0;
+#endif
 
 namespace {
 
@@ -160,10 +180,41 @@ TEST_F(PlaylistSlots, RefusalsLeaveEverythingAsItWas) {
   ASSERT_EQ(now.size(), 2u);
   EXPECT_EQ(now[0], "Mine|VIDEO|" + std::to_string(id) + "|a~http://h/a");
   EXPECT_EQ(files(), (std::set<std::string>{"Mine.wpl"}));
+  // No local playlist server is listed: the launcher is asked for one.
+  EXPECT_EQ(c_->StartPlaylistServer(), NS_OK);
+  char *launched = MULastLaunchRequest();
+  EXPECT_STREQ(launched, "/Applications/lms-beam");
+  upnp_free_impl(launched);
   // Renaming to the same name, or only its case, is no clash with itself.
   EXPECT_EQ(c_->RenamePlaylist(id, "Mine"), NS_OK);
   EXPECT_EQ(c_->RenamePlaylist(id, "MINE"), NS_OK);
   EXPECT_EQ(files(), (std::set<std::string>{"MINE.wpl"}));
+}
+
+// The host's clean end: the controller's threads are gone, the component
+// answers NS_ERROR_NOT_AVAILABLE from then on, and the WPL store (stopped by
+// both of its users) answers its error code instead of ending the process.
+TEST_F(PlaylistSlots, TheCleanEndStopsEveryThreadAndLateUsesAnswerErrors) {
+  const PRUint32 id = create("Before the end", 0);
+  ASSERT_NE(id, 0u);
+  static std::atomic<int> exits{0};
+  register_upnp_exit_function([](int) { ++exits; });
+  EXPECT_EQ(ZelControlPoint2XPComShutdown(), NS_OK);
+  EXPECT_EQ(ZelControlPoint2XPComShutdown(), NS_OK);  // a second call: nothing more to do
+  // The test's own thread (and ThreadSanitizer's, when it runs under it).
+  EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()),
+            1 + kSanitizerThreads);
+  PRUint32 out = 9;
+  PRUint32 count = 9;
+  char **list = nullptr;
+  EXPECT_EQ(c_->CreatePlaylist("After", 0, &out), NS_ERROR_NOT_AVAILABLE);
+  EXPECT_EQ(c_->GetPlaylistList(&count, &list), NS_ERROR_NOT_AVAILABLE);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(c_->DeletePlaylist(id), NS_ERROR_NOT_AVAILABLE);
+  uint32_t handle = 0;
+  EXPECT_EQ(upnp_wpl_create_playlist("late", 1, 1, nullptr, nullptr, &handle), UPNP_WPL_FAILED);
+  EXPECT_EQ(exits.load(), 0);
+  register_upnp_exit_function(nullptr);
 }
 
 }  // namespace
