@@ -4,7 +4,7 @@ namespace (LAB_PLAYLIST_SERVER=1, or 'lab.sh start playlistserver'). It is a Med
 says it runs on the library's machine (zel:X_LOCALDEVICE) and answers "/rpc/version", so the
 library takes it for its local playlist server, and it keeps what the library publishes.
 
-    playlist_server.py --bind ADDR --port PORT --keep DIR [--version 5.2] [--seed SPEC]...
+    playlist_server.py --bind ADDR --port PORT --keep DIR [--version 5.2] [--seed CONTAINER|TITLE|CREATOR]... [--track TITLE|URL]...
 
   SSDP          answers M-SEARCH and announces itself on ADDR's interface (byebye at SIGTERM)
   GET /desc.xml, /cds.xml, /cm.xml, /rpc/version
@@ -20,7 +20,7 @@ library takes it for its local playlist server, and it keeps what the library pu
                       received (id, file, length), in order
   POST /lab/refuse    body "STATUS": imports answer STATUS from now on ("0": accept again)
   POST /lab/seed      body "CONTAINER|TITLE|CREATOR": a playlist that is not the library's
-  --seed SPEC         the same at start
+  --seed C|T|CREATOR  the same at start
 """
 import argparse
 import html
@@ -396,8 +396,8 @@ def main():
     Handler.base = "http://%s:%d" % (a.bind, a.port)
     Handler.version = a.version
     Handler.store.tracks = [tuple(t.split("|", 1)) for t in a.track]
-    for spec in a.seed:
-        container, title, creator = spec.split("|", 2)
+    for seed in a.seed:
+        container, title, creator = seed.split("|", 2)
         Handler.store.add(container, title, creator)
     httpd = ThreadingHTTPServer((a.bind, a.port), Handler)
     httpd.daemon_threads = True
