@@ -202,11 +202,11 @@ bool ZelMediaServer2::FindOwnPlaylist(const char *title, MEDIA_ITEM_TYPE type, s
       lm_dmscp_go_bookmark(context.id(), container) != LM_NMC_OK ||
       lm_dmscp_get_count(context.id(), &count) != LM_NMC_OK)
     return false;
+  // Nothing changes while it looks: one walk through the container's
+  // listing (its pages are read once), not a new browse per entry.
   for (uint32_t index = 0; index < count; ++index) {
     std::string name, creator;
-    if (lm_dmscp_go_bookmark(context.id(), m_bookmark.c_str()) != LM_NMC_OK ||
-        lm_dmscp_go_bookmark(context.id(), container) != LM_NMC_OK ||
-        lm_dmscp_go_index(context.id(), index) != LM_NMC_OK || !read_text(context.id(), "Title", &name) ||
+    if (lm_dmscp_go_index(context.id(), index) != LM_NMC_OK || !read_text(context.id(), "Title", &name) ||
         !read_text(context.id(), "Creator", &creator))
       continue;
     if (name == title && creator == ZEL_PLAYLIST_GENERATOR) return read_bookmark(context.id(), 8192, bookmark);
