@@ -3,8 +3,9 @@
 them, with the crafted local playlist server (tests/lab/playlist_server.py, started here afresh
 and left as it was found).
 
-1. The walkthrough script every_slot.khs: every slot 1 to 46 with its results and failures,
-   JSON lines that parse, the run ended in the middle of playback with no thread of the library
+1. The walkthrough script every_slot.khs: every slot 1 to 46 with its results and failures
+   (the queue with URLs, a server object by bookmark and a video link of the fake site), JSON
+   lines that parse, the run ended in the middle of playback with no thread of the library
    left and a zero balance.
 2. Its playlists: WPL files under their names in the test's folder; each published to the
    server, the renamed one's old copy gone there, the server's copy byte for byte the file.
@@ -86,6 +87,10 @@ check(started.returncode == 0, "the playlist server starts: " + started.stderr[-
 try:
     with tempfile.TemporaryDirectory(prefix="host-playlist-lab-") as app:
         folder = os.path.join(app, "LumetMedia", "LumetBeamPlaylists")
+        os.makedirs(os.path.join(app, "LumetMedia"))
+        with open(os.path.join(app, "LumetMedia", "lumetmedia.ini"), "w") as f:
+            for prop in ("video_web_host", "video_info_host", "video_data_host", "date_host"):
+                f.write("%s=%s\n" % (prop, os.environ["LAB_FAKESITE_HOST"]))
         # 1. Every slot.
         rc, recs = host(app, script=SCRIPT)
         check(rc == 0, "the walkthrough holds (exit status %d)" % rc)
@@ -97,6 +102,10 @@ try:
         balance = [r for r in recs if r["kind"] == "balance"]
         check(balance and balance[-1]["blocks"] == 0 and balance[-1]["off_main"] == 0, "balance %s" % balance)
         final = calls(recs, "GetPlaylistList")[-1]["out"]["list"]
+        # The queue took URLs, a server object by bookmark and a video link.
+        check(calls(recs, "GetNumItemsInQueue")[0]["out"]["count"] == 5, "five queue entries")
+        names = [c["out"]["name"] for c in calls(recs, "GetYouTubeItemName") if c["result"] == "NS_OK"]
+        check(names == ["Lab Video labvid2 & \u00dcn\u00efcode"], "the video title: %s" % names)
 
         # 2. Files and the server's copies.
         check(files(app) == ["Lab#Mix#2.wpl", "Pictures.wpl"], "the files: %s" % files(app))
