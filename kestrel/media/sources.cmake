@@ -34,6 +34,11 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/zel_media_renderer_mime.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_media_renderer_messages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_renderer_queue_link.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_item_playlist.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_item_playlist_save.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_item_playlist_list.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_server_playlists.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_media_server_upload.cpp
 )
 target_link_libraries(kestrel_core PUBLIC ${CMAKE_DL_LIBS})
 

@@ -41,6 +41,7 @@
 
 #include "base/upnp_log.h"
 #include "media/zel_control_point_log.h"
+#include "media/zel_media_item_playlist.h"
 #include "media/zel_util.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_internal.h"
@@ -48,6 +49,7 @@
 std::atomic<ZelControlPoint2 *> ZelControlPoint2::s_pSingleton(nullptr);
 std::atomic<bool> ZelControlPoint2::s_bTerminating(false);
 std::atomic<bool> ZelControlPoint2::s_bInitialised(false);
+std::atomic<bool> ZelControlPoint2::s_bCleanupFinished(false);
 
 namespace {
 // Serialises creation and Cleanup (recursive: main-thread work that Cleanup
@@ -129,12 +131,15 @@ void ZelControlPoint2::Cleanup(MainThreadPump pump) {
     s_pSingleton = nullptr;
     if (stopped) {
       delete cp;
+      s_bCleanupFinished = true;
     } else {
       upnp_log_impl(LOG_LEVEL_ERROR, LOG_SYSTEM, __func__,
                     "the controller did not stop within %u ms; its objects are left", ZEL_CP_STOP_DEADLINE_MS);
     }
   }
-  // The playlist classes' clean-ups join here when they land.
+  if (cp == nullptr) s_bCleanupFinished = true;
+  ZelMediaItemPlaylist::Cleanup();
+  ZelMediaItemPlaylistList::Cleanup();
   ZelUtil::Cleanup();
 }
 
@@ -192,6 +197,10 @@ bool ZelControlPoint2::IsLocalPlaylistServer(ZelMediaServer2 *server) {
   if (server == nullptr || !server->IsLocalServer()) return false;
   int major = 0, minor = 0;
   return server->GetVersion(&major, &minor) && IsPlaylistServerVersion(major, minor);
+}
+
+ZelMediaItemPlaylistList *ZelControlPoint2::GetLocalPlaylistList() {
+  return ZelMediaItemPlaylistList::LoadListFromDisk();
 }
 
 std::shared_ptr<ZelMediaServer2> ZelControlPoint2::HoldLocalPlaylistServer(bool beamOnly) {

@@ -41,6 +41,8 @@ class ZelControlPoint2 {
    * between the polls so that deliveries waiting for the main thread end. */
   static void Cleanup(MainThreadPump pump = nullptr);
   static bool IsTerminating() { return s_bTerminating.load(); }
+  /* True once a Cleanup saw the controller stop (or there was none to stop). */
+  static bool CleanupFinished() { return s_bCleanupFinished.load(); }
 
   static void ServerCallback(uint32_t context, uint32_t event, const char *bookmark);
   static void RendererCallback(uint32_t context, uint32_t event, const char *bookmark);
@@ -63,8 +65,8 @@ class ZelControlPoint2 {
   ZelMediaServer2 *GetLocalBeamServer() { return HoldLocalPlaylistServer(true).get(); }
   /* As the two above, the server held for the caller's use. */
   std::shared_ptr<ZelMediaServer2> HoldLocalPlaylistServer(bool beamOnly);
-  /* The local playlists arrive with the playlist store; none until then. */
-  ZelMediaItemPlaylistList *GetLocalPlaylistList() { return nullptr; }
+  /* The local playlist list, loaded from the playlists folder on first use. */
+  ZelMediaItemPlaylistList *GetLocalPlaylistList();
 
  private:
   ZelControlPoint2();
@@ -79,6 +81,7 @@ class ZelControlPoint2 {
   static std::atomic<ZelControlPoint2 *> s_pSingleton;
   static std::atomic<bool> s_bTerminating;
   static std::atomic<bool> s_bInitialised;
+  static std::atomic<bool> s_bCleanupFinished;
 };
 
 #endif

@@ -19,6 +19,9 @@
 #include "media/zel_media_item.h"
 #include "media/zel_media_item_list.h"
 
+class ZelMediaItemPlaylist;
+class ZelMediaItemPlaylistList;
+
 /* Fields CreateMediaItemFromContext reads besides the title (0 and
  * 0x7FFFFFFF: all). */
 #define ZEL_FIELD_GENRE 2u
@@ -79,6 +82,24 @@ class ZelMediaServer2 {
 
   bool EnableProxy();
   bool DisableProxy();
+
+  /* Playlists on this server (zel_media_server_playlists.cpp,
+   * zel_media_server_upload.cpp). Each browse works in a temporary context
+   * of its own. */
+  ZelMediaItemPlaylist *GetPlaylist(const char *bookmark, MEDIA_ITEM_TYPE type);
+  ZelMediaItemPlaylistList *GetPlaylistList(bool items);
+  bool UpdateBookmark(char *buffer, uint32_t size);
+  bool DeletePlaylist(const char *bookmark);
+  /* Deletes the playlists whose creator is ours; always true. */
+  bool DeleteAllPlaylists();
+  /* Publishes the WPL playlist and waits (bounded) for the transfer's final
+   * answer; out receives the new object's bookmark. True only when the
+   * server took the whole text. */
+  bool UploadPlaylist(uint32_t wplHandle, uint32_t size, char *out);
+  bool ReplacePlaylists(ZelMediaItemPlaylistList * /*list*/) { return true; }
+  /* The bookmark of our copy (creator "LumetBeam") titled title in the
+   * container of type; false when there is none. */
+  bool FindOwnPlaylist(const char *title, MEDIA_ITEM_TYPE type, std::string *bookmark);
 
   /* A new item for the object under the context's cursor; null for a
    * container or when its metadata cannot be read. */

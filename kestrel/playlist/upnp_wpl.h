@@ -58,8 +58,10 @@ typedef struct upnp_wpl_item_iterator upnp_wpl_item_iterator;
 /* Writes the src of an item: a new accounted text, or none for an empty src. */
 typedef char *(*upnp_wpl_src_filter)(void *context, const char *src, const upnp_wpl_item *item);
 
+/* Starts and stops are counted: each upnp_wpl_init needs its upnp_wpl_exit,
+ * and the last of them deletes the lock and every playlist still in the
+ * store. A stop beyond the starts does nothing. */
 void upnp_wpl_init(void);
-/* Deletes the lock and every playlist still in the store. */
 void upnp_wpl_exit(void);
 
 /* Adds a playlist without replacing: when one with the same title and type
@@ -67,6 +69,9 @@ void upnp_wpl_exit(void);
 int upnp_wpl_create_playlist(const char *title, int type, int source, const char *generator,
                              const char *original_file_name, uint32_t *handle);
 int upnp_wpl_delete_playlist(uint32_t handle);
+/* Removes the record and frees it as upnp_wpl_delete_playlist does, but
+ * leaves any file written for it alone. */
+int upnp_wpl_release_playlist(uint32_t handle);
 int upnp_wpl_rename_playlist(uint32_t handle, const char *title);
 int upnp_wpl_set_playlist_type(uint32_t handle, int type);
 /* Every output may be none; texts are accounted copies; absent texts leave

@@ -200,8 +200,15 @@ uint32_t wpl_add_record(upnp_wpl_playlist *record, bool replace) {
   return handle;
 }
 
+// Starts and stops are counted: the controller and the playlist objects each
+// start the store once and stop it once, and only the last stop ends it, so
+// one user's stop never pulls the store from under the other. A stop without
+// a start does nothing.
+uint32_t g_wpl_starts = 0;
+
 extern "C" void upnp_wpl_init(void) {
   std::lock_guard<std::mutex> hold(g_wpl_init_mutex);
+  ++g_wpl_starts;
   if (g_wpl_ready.load()) return;
   InitializeCriticalSection(&g_wpl_section);
   g_wpl_warned.store(false);
@@ -210,6 +217,8 @@ extern "C" void upnp_wpl_init(void) {
 
 extern "C" void upnp_wpl_exit(void) {
   std::lock_guard<std::mutex> hold(g_wpl_init_mutex);
+  if (g_wpl_starts == 0) return;
+  if (--g_wpl_starts > 0) return;
   if (!g_wpl_ready.load()) return;
   EnterCriticalSection(&g_wpl_section);
   for (uint32_t h = 0; h < g_slot_count; ++h) wpl_free_record(g_slots[h]);
@@ -248,6 +257,15 @@ extern "C" int upnp_wpl_delete_playlist(uint32_t handle) {
     }
     if (remove_file) std::remove(record->file_path);
   }
+  g_slots[handle] = nullptr;
+  wpl_free_record(record);
+  return UPNP_WPL_OK;
+}
+
+extern "C" int upnp_wpl_release_playlist(uint32_t handle) {
+  wpl_guard hold;
+  upnp_wpl_playlist *record = hold.ok() ? wpl_record(handle) : nullptr;
+  if (!record) return UPNP_WPL_FAILED;
   g_slots[handle] = nullptr;
   wpl_free_record(record);
   return UPNP_WPL_OK;

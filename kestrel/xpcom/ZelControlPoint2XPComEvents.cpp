@@ -46,9 +46,17 @@ bool ControlPointEventCallback(ZelControlPointEvent *event, void * /*userData*/)
       if (renderer != nullptr) renderer->RemoveEventHandler(RendererEventCallback);
       word = "RendererRemoved";
       break;
+    case CP_SERVER_ADDED: {
+      // A local playlist server is handed the local playlists; no observer
+      // is told.
+      ZelMediaServer2 *server = event->GetServerForEvent();
+      ZelControlPoint2 *cp = ZelControlPoint2::GetInstanceNoCreate();
+      if (server != nullptr && cp != nullptr && !ZelControlPoint2::IsTerminating() &&
+          cp->IsLocalPlaylistServer(server))
+        (void)server->ReplacePlaylists(cp->GetLocalPlaylistList());
+      return true;
+    }
     default:
-      // A local playlist server's hand-over of the playlists comes with the
-      // playlist store.
       return true;
   }
   if (renderer == nullptr || ZelControlPoint2::IsTerminating()) return true;

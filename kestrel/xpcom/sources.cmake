@@ -3,7 +3,7 @@
 # only the shared object and the component's tests link the layer.
 add_library(kestrel_xpcom STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPCom.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComPending.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComPlaylists.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComEvents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComDevices.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelControlPoint2XPComPlayback.cpp
@@ -12,7 +12,8 @@ add_library(kestrel_xpcom STATIC
   ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_foundation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_out.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZelXPComObserverList.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_module.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_module.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_xpcom_shutdown.cpp)
 set_target_properties(kestrel_xpcom PROPERTIES
   POSITION_INDEPENDENT_CODE ON
   C_VISIBILITY_PRESET hidden

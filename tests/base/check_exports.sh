@@ -10,6 +10,8 @@ allowed=(
   NSGetModule
   # The component's module description and the host's exit function.
   NSModule register_upnp_exit_function
+  # The host's clean end before it unloads the library (kestrel/xpcom/zel_xpcom_shutdown.cpp).
+  ZelControlPoint2XPComShutdown
   # The NMC controller (kestrel/nmc/lm_nmc.h).
   lm_nmc_init lm_nmc_conn_init lm_nmc_stop lm_nmc_register_state_callback lm_nmc_is_terminating
   lm_nmc_set_appdata_path lm_nmc_is_dms_context lm_nmc_is_dmr_context

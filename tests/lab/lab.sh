@@ -14,7 +14,8 @@
 #   lab.sh shell         an interactive shell in the library's namespace (lab must be up)
 #   lab.sh status        say whether a lab is up and print its variables
 #   lab.sh stop NAME     stop one peer of a lab that is up (minidlna, renderer<i>, http, fakesite,
-#                        rygel, player, flapper, servers)
+#                        rygel, player, flapper, servers,
+#                        playlistserver)
 #   lab.sh start NAME    start it again as before; returns once it answers M-SEARCH (bounded)
 #                        and prints its description URL
 # 'up' (and 'hold') first takes down a lab still up, or left behind, in the same LAB_DIR.
@@ -47,6 +48,10 @@
 #   LAB_CRAFTED_SERVERS, LAB_CRAFTED_SERVER_UDN    crafted servers started at 'up'; their UDN pattern
 #                        (tests/lab/crafted_peer.py; 'lab.sh start player|flapper|servers' starts
 #                        them in any lab, the switches below at 'up')
+#   LAB_PLAYLIST_SERVER      0 or 1: whether the crafted local playlist server runs (it can always
+#                            be started by name: lab.sh start playlistserver); LAB_PLAYLIST_SERVER_DESC,
+#                            _UDN, _NAME, _URL (its base URL; /lab/state, /lab/refuse, /lab/seed),
+#                            LAB_PLAYLIST_BODIES (the folder every body it received is kept in)
 #
 # Environment:
 #   LAB_DIR=DIR          state and logs of this lab (default /tmp/lumet-lab; media, web root and
@@ -71,6 +76,8 @@
 #                        LAB_FLAPPER_DOWN seconds, default 4 and 2) with odd volume and state answers
 #   LAB_CRAFTED_SERVERS=N  the number of crafted (empty) media servers 'servers' runs (default 0:
 #                        not started at 'up'; 'lab.sh start servers' then runs 30)
+#   LAB_PLAYLIST_SERVER=1  start the crafted local playlist server (tests/lab/playlist_server.py) on
+#                        port 8390 of the peers' side with the lab; default 0: startable by name only
 #
 # Why a veth pair and not only lo: libupnp-based peers (gmediarender) refuse loopback interfaces.
 set -euo pipefail
@@ -100,6 +107,7 @@ CRAFTED_PORT=8400
 PLAYER_UUID=1ab0c0d0-0000-4000-8000-000000000001
 FLAPPER_UUID=1ab0c0d0-0000-4000-8000-000000000002
 CRAFTED_UDN="uuid:2ab0c0d0-0000-4000-8000-%012d"
+PLAYLIST_SERVER=${LAB_PLAYLIST_SERVER:-0}
 
 PEER_IF=lab0
 PEER_ADDR=169.254.77.1
@@ -112,6 +120,8 @@ RYGEL_PORT=8300
 RYGEL_SERVER_NAME="Lab Rygel Server"
 RYGEL_RENDERER_NAME="Lab Rygel Renderer"
 RYGEL_SEED=3
+PLAYLIST_PORT=8390
+PLAYLIST_UDN=uuid:4c756d65-7450-4c53-8000-00000000a001
 renderer_uuid() { printf '0ab0c0d0-0000-4000-8000-%012d' "$1"; }
 
 T0=$(date +%s.%N)
@@ -126,6 +136,7 @@ case "$RYGEL" in 0|1) ;; *) die "LAB_RYGEL must be 0 or 1" ;; esac
 case "$PLAYER$FLAPPER" in [01][01]) ;; *) die "LAB_PLAYER and LAB_FLAPPER must be 0 or 1" ;; esac
 [[ $NCRAFTED =~ ^[0-9]+$ ]] && [ "$NCRAFTED" -le 200 ] || die "LAB_CRAFTED_SERVERS must be 0..200"
 [[ $FLAP_UP =~ ^[0-9]+$ ]] && [[ $FLAP_DOWN =~ ^[0-9]+$ ]] || die "LAB_FLAPPER_UP/DOWN must be numbers"
+case "$PLAYLIST_SERVER" in 0|1) ;; *) die "LAB_PLAYLIST_SERVER must be 0 or 1" ;; esac
 for v in NREND NBULK BIG_MB TMO ITMO LIFETIME; do
   [[ ${!v} =~ ^[0-9]+$ ]] || die "$v must be a number"
 done
@@ -387,6 +398,13 @@ EOF
   start_in minidlna $peer_ns minidlnad -S -R -f "$data/minidlna/minidlna.conf" -P "$data/minidlna/minidlna.pid"
   if [ "$RYGEL" = 1 ]; then start_rygel "$data/rygel" "$media" $peer_ns; fi
   crafted_peers $peer_ns
+  # the crafted local playlist server: its command is always recorded (lab.sh start playlistserver)
+  local pls_cmd=(python3 "$HERE/playlist_server.py" --bind "$PEER_ADDR" --port "$PLAYLIST_PORT"
+                 --keep "$data/playlists" --seed "music/playlists|Not Ours|Someone Else"
+                 --track "Lab Tone|http://$PEER_ADDR:$HTTP_PORT/media/music/tone-3s.wav"
+                 --track "Lab Tone & <Two>|http://$PEER_ADDR:$HTTP_PORT/media/music/tone-3s.wav")
+  mkdir -p "$LAB_DIR/cmd"; printf '%q ' "${pls_cmd[@]}" > "$LAB_DIR/cmd/playlistserver"
+  if [ "$PLAYLIST_SERVER" = 1 ]; then start_in playlistserver $peer_ns "${pls_cmd[@]}"; fi
 
   # readiness, probed from the library's side so the path the library will use is proven
   local server_desc want=("uuid:$SERVER_UUID") descs=() rdescs=()
@@ -473,6 +491,12 @@ EOF
     v LAB_FLAPPER_NAME "Lab Flapper"
     v LAB_CRAFTED_SERVERS "$NCRAFTED"
     v LAB_CRAFTED_SERVER_UDN "$CRAFTED_UDN"
+    v LAB_PLAYLIST_SERVER "$PLAYLIST_SERVER"
+    v LAB_PLAYLIST_SERVER_DESC "http://$PEER_ADDR:$PLAYLIST_PORT/desc.xml"
+    v LAB_PLAYLIST_SERVER_UDN "$PLAYLIST_UDN"
+    v LAB_PLAYLIST_SERVER_NAME "Lab Playlist Server"
+    v LAB_PLAYLIST_SERVER_URL "http://$PEER_ADDR:$PLAYLIST_PORT"
+    v LAB_PLAYLIST_BODIES "$data/playlists"
     v LAB_RENDERERS "$NREND"
     v LAB_RENDERER_DESCS "${rdescs[*]}"
     v LAB_RENDERER_DESC "${rdescs[0]}"
@@ -735,6 +759,7 @@ peer_udn() {
     player) echo "uuid:$PLAYER_UUID" ;;
     flapper) echo "uuid:$FLAPPER_UUID" ;;
     servers) printf "$CRAFTED_UDN\n" 1 ;;
+    playlistserver) echo "$PLAYLIST_UDN" ;;
     *) return 1 ;;
   esac
 }

@@ -7,6 +7,7 @@
 
 #include "host_across.h"
 #include "host_output.h"
+#include "host_playlists.h"
 #include "host_slots.h"
 #include "xpcom_main_thread.h"
 #include "xpcom_memory.h"
@@ -46,8 +47,7 @@ bool is_observer_slot(const std::string &method) {
          method == "AddRendererObserver" || method == "RemoveRendererObserver";
 }
 
-// Calls a slot for a short form; prints "not available yet" when the slot is
-// not built in this component.
+// Calls a slot for a short form (each word taken as a quoted word).
 CallResult call_named(Session &s, const std::string &form, const std::string &method,
                       const std::vector<std::string> &words) {
   std::vector<Token> args;
@@ -57,10 +57,19 @@ CallResult call_named(Session &s, const std::string &form, const std::string &me
     t.quoted = true;
     args.push_back(t);
   }
+  return call_form(s, form, method, args);
+}
+
+}  // namespace
+
+// Prints "not available yet" when the slot is not built in this component.
+CallResult call_form(Session &s, const std::string &form, const std::string &method, const std::vector<Token> &args) {
   CallResult r = call_slot(s.component(), method, args, lookup_for(s));
   if (r.made && r.rv == NS_ERROR_NOT_IMPLEMENTED) say("info", form + ": not available yet (" + method + " is not built)");
   return r;
 }
+
+namespace {
 
 Status short_form(Session &s, const std::string &form, const std::vector<Token> &t, int line_no) {
   std::vector<std::string> w;
@@ -122,6 +131,9 @@ Status short_form(Session &s, const std::string &form, const std::vector<Token> 
   bool across = false;
   Status across_status = across_command(s, form, w, line_no, &across);
   if (across) return across_status;
+  bool handled = false;
+  Status status = playlist_form(s, form, w, line_no, &handled);
+  if (handled) return status;
   return script_error(line_no, "unknown command \"" + form + "\" (\"help\" lists the commands)");
 }
 
@@ -203,7 +215,9 @@ Status observer_command(Session &s, const std::vector<Token> &t, int line_no) {
 
 void help() {
   say("info", "commands: call METHOD ARGS... [=> RESULT]; servers; renderers; play BOOKMARK URL [NAME [TYPE]]; "
-              "pause|resume|stop BOOKMARK; vol BOOKMARK [PERCENT]; mute BOOKMARK [0|1]; queue BOOKMARK; pl-list; "
+              "pause|resume|stop BOOKMARK; vol BOOKMARK [PERCENT]; mute BOOKMARK [0|1]; queue BOOKMARK; pl-list; pl-create NAME [TYPE [VAR]]; pl-add ID NAME URL...; pl-rename ID NAME; "
+              "pl-delete ID; pl-item-rename ID INDEX NAME; pl-item-delete ID INDEX; pl-item-move ID FROM TO; "
+              "pl-server; "
               "date; handoff FROM TO; search-all QUERY [ROWS]; observer add cp|renderer; observer remove NAME; observers; observer-sleep MS [NAME]; "
               "instance new|N; instances; expect-event /REGEX/ TIMEOUT [VAR...]; set VAR VALUE; sleep MS; "
               "balance; quit");

@@ -3,6 +3,7 @@
 
 #include "host_output.h"
 #include "host_slots.h"
+#include "host_shutdown.h"
 #include "xpcom_main_thread.h"
 #include "xpcom_memory.h"
 
@@ -107,6 +108,7 @@ int Session::finish() {
     }
   }
   instances.clear();
+  if (end_library) failures += host::end_library(lib, allowed_threads);
   NS_ShutdownXPCOM();
 
   for (ObserverEntry &e : observers) {

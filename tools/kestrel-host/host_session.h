@@ -36,6 +36,11 @@ class Session {
   int64_t blocks_before = 0;
   SignalSnapshot signals_before;
   bool signals_taken = false;
+  // finish() ends the library cleanly (its exported end) after the instances
+  // are released, and checks that at most this many threads are left (those
+  // of the process before the library was loaded).
+  bool end_library = false;
+  int allowed_threads = 1;
 
   iZelControlPoint2XPCom *component() { return instances.empty() ? nullptr : instances[current]; }
   // The first unconsumed event at or after from; the log's size when none.

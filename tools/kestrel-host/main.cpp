@@ -25,6 +25,7 @@
 #include "host_session.h"
 #include "host_terminal.h"
 #include "host_web.h"
+#include "host_shutdown.h"
 #include "xpcom_main_thread.h"
 #include "xpcom_memory.h"
 
@@ -151,6 +152,7 @@ void run_interactive(host::Session &s) {
 // released, balance.
 int run_check(const Options &o) {
   int failures = 0;
+  int allowed = 1;
   host::Library lib;
   for (int way = 0; way < 2; ++way) {
     host::Session s;
@@ -172,6 +174,11 @@ int run_check(const Options &o) {
     s.lib = lib;
     host::say("info", way == 0 ? "loading by NSGetModule, registration and contract ID"
                                : "loading by NSModule and the class's constructor");
+    // The library ends once, after the second way: a control point that
+    // was cleaned up does not start again in the same process.
+    s.end_library = way == 1;
+    if (way == 0) allowed = host::thread_count();
+    s.allowed_threads = allowed;
     Options two = o;
     two.instances = 2;
     if (!start(s, two)) {
@@ -273,6 +280,10 @@ int main(int argc, char **argv) {
 
   host::Session s;
   s.by_constructor = o.by_constructor;
+  s.end_library = true;
+  // The threads of the process before the library (a sanitizer's own among
+  // them); typed commands add the reader thread, which stays.
+  s.allowed_threads = host::thread_count() + (o.interactive ? 1 : 0);
   s.blocks_before = NS_LiveBlocks();
   s.signals_before = host::take_signal_snapshot();
   s.signals_taken = true;
