@@ -110,7 +110,10 @@ bool RendererControl::item(const std::vector<std::string> &w, Browser &browser, 
     return false;
   }
   BrowseEntry e;
-  if (!browser.entry(static_cast<uint32_t>(n), e)) return false;
+  bool found = false;
+  const uint32_t number = static_cast<uint32_t>(n);
+  if (!(entry_source_ && entry_source_(number, e, &found))) found = browser.entry(number, e);
+  if (!found) return false;
   if (e.container) {
     print_("error", "entry " + w[0] + " is a container (\"open " + w[0] + "\" goes into it)");
     return false;
