@@ -3,8 +3,9 @@
 through its standard input as a person would type: the lab's server and
 renderers listed as they answer; a server browsed down to an album (a title
 with "&" and "<" shown as it is) and the 2,000-item container paged; a track
-played on the first renderer (PLAYING, then the volume read back by a second
-control point, kestrel-soap), stopped; the 30-second track handed from the
+refused on the first renderer for its format (named, with the formats the
+renderer takes); a track played on the first renderer (PLAYING, then the
+volume read back by a second control point, kestrel-soap), stopped; the 30-second track handed from the
 first renderer to the second ("handoff rN": the second PLAYING by
 GetTransportInfo, the first stopped); a search across all servers
 ("search-all") whose merged rows "play N" plays; the second renderer stopped
@@ -184,6 +185,13 @@ try:
     # control point, then stopped.
     t.send("use " + r1)
     check(t.wait(r"^renderer: using %s " % r1) is not None, "use " + r1)
+    # An item the renderer cannot take: refused before anything is sent,
+    # with its format and the formats the renderer takes (its own list).
+    base = re.match(r"(http://[^/]+)/", os.environ["LAB_SERVER_DESC"]).group(1)
+    t.send("play %s/clip.swf Flash Clip" % base)
+    check(t.wait(r'^error: play on %s .* refused: "Flash Clip" is application/x-shockwave-flash, a format the renderer '
+                 r'does not take; it takes these application formats: .*application/ogg.* \(\d+ formats in all\)$' % r1, 20)
+          is not None, "a format the renderer does not take is refused in words")
     t.send("play %d" % (song or 1))
     check(t.wait(r"^renderer: %s .*: play \"First Song\" asked" % r1) is not None, "play is asked")
     check(t.wait(r"^event: PLAYING on %s " % r1, 20) is not None, "PLAYING arrives as an event")

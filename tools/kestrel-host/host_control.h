@@ -48,7 +48,13 @@ class RendererControl {
   void playlists(iZelControlPoint2XPCom *c, const std::vector<std::string> &w, Browser &browser);
   // Title and URL of an entry number of the listing or of "URL [TITLE]";
   // false (said) when there is none.
-  bool item(const std::vector<std::string> &w, Browser &browser, std::string &title, std::string &url);
+  bool item(const std::vector<std::string> &w, Browser &browser, std::string &title, std::string &url,
+            std::string *protocol = nullptr);
+  // When the component says the renderer may not take the item: true (said,
+  // with the item's format and the formats the renderer takes) when the
+  // renderer's own list confirms it; false (said) to try anyway.
+  bool refuses_format(const Device &r, const std::string &label, const std::string &title, const std::string &url,
+                      const std::string &protocol);
   void said(nsresult rv, const std::string &what, const std::string &label);
 
   const NmcApi *api_;

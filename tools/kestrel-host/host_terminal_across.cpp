@@ -183,6 +183,7 @@ bool TerminalAcross::row(uint32_t n, BrowseEntry &out) {
   }
   char url[4096] = "";
   if (api_->dms_extract(context_, "Resource", 0, sizeof url, url) == 0) out.url = url;
+  if (api_->dms_extract(context_, "ProtocolInfo", 0, sizeof url, url) == 0) out.protocol = url;
   return true;
 }
 
