@@ -22,6 +22,7 @@
 #include "host_nmc_api.h"
 #include "host_output.h"
 #include "host_terminal_across.h"
+#include "host_upload.h"
 #include "xpcom_main_thread.h"
 #include "xpcom_memory.h"
 
@@ -62,6 +63,14 @@ class Terminal {
         browser_(api_, print),
         control_(have_api_ ? &api_ : nullptr, print),
         across_(s.lib, have_api_ ? &api_ : nullptr, print, [] { NS_ProcessMainThreadEvents(50); }),
+        uploader_(s.lib, have_api_ ? &api_ : nullptr, print,
+                  [this] {
+                    NS_ProcessMainThreadEvents(100);
+                    int now = g_stops.load();
+                    if (now == handled_stops_) return false;
+                    handled_stops_ = now;  // a Ctrl-C during an upload cancels it
+                    return true;
+                  }),
         servers_("s"),
         renderers_("r") {
     browser_.set_page_size(static_cast<uint32_t>(o.page_size));
@@ -171,6 +180,7 @@ class Terminal {
       return;
     }
     if (name == "handoff" && w.size() <= 1) return handoff(w);
+    if (name == "upload") return upload(w);
     if (name == "search-all") {
       if (w.empty()) return say("error", "usage: search-all WORDS (a title to find on every server)");
       std::string words;
@@ -186,6 +196,18 @@ class Terminal {
   }
 
  private:
+  // upload FILE [sN]: into server sN (the first server found without it).
+  void upload(const std::vector<std::string> &w) {
+    if (w.empty() || w.size() > 2) return say("error", "usage: upload FILE [sN]");
+    poll();
+    const Device *d = w.size() == 2 ? servers_.find(w[1]) : servers_.first_present();
+    if (w.size() == 2 && d == nullptr) return say("error", "no server \"" + w[1] + "\" (\"list\" shows the servers)");
+    if (d == nullptr) return say("error", "no servers found yet (still searching; try again in a few seconds)");
+    if (!d->present) return say("error", servers_.label(*d) + " is gone (no longer on the network)");
+    const std::string bookmark = d->bookmark;
+    uploader_.upload(w[0], bookmark, servers_.label(*d));
+  }
+
   // handoff rN: what plays on the renderer in use moves to rN, which is
   // used from then on.
   void handoff(const std::vector<std::string> &w) {
@@ -303,6 +325,7 @@ class Terminal {
         "pause | resume | stop | seek H:MM:SS|N% | vol [0-100] | mute [on|off] | state",
         "handoff rN            what plays on the renderer in use moves to rN, at its position",
         "search-all WORDS      search every server; the merged rows are numbered for play N and add N",
+        "upload FILE [sN]      a file (no blanks in its path) into server sN, with progress; Ctrl-C cancels it",
         "playlists | playlist new NAME | playlist add ID N|URL | playlist delete ID | playlist publish",
         "call METHOD ARGS...   any slot of the component (the host's other commands work too)",
         "quit                  end (Ctrl-C too; during a long listing Ctrl-C stops the listing)",
@@ -317,6 +340,7 @@ class Terminal {
   Browser browser_;
   RendererControl control_;
   TerminalAcross across_;
+  Uploader uploader_;
   DeviceList servers_;
   DeviceList renderers_;
   std::string renderer_;  // bookmark of the renderer in use
