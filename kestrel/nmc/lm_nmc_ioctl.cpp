@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "nmc/lm_dmrcp_ioctl.h"
+#include "nmc/lm_dmrcp_sink.h"
 #include "nmc/lm_nmc_internal.h"
 
 namespace {
@@ -54,6 +55,7 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmrcp_ioctl(uint32_t context, const ch
                                                       char *out) {
   lm_nmc_result_t result = nmc_ioctl_run(nmc_renderer_ioctls, context, command, size, out);
   if (result == LM_NMC_NOT_FOUND) result = nmc_ioctl_run(nmc_dmrcp_ioctls, context, command, size, out);
+  if (result == LM_NMC_NOT_FOUND) result = nmc_ioctl_run(nmc_dmrcp_sink_ioctls, context, command, size, out);
   if (result == LM_NMC_NOT_FOUND) result = nmc_ioctl_run(nmc_common_ioctls, context, command, size, out);
   // A command no table knows goes to the local renderer the context points at.
   if (result == LM_NMC_NOT_FOUND) result = nmc_dmrcp_ioctl_local(context, command, size, out);

@@ -64,6 +64,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_play.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_metadata.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_ioctl.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmrcp_sink.cpp
 )
 
 # The local renderers: hook tables, enabling and names, the operations routed

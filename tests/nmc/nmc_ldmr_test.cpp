@@ -225,6 +225,16 @@ TEST_F(NmcLdmrTest, OperationsReachTheHooksOrAnswer13) {
                       "<friendlyName>Local Renderer</friendlyName></rendererInfo>");
   EXPECT_EQ(lm_dmrcp_ioctl(context_, "DMRCanPlay http://127.0.0.1/a.mp3", 0, nullptr), LM_NMC_OK);
   EXPECT_EQ(lm_dmrcp_ioctl(context_, "DMRCanPlay video/mp4", 0, nullptr), 714u);
+  // The renderer's sink list, whole, for a buffer that holds it; 10 for one
+  // a byte short, 2 for none, 1 for no such context.
+  const char sink[] = "http-get:*:audio/mpeg:*,http-get:*:audio/L16:*,http-get:*:image/jpeg:*";
+  char list[128];
+  EXPECT_EQ(lm_dmrcp_ioctl(context_, "DMRGetSinkProtocolInfo", sizeof list, list), LM_NMC_OK);
+  EXPECT_STREQ(list, sink);
+  EXPECT_EQ(lm_dmrcp_ioctl(context_, "DMRGetSinkProtocolInfo", sizeof sink - 1, list), LM_NMC_BUFFER_TOO_SMALL);
+  EXPECT_STREQ(list, "");
+  EXPECT_EQ(lm_dmrcp_ioctl(context_, "DMRGetSinkProtocolInfo", 0, nullptr), LM_NMC_INVALID_PARAMETER);
+  EXPECT_EQ(lm_dmrcp_ioctl(999999, "DMRGetSinkProtocolInfo", sizeof list, list), LM_NMC_INVALID_INDEX);
   EXPECT_EQ(lm_dmrcp_stop(context_), LM_NMC_OK);
   EXPECT_EQ(fake_player_state(), LM_DMR_STOPPED);
 

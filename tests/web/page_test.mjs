@@ -1,7 +1,8 @@
 // The web API's page in Debian's chromium (headless, started here with our own flags and a fresh
 // profile, reached through the DevTools protocol on loopback): lists, browsing, playing on the
-// first renderer, pause/resume/volume/stop read back over SOAP, a renderer leaving and coming
-// back, paging through the 2,000-item container, a failing command's error. Runs in the lab.
+// first renderer, pause/resume/volume/stop read back over SOAP, a handoff to the second renderer,
+// a search across all servers and a merged row played, a renderer leaving and coming back, paging
+// through the 2,000-item container, failing commands' errors in words. Runs in the lab.
 import { spawn, execFileSync } from 'node:child_process';
 import { chromium } from 'playwright-core';
 
@@ -14,12 +15,13 @@ const PAGE_URL = env('PAGE_URL');
 const R1 = env('LAB_RENDERER1_NAME');
 const R2 = env('LAB_RENDERER2_NAME');
 const R1_DESC = env('LAB_RENDERER1_DESC');
+const R2_DESC = env('LAB_RENDERER2_DESC');
 const SERVER = env('LAB_SERVER_NAME');
 const TRACK = 'Rock & Roll <Live>';
 const UNICODE = 'Ünïcode Tïtle';
 const BULK = parseInt(process.env.LAB_BULK_COUNT || '2000', 10);
 
-const soap = (what) => execFileSync('python3', [env('SOAP_PROBE'), what, R1_DESC]).toString().trim();
+const soap = (what, desc = R1_DESC) => execFileSync('python3', [env('SOAP_PROBE'), what, desc]).toString().trim();
 const lab = (...args) => execFileSync(env('LAB_SCRIPT'), args, { stdio: 'ignore', timeout: 60000 });
 let failures = 0;
 const check = (ok, what) => {
@@ -135,6 +137,44 @@ try {
   check(soap('state') === 'STOPPED', 'GetTransportInfo says STOPPED');
   await page.$eval('#volume', (el, v) => { el.value = String(v); el.dispatchEvent(new Event('change')); },
     parseInt(volumeBefore, 10));
+
+  // Handoff: the 30-second track moves from renderer 1 to renderer 2, which
+  // becomes the selected one; renderer 1 stops.
+  await row('browse', 'Long Tone').locator('button.play').click();
+  await until('PLAYING before the handoff', async () => soap('state') === 'PLAYING', 20000);
+  await new Promise((r) => setTimeout(r, 3000));
+  await page.selectOption('#handoff-to', { label: R2 });
+  await page.click('#handoff-go');
+  await until('handoff reported', async () =>
+    (await page.textContent('#handoff-report')).startsWith('handed off from "' + R1 + '" to "' + R2 + '"'), 45000);
+  check(soap('state', R2_DESC) === 'PLAYING', 'GetTransportInfo on renderer 2 says PLAYING after the handoff');
+  check(soap('state') === 'STOPPED', 'renderer 1 stopped after the handoff');
+  await until('renderer 2 selected', async () => (await page.textContent('#renderer-name')) === R2);
+  await page.click('#stop');
+  await until('renderer 2 stopped', async () => soap('state', R2_DESC) === 'STOPPED');
+
+  // A handoff that cannot be: nothing plays on renderer 2; the reason in words.
+  await page.selectOption('#handoff-to', { label: R1 });
+  await page.click('#handoff-go');
+  await until('handoff refusal shown', async () =>
+    (await page.textContent('#error')).includes('nothing plays on "' + R2 + '"'), 20000);
+
+  // One search across every server: merged rows with their server, every
+  // server's outcome named, a row played from its bookmark on renderer 1.
+  await row('renderers', R1).click();
+  await until('renderer 1 selected again', async () => (await page.textContent('#renderer-name')) === R1);
+  await page.fill('#across-text', 'Tone');
+  await page.click('#across-go');
+  const merged = 'Long Tone (' + SERVER + ')';
+  await until('merged rows shown', async () => (await names('across')).includes(merged), 30000);
+  const outcomes = await names('across-servers');
+  check(outcomes.some((o) => o.startsWith(SERVER + ': answered (')), 'the lab server answered: ' + outcomes.join('; '));
+  check(outcomes.length === (await names('servers')).length, 'every listed server named with its outcome');
+  check(/^\d+ of \d+ rows$/.test(await page.textContent('#across-info')), 'the row count shown');
+  await row('across', merged).locator('button.play').click();
+  await until('merged row PLAYING on renderer 1', async () => soap('state') === 'PLAYING', 20000);
+  await page.click('#stop');
+  await until('renderer 1 stopped', async () => soap('state') === 'STOPPED');
 
   // A renderer leaves and comes back; the page follows without a reload. The
   // control point ignores a byebye within a second of an alive, so a stop that

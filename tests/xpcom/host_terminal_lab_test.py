@@ -3,10 +3,15 @@
 through its standard input as a person would type: the lab's server and
 renderers listed as they answer; a server browsed down to an album (a title
 with "&" and "<" shown as it is) and the 2,000-item container paged; a track
-played on the first renderer; the second renderer stopped with lab.sh
-goes from the list ("gone") and comes back ("back") under its number; a track
-played on the first renderer (PLAYING, then the volume read back by a second
-control point, kestrel-soap), stopped; failures said in words; Ctrl-C ends
+refused on the first renderer for its format (named, with the formats the
+renderer takes); a track played on the first renderer (PLAYING, then the
+volume read back by a second control point, kestrel-soap), stopped; the 30-second track handed from the
+first renderer to the second ("handoff rN": the second PLAYING by
+GetTransportInfo, the first stopped); a search across all servers
+("search-all") whose merged rows "play N" plays; the second renderer stopped
+with lab.sh in mid-play ("the renderer is gone ...") goes from the list
+("gone") and comes back ("back") under its number; failures said in words;
+Ctrl-C ends
 the host cleanly with the component's balance at zero. Beside it, a host in a
 namespace of its own with only loopback says that no servers and no
 renderers were found yet; and scripts/run's forward, started in a namespace
@@ -99,6 +104,13 @@ def soap_volume(desc, udn):
     return p.stdout.decode().strip()
 
 
+def soap_state(i):
+    """Renderer i's CurrentTransportState by GetTransportInfo (kestrel-soap)."""
+    p = subprocess.run([SOAP, "--renderer", os.environ["LAB_RENDERER%d_DESC" % i], os.environ["LAB_RENDERER%d_UDN" % i],
+                        "transport"], capture_output=True, timeout=60)
+    return p.stdout.decode().split("\t")[0].strip()
+
+
 appdata = tempfile.mkdtemp(prefix="host_terminal_lab")
 lonely_appdata = tempfile.mkdtemp(prefix="host_terminal_alone")
 # A host with nothing to find: a network namespace of its own, loopback only.
@@ -155,6 +167,9 @@ try:
         entries, end = t.listing("open %d" % entries[title])
     check("Rock & Roll <Live>" in entries, "the album's titles as they are: %s" % entries)
     song = entries.get("First Song")
+    tone = entries.get("Long Tone")
+    name2 = os.environ.get("LAB_RENDERER2_NAME")
+    r2 = seen.get(name2)
 
     # Failures in words, and nothing done.
     for command, pattern in (("open 99", r"^error: cannot open entry 99: no such entry|^error: cannot open entry 99: not found"),
@@ -170,6 +185,13 @@ try:
     # control point, then stopped.
     t.send("use " + r1)
     check(t.wait(r"^renderer: using %s " % r1) is not None, "use " + r1)
+    # An item the renderer cannot take: refused before anything is sent,
+    # with its format and the formats the renderer takes (its own list).
+    base = re.match(r"(http://[^/]+)/", os.environ["LAB_SERVER_DESC"]).group(1)
+    t.send("play %s/clip.swf Flash Clip" % base)
+    check(t.wait(r'^error: play on %s .* refused: "Flash Clip" is application/x-shockwave-flash, a format the renderer '
+                 r'does not take; it takes these application formats: .*application/ogg.* \(\d+ formats in all\)$' % r1, 20)
+          is not None, "a format the renderer does not take is refused in words")
     t.send("play %d" % (song or 1))
     check(t.wait(r"^renderer: %s .*: play \"First Song\" asked" % r1) is not None, "play is asked")
     check(t.wait(r"^event: PLAYING on %s " % r1, 20) is not None, "PLAYING arrives as an event")
@@ -182,6 +204,52 @@ try:
     check(t.wait(r"^event: STOPPED on %s " % r1, 20) is not None, "STOPPED after stop")
     if before.isdigit():
         t.send("vol " + before)
+
+    # Handoff: the 30-second track moves from the renderer in use to the
+    # second one at its position; the second one is used from then on.
+    if check(tone is not None and r2 is not None, "the album has Long Tone and there is a second renderer"):
+        t.send("handoff")
+        check(t.wait(r"^error: usage: handoff rN", 10) is not None, "handoff without a renderer is refused in words")
+        t.send("handoff " + r1)
+        check(t.wait(r"^error: %s .* is the renderer in use" % r1, 10) is not None, "a handoff to itself is refused")
+        t.send("play %d" % tone)
+        check(t.wait(r"^event: PLAYING on %s " % r1, 20) is not None, "Long Tone PLAYING on " + r1)
+        time.sleep(4)
+        t.send("handoff " + r2)
+        m = t.wait(r'^(handoff|error): (handed off from "%s" to "%s": .*|handoff failed.*)$'
+                   % (re.escape(r1_name), re.escape(name2)), 60)
+        check(m is not None and m.group(1) == "handoff" and re.search(r" at 0:00:0[3-9]$", m.group(2)),
+              "handed off at the position: %r" % (m.group(2) if m else None))
+        check(t.wait(r"^renderer: using %s " % r2, 10) is not None, "the second renderer is used after the handoff")
+        check(soap_state(2) == "PLAYING", "GetTransportInfo on the second renderer says PLAYING")
+        check(soap_state(1) == "STOPPED", "the first renderer stopped once the second one played")
+
+    # One search across every server: each server's outcome, the merged rows
+    # numbered; "play N" plays a row on the renderer in use.
+    t.send("search-all Tone")
+    rows, end_line, deadline = {}, None, time.time() + 30
+    while time.time() < deadline and end_line is None:
+        try:
+            line = t.lines.get(timeout=max(0.05, deadline - time.time()))
+        except queue.Empty:
+            break
+        m = re.match(r"entry: (\d+)       (.*)  \((.*)\)$", line)
+        if m:
+            rows[(m.group(2), m.group(3))] = int(m.group(1))
+        elif re.match(r"^search: (\d+ rows? from|nothing found)", line):
+            end_line = line
+    outcomes = [line for line in t.all if line.startswith("search: " + server_name + " ")]
+    check(any(o.startswith("search: %s answered (" % server_name) for o in outcomes),
+          "the lab server's outcome said: %s" % outcomes)
+    row = rows.get(("Long Tone", server_name))
+    check(row is not None and end_line is not None and "play N" in end_line,
+          "Long Tone among the merged rows with its server: %s (%r)" % (rows, end_line))
+    if row is not None:
+        t.send("stop")
+        check(t.wait(r"^event: STOPPED on ", 20) is not None, "stopped before the merged row plays")
+        t.send("play %d" % row)
+        check(t.wait(r"^renderer: r\d+ .*: play \"Long Tone\" asked", 20) is not None, "a merged row is played")
+        check(t.wait(r"^event: PLAYING on ", 20) is not None, "the merged row PLAYING")
 
     # Paging the 2,000-item container.
     t.listing("up")
@@ -209,15 +277,16 @@ try:
             break
     check("status=200" in forward_lines, "a request through the forward reaches the web API: %s" % forward_lines[-4:])
 
-    # A renderer that leaves and comes back keeps its number.
-    name2 = os.environ.get("LAB_RENDERER2_NAME")
-    r2 = seen.get(name2)
+    # A renderer that leaves in mid-play (the merged row plays on it) is
+    # said to be gone; it comes back under its number.
     if r2 is not None:
         # The control point takes no byebye during its first 10 s of searching.
         time.sleep(max(0.0, host_started + 12.0 - time.monotonic()))
         subprocess.run([LAB_SH, "stop", "renderer2"], capture_output=True, timeout=60)
         check(t.wait(r"^renderer: gone %s %s$" % (r2, re.escape(name2)), 30) is not None,
               "renderer2 is gone after lab.sh stop")
+        check(t.wait(r"^error: the renderer is gone: %s %s left the network in mid-play" % (r2, re.escape(name2)), 5)
+              is not None, "the renderer stopped in mid-play is said to be gone")
         subprocess.run([LAB_SH, "start", "renderer2"], capture_output=True, timeout=60)
         check(t.wait(r"^renderer: back %s %s$" % (r2, re.escape(name2)), 30) is not None,
               "renderer2 is back under its number after lab.sh start")

@@ -217,6 +217,7 @@ bool Browser::entry(uint32_t n, BrowseEntry &out) {
   out.container = directory != 0;
   out.title = text("Title");
   out.url = out.container ? std::string() : text("Resource");
+  out.protocol = out.container ? std::string() : text("ProtocolInfo");
   return true;
 }
 

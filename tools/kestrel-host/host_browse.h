@@ -15,6 +15,7 @@ namespace host {
 struct BrowseEntry {
   std::string title;
   std::string url;  // the first resource; empty for containers
+  std::string protocol;  // the first resource's protocolInfo, when known
   bool container = false;
 };
 

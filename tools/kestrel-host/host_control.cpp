@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "host_format.h"
 #include "host_slots.h"
 #include "xpcom_memory.h"
 
@@ -97,7 +98,7 @@ bool RendererControl::renderer_context(const Device &r) {
 }
 
 bool RendererControl::item(const std::vector<std::string> &w, Browser &browser, std::string &title,
-                           std::string &url) {
+                           std::string &url, std::string *protocol) {
   long n = 0;
   if (!w.empty() && is_url(w[0])) {
     url = w[0];
@@ -110,7 +111,10 @@ bool RendererControl::item(const std::vector<std::string> &w, Browser &browser, 
     return false;
   }
   BrowseEntry e;
-  if (!browser.entry(static_cast<uint32_t>(n), e)) return false;
+  bool found = false;
+  const uint32_t number = static_cast<uint32_t>(n);
+  if (!(entry_source_ && entry_source_(number, e, &found))) found = browser.entry(number, e);
+  if (!found) return false;
   if (e.container) {
     print_("error", "entry " + w[0] + " is a container (\"open " + w[0] + "\" goes into it)");
     return false;
@@ -121,6 +125,25 @@ bool RendererControl::item(const std::vector<std::string> &w, Browser &browser, 
   }
   title = e.title;
   url = e.url;
+  if (protocol != nullptr) *protocol = e.protocol;
+  return true;
+}
+
+bool RendererControl::refuses_format(const Device &r, const std::string &label, const std::string &title,
+                                     const std::string &url, const std::string &protocol) {
+  const std::string mime = item_mime(url, protocol);
+  std::string sink;
+  if (api_ != nullptr && api_->dmr_ioctl != nullptr && renderer_context(r)) {
+    std::string list(256 * 1024, '\0');
+    if (api_->dmr_ioctl(context_, "DMRGetSinkProtocolInfo", static_cast<uint32_t>(list.size()), &list[0]) == 0)
+      sink = list.c_str();
+  }
+  if (sink.empty() || mime.empty() || sink_takes(sink, mime)) {
+    print_("info", label + " may not take this format" + (mime.empty() ? "" : " (" + mime + ")") + "; trying anyway");
+    return false;
+  }
+  print_("error", "play on " + label + " refused: \"" + title + "\" is " + mime + ", a format the renderer does not take; " +
+                      formats_taken_words(sink, mime));
   return true;
 }
 
@@ -129,10 +152,10 @@ void RendererControl::play(iZelControlPoint2XPCom *c, const std::vector<std::str
   const char *usage = to_queue ? "usage: add N (an entry of the listing) | add URL [TITLE]"
                                : "usage: play N (an entry of the listing) | play URL [TITLE]";
   if (w.empty()) return print_("error", usage);
-  std::string title, url;
+  std::string title, url, protocol;
   if (!is_url(w[0]) && !(w.size() == 1 && w[0].find_first_not_of("0123456789") == std::string::npos))
     return print_("error", usage);
-  if (!item(w, browser, title, url)) return;
+  if (!item(w, browser, title, url, &protocol)) return;
   if (to_queue) {
     const char *names[] = {title.c_str()};
     const char *urls[] = {url.c_str()};
@@ -142,8 +165,9 @@ void RendererControl::play(iZelControlPoint2XPCom *c, const std::vector<std::str
     return said(rv, "added \"" + title + "\" to the queue (" + std::to_string(count) + " in it)", label);
   }
   PRInt32 can = 1;
-  if (NS_SUCCEEDED(c->CanRendererPlayItem(r.bookmark.c_str(), url.c_str(), &can)) && can == 0)
-    print_("info", label + " may not take this format; trying anyway");
+  if (NS_SUCCEEDED(c->CanRendererPlayItem(r.bookmark.c_str(), url.c_str(), &can)) && can == 0 &&
+      refuses_format(r, label, title, url, protocol))
+    return;
   PRInt32 ok = 0;
   nsresult rv = c->PlayItem(r.bookmark.c_str(), 0, title.c_str(), url.c_str(), &ok);
   if (NS_SUCCEEDED(rv) && ok == 0)

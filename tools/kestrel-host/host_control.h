@@ -32,6 +32,12 @@ class RendererControl {
   bool run(iZelControlPoint2XPCom *component, const std::string &name, const std::vector<std::string> &words,
            const Device *renderer, const std::string &label, Browser &browser);
   static bool is_command(const std::string &name);
+  // Where "play N" and "add N" find entry N when not in the listing being
+  // browsed (the rows of a search across servers): answers false to leave
+  // it to the listing, else sets *found (false when it was said to be
+  // missing).
+  using EntrySource = std::function<bool(uint32_t n, BrowseEntry &out, bool *found)>;
+  void set_entry_source(EntrySource source) { entry_source_ = std::move(source); }
 
  private:
   bool renderer_context(const Device &r);
@@ -42,13 +48,20 @@ class RendererControl {
   void playlists(iZelControlPoint2XPCom *c, const std::vector<std::string> &w, Browser &browser);
   // Title and URL of an entry number of the listing or of "URL [TITLE]";
   // false (said) when there is none.
-  bool item(const std::vector<std::string> &w, Browser &browser, std::string &title, std::string &url);
+  bool item(const std::vector<std::string> &w, Browser &browser, std::string &title, std::string &url,
+            std::string *protocol = nullptr);
+  // When the component says the renderer may not take the item: true (said,
+  // with the item's format and the formats the renderer takes) when the
+  // renderer's own list confirms it; false (said) to try anyway.
+  bool refuses_format(const Device &r, const std::string &label, const std::string &title, const std::string &url,
+                      const std::string &protocol);
   void said(nsresult rv, const std::string &what, const std::string &label);
 
   const NmcApi *api_;
   Print print_;
   uint32_t context_ = 0;
   bool have_context_ = false;
+  EntrySource entry_source_;
 };
 
 // "1:02:03", "2:03", "75" (seconds) in milliseconds; -1 when malformed.

@@ -38,6 +38,8 @@ bool NmcApi::resolve(const Library &lib, std::string &why) {
   ok = find(h, "lm_dmrcp_get_state", dmr_get_state, why) && ok;
   ok = find(h, "lm_dmrcp_seek_time", dmr_seek_time, why) && ok;
   ok = find(h, "lm_dmrcp_seek_percent", dmr_seek_percent, why) && ok;
+  std::string optional;
+  find(h, "lm_dmrcp_ioctl", dmr_ioctl, optional);
   return ok;
 }
 

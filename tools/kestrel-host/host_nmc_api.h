@@ -32,6 +32,9 @@ struct NmcApi {
   Result (*dmr_get_state)(uint32_t, uint32_t *, uint32_t, char *, uint32_t, char *) = nullptr;
   Result (*dmr_seek_time)(uint32_t, int64_t) = nullptr;
   Result (*dmr_seek_percent)(uint32_t, uint32_t) = nullptr;
+  // Optional (null when the library lacks it): the renderer ioctls, for the
+  // formats a renderer takes.
+  Result (*dmr_ioctl)(uint32_t, const char *, uint32_t, char *) = nullptr;
 
   // Looks every function up; false (with the first missing name in why)
   // when the library lacks one.

@@ -21,6 +21,8 @@
 #include "host_devices.h"
 #include "host_nmc_api.h"
 #include "host_output.h"
+#include "host_terminal_across.h"
+#include "host_upload.h"
 #include "xpcom_main_thread.h"
 #include "xpcom_memory.h"
 
@@ -60,6 +62,15 @@ class Terminal {
         have_api_(resolve(api_, s.lib)),
         browser_(api_, print),
         control_(have_api_ ? &api_ : nullptr, print),
+        across_(s.lib, have_api_ ? &api_ : nullptr, print, [] { NS_ProcessMainThreadEvents(50); }),
+        uploader_(s.lib, have_api_ ? &api_ : nullptr, print,
+                  [this] {
+                    NS_ProcessMainThreadEvents(100);
+                    int now = g_stops.load();
+                    if (now == handled_stops_) return false;
+                    handled_stops_ = now;  // a Ctrl-C during an upload cancels it
+                    return true;
+                  }),
         servers_("s"),
         renderers_("r") {
     browser_.set_page_size(static_cast<uint32_t>(o.page_size));
@@ -68,6 +79,11 @@ class Terminal {
       int now = g_stops.load();
       if (now == handled_stops_) return false;
       handled_stops_ = now;
+      return true;
+    });
+    control_.set_entry_source([this](uint32_t n, BrowseEntry &out, bool *found) {
+      if (!across_.showing_rows()) return false;
+      *found = across_.row(n, out);
       return true;
     });
     handled_stops_ = g_stops.load();
@@ -116,6 +132,10 @@ class Terminal {
       return true;
     };
     uint32_t n = 0;
+    // A listing of the server being browsed replaces a search's rows.
+    static const char *const listings[] = {"browse", "open", "cd", "up", "ls", "next", "n", "prev", "p", "all", "page"};
+    for (const char *l : listings)
+      if (name == l) across_.forget_rows();
     if (name == "help") return help();
     if (name == "quit" || name == "exit") {
       quit = true;
@@ -159,6 +179,14 @@ class Terminal {
       say("renderer", "using " + renderers_.label(*d) + (d->present ? "" : " (gone at the moment)"));
       return;
     }
+    if (name == "handoff" && w.size() <= 1) return handoff(w);
+    if (name == "upload") return upload(w);
+    if (name == "search-all") {
+      if (w.empty()) return say("error", "usage: search-all WORDS (a title to find on every server)");
+      std::string words;
+      for (const std::string &x : w) words += (words.empty() ? "" : " ") + x;
+      return across_.search(words);
+    }
     if (RendererControl::is_command(name)) {
       const Device *r = current_renderer();
       control_.run(s_.component(), name, w, r, r != nullptr ? renderers_.label(*r) : std::string(), browser_);
@@ -168,6 +196,38 @@ class Terminal {
   }
 
  private:
+  // upload FILE [sN]: into server sN (the first server found without it).
+  void upload(const std::vector<std::string> &w) {
+    if (w.empty() || w.size() > 2) return say("error", "usage: upload FILE [sN]");
+    poll();
+    const Device *d = w.size() == 2 ? servers_.find(w[1]) : servers_.first_present();
+    if (w.size() == 2 && d == nullptr) return say("error", "no server \"" + w[1] + "\" (\"list\" shows the servers)");
+    if (d == nullptr) return say("error", "no servers found yet (still searching; try again in a few seconds)");
+    if (!d->present) return say("error", servers_.label(*d) + " is gone (no longer on the network)");
+    const std::string bookmark = d->bookmark;
+    uploader_.upload(w[0], bookmark, servers_.label(*d));
+  }
+
+  // handoff rN: what plays on the renderer in use moves to rN, which is
+  // used from then on.
+  void handoff(const std::vector<std::string> &w) {
+    poll();
+    const Device *to = w.size() == 1 ? renderers_.find(w[0]) : nullptr;
+    if (to == nullptr) return say("error", "usage: handoff rN (\"list\" shows the renderers)");
+    const Device *from = current_renderer();
+    if (from == nullptr) return say("error", "no renderer found yet (renderers are listed here as they answer)");
+    if (from->bookmark == to->bookmark)
+      return say("error", renderers_.label(*to) + " is the renderer in use; hand off to another one");
+    if (!from->present) return say("error", renderers_.label(*from) + " is gone (no longer on the network)");
+    if (!to->present) return say("error", renderers_.label(*to) + " is gone (no longer on the network)");
+    say("handoff", "handing off from " + renderers_.label(*from) + " to " + renderers_.label(*to) + " ...");
+    const std::string target = to->bookmark;
+    const std::string label = renderers_.label(*to);
+    if (!across_.handoff(from->bookmark, target)) return;
+    renderer_ = target;
+    say("renderer", "using " + label);
+  }
+
   const Device *current_renderer() {
     const Device *r = renderer_.empty() ? nullptr : renderers_.by_bookmark(renderer_);
     if (r == nullptr) {
@@ -195,8 +255,26 @@ class Terminal {
   }
 
   void poll() {
+    // Renderers last heard playing (or paused in a track): one that leaves
+    // the network now leaves in mid-play, which is said as an error.
+    std::vector<std::string> in_play;
+    for (const Device &d : renderers_.all()) {
+      auto word = last_word_.find(d.bookmark);
+      if (d.present && word != last_word_.end() && in_play_word(word->second)) in_play.push_back(d.bookmark);
+    }
     for (const std::string &change : servers_.update(read_infos(true))) say("server", change);
     for (const std::string &change : renderers_.update(read_infos(false))) say("renderer", change);
+    for (const std::string &bookmark : in_play) {
+      const Device *d = renderers_.by_bookmark(bookmark);
+      if (d == nullptr || d->present) continue;
+      last_word_.erase(bookmark);
+      say("error", "the renderer is gone: " + renderers_.label(*d) + " left the network in mid-play" +
+                       (bookmark == renderer_ ? " (\"use rN\" picks another; \"list\" shows them)" : ""));
+    }
+  }
+
+  static bool in_play_word(const std::string &word) {
+    return word == "PLAYING" || word == "QUEUE_PLAYING" || word == "PAUSED_PLAYBACK" || word == "TRANSITIONING";
   }
 
   // Prints the events that arrived since the last pass; true when one says
@@ -245,6 +323,9 @@ class Terminal {
         "play N | play URL [TITLE]   play entry N of the listing (or a URL) on the renderer",
         "add N | add URL [TITLE]     add it to the renderer's queue; queue: its length and entry; next-track",
         "pause | resume | stop | seek H:MM:SS|N% | vol [0-100] | mute [on|off] | state",
+        "handoff rN            what plays on the renderer in use moves to rN, at its position",
+        "search-all WORDS      search every server; the merged rows are numbered for play N and add N",
+        "upload FILE [sN]      a file (no blanks in its path) into server sN, with progress; Ctrl-C cancels it",
         "playlists | playlist new NAME | playlist add ID N|URL | playlist delete ID | playlist publish",
         "call METHOD ARGS...   any slot of the component (the host's other commands work too)",
         "quit                  end (Ctrl-C too; during a long listing Ctrl-C stops the listing)",
@@ -258,6 +339,8 @@ class Terminal {
   bool have_api_ = false;
   Browser browser_;
   RendererControl control_;
+  TerminalAcross across_;
+  Uploader uploader_;
   DeviceList servers_;
   DeviceList renderers_;
   std::string renderer_;  // bookmark of the renderer in use
