@@ -37,6 +37,9 @@ int DownloadFindNewStartPos(StreamInfo *info) {
   LeaveCriticalSection(&g.lock);
   if (!skip) return SAVE_OK;
   if (first >= g.total) {
+    // The block map reaches the disk before the copy is called complete: a
+    // reader that sees the state finds the map whole.
+    download_flush_map();
     if (set_state_for(info, DOWNLOAD_STATE_COMPLETE)) download_close_files();
     return SAVE_DONE;
   }
