@@ -136,11 +136,18 @@ void drop_line(void *arg) { delete static_cast<std::string *>(arg); }
 
 void run_interactive(host::Session &s) {
   g_session = &s;
+  // A line the queue refuses (the host is ending) stays the reader's to free.
   std::thread reader([] {
     std::string line;
-    while (std::getline(std::cin, line))
-      if (NS_FAILED(NS_DispatchToMainThread(run_line, drop_line, new std::string(line)))) return;
-    NS_DispatchToMainThread(run_line, drop_line, new std::string("quit"));
+    while (std::getline(std::cin, line)) {
+      auto *copy = new std::string(line);
+      if (NS_FAILED(NS_DispatchToMainThread(run_line, drop_line, copy))) {
+        delete copy;
+        return;
+      }
+    }
+    auto *quit = new std::string("quit");
+    if (NS_FAILED(NS_DispatchToMainThread(run_line, drop_line, quit))) delete quit;
   });
   // Blocked in a read of the terminal when the user quits: left behind.
   reader.detach();
