@@ -277,8 +277,9 @@ int webapi_cmd_can_play(webapi_call &call) {
   return run_on_renderer(call, [item](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
     std::string command = "DMRCanPlay " + item;
     char out[64] = "";
-    // 714 is the renderer's own "can play" answer; anything else is "0".
-    *value = ctl->dmrcp_ioctl(ctx, command.c_str(), sizeof out, out) == 714 ? "1" : "0";
+    // The ioctl answers 0 when the renderer takes the item and 714 when it
+    // does not; "1" means playable, as the command's name says.
+    *value = ctl->dmrcp_ioctl(ctx, command.c_str(), sizeof out, out) == 0 ? "1" : "0";
     return 0;
   }, "0");
 }

@@ -41,7 +41,7 @@ lm_nmc_result_t go_bookmark(uint32_t, const char *b) { return note(std::string("
 lm_nmc_result_t go_index(uint32_t, uint32_t i) { return note("go_index " + std::to_string(i), "go_index"); }
 lm_nmc_result_t ioctl(uint32_t, const char *command, uint32_t size, char *out) {
   lm_nmc_result_t r = note(std::string("ioctl ") + command, "ioctl");
-  if (std::strncmp(command, "DMRCanPlay", 10) == 0) return std::strstr(command, "playable") ? 714u : 0u;
+  if (std::strncmp(command, "DMRCanPlay", 10) == 0) return std::strstr(command, "playable") ? 0u : 714u;
   if (r == LM_NMC_OK && size > 0) std::snprintf(out, size, "%s", "1.2.3");
   return r;
 }
