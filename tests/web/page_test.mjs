@@ -1,8 +1,9 @@
 // The web API's page in Debian's chromium (headless, started here with our own flags and a fresh
 // profile, reached through the DevTools protocol on loopback): lists, browsing, playing on the
 // first renderer, pause/resume/volume/stop read back over SOAP, a handoff to the second renderer,
-// a search across all servers and a merged row played, a renderer leaving and coming back, paging
-// through the 2,000-item container, failing commands' errors in words. Runs in the lab.
+// a search across all servers and a merged row played, a merged search paged with its progress, a
+// renderer leaving and coming back, paging through the 2,000-item container with a slow page
+// cancelled, failing commands' errors in words. Runs in the lab.
 import { spawn, execFileSync } from 'node:child_process';
 import { chromium } from 'playwright-core';
 
