@@ -17,6 +17,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_json.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_search.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_across.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_across_progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_dispatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_local_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_register.cpp

@@ -3,7 +3,8 @@
 
 /* The RPC commands that work across devices: "handoff" (what plays moves
  * from one renderer to another) and "search_all" (one query on every
- * server, merged and paged). They call the controller's exported functions
+ * server, merged and paged; "search_all_progress" follows one a page
+ * runs under its token, webapi_across_progress.h). They call the controller's exported functions
  * (lm_nmc_across.h); while the dispatcher runs on a replaced controller
  * table (tests, fuzzing) they answer "not supported" unless a table of
  * their own was set, so they never start a controller there. */

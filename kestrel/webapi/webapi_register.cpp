@@ -8,6 +8,7 @@
 #include "ssdp/upnp_ssdp_interfaces.h"
 #include "webapi/lm_nmc_webapi.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_across_progress.h"
 #include "webapi/webapi_rss.h"
 
 namespace {
@@ -43,6 +44,7 @@ void lm_nmc_http_rpc_init(void) {
 void lm_nmc_http_rpc_release(void) {
   g_contexts = false;  // the controller releases its contexts at exit
   webapi_event_log_release();
+  webapi_progress_clear();  // the searches held for the page's later pages
 }
 
 void registerWebApi(void) {

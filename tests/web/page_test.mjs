@@ -1,8 +1,9 @@
 // The web API's page in Debian's chromium (headless, started here with our own flags and a fresh
 // profile, reached through the DevTools protocol on loopback): lists, browsing, playing on the
 // first renderer, pause/resume/volume/stop read back over SOAP, a handoff to the second renderer,
-// a search across all servers and a merged row played, a renderer leaving and coming back, paging
-// through the 2,000-item container, failing commands' errors in words. Runs in the lab.
+// a search across all servers and a merged row played, a merged search paged with its progress, a
+// renderer leaving and coming back, paging through the 2,000-item container with a slow page
+// cancelled, failing commands' errors in words. Runs in the lab.
 import { spawn, execFileSync } from 'node:child_process';
 import { chromium } from 'playwright-core';
 
@@ -176,6 +177,37 @@ try {
   await page.click('#stop');
   await until('renderer 1 stopped', async () => soap('state') === 'STOPPED');
 
+  // The merged search paged: the 99 bulk tracks 0001-0099 match; the answer is held back
+  // a moment so that the servers' progress shows, then the second page
+  // comes from the same merged rows.
+  const isSearchAll = (url) => new URL(url).pathname === '/nmc/rpc/search_all';
+  await page.route(isSearchAll, async (route) => {
+    const response = await route.fetch();
+    await new Promise((r) => setTimeout(r, 2000));
+    await route.fulfill({ response }).catch(() => {});
+  });
+  await page.fill('#across-text', 'Bulk Track 00');
+  await page.click('#across-go');
+  const progressText = () => page.textContent('#across-progress .progress-text');
+  await until('merged search progress shown', async () => await page.isVisible('#across-progress') &&
+    /^search(ing|ed): \d+ rows( so far)?, [1-9]\d* of [1-9]\d* servers answered(, reading the page)?, \d+\.\d s$/.test(await progressText()),
+  20000);
+  await page.screenshot({ path: env('SCREENSHOT').replace(/\.png$/, '-search.png') });
+  await until('first merged page', async () => /^rows 1-50 of \d+$/.test(await page.textContent('#across-page-info')),
+    30000);
+  await page.unroute(isSearchAll);
+  const mergedTotal = parseInt((await page.textContent('#across-page-info')).split(' of ')[1], 10);
+  check(mergedTotal >= 99, 'at least the 99 bulk tracks merged (' + mergedTotal + ')');
+  const firstRows = await names('across');
+  await page.click('#across-next');
+  await until('second merged page', async () =>
+    (await page.textContent('#across-page-info')) === 'rows 51-' + Math.min(100, mergedTotal) + ' of ' + mergedTotal);
+  const secondRows = await names('across');
+  check(secondRows.length === Math.min(50, mergedTotal - 50) && secondRows.every((n) => !firstRows.includes(n)),
+    'the second merged page holds other rows than the first');
+  check([...firstRows, ...secondRows].every((n) => n.startsWith('Bulk Track 00')), 'every merged row matches');
+  check(!(await page.isDisabled('#across-prev')), 'the first merged page is one step back');
+
   // A renderer leaves and comes back; the page follows without a reload. The
   // control point ignores a byebye within a second of an alive, so a stop that
   // met one is tried again.
@@ -201,6 +233,28 @@ try {
   await until('bulk listed', async () => (await names('browse')).includes('bulk'));
   await open('bulk');
   await until('first page', async () => (await page.textContent('#page-info')) === '1-50 of ' + BULK);
+
+  // A slow page abandoned: its progress shows while it loads, Cancel leaves
+  // the page before in place, and the next try goes through.
+  const firstPage = await names('browse');
+  const isSecondPage = (url) => url.pathname.startsWith('/nmc/rss/') && url.searchParams.get('start') === '50';
+  await page.route(isSecondPage, async (route) => {
+    await new Promise((r) => setTimeout(r, 8000));
+    await route.continue().catch(() => {});   // abandoned by then
+  });
+  await page.click('#next-page');
+  await until('browse progress shown', async () => await page.isVisible('#browse-progress') &&
+    /^loading items 51-100 of \d+, \d+\.\d s$/.test(await page.textContent('#browse-progress .progress-text')));
+  await page.click('#browse-cancel');
+  await until('browse cancelled', async () => (await page.textContent('#browse-note')).includes('cancelled'));
+  check(await page.isHidden('#browse-progress'), 'no progress left after Cancel');
+  check((await page.textContent('#page-info')) === '1-50 of ' + BULK, 'the page before still shown');
+  check(JSON.stringify(await names('browse')) === JSON.stringify(firstPage), 'the list before still shown');
+  await page.unroute(isSecondPage);
+  await page.click('#next-page');
+  await until('next page after a cancel', async () => (await page.textContent('#page-info')) === '51-100 of ' + BULK);
+  await page.click('#prev-page');
+  await until('back to the first page', async () => (await page.textContent('#page-info')) === '1-50 of ' + BULK);
   const seen = new Set();
   for (let pageNo = 0; ; pageNo++) {
     for (const n of await names('browse')) seen.add(n);
@@ -215,6 +269,14 @@ try {
   // A failing command shows the API's error text.
   await page.evaluate(() => act(commands.stop('uuid:no-such-renderer')));
   await until('error shown', async () => (await page.textContent('#error')).startsWith('stop: '));
+  check((await page.textContent('#error')).includes('is no longer listed: it is gone or its bookmark is no longer valid'),
+    'the failure said in words: ' + await page.textContent('#error'));
+  const infoBefore = await page.textContent('#page-info');
+  await page.evaluate(() => browse(0, {server: view.server, search: null,
+    path: view.path.concat([{title: 'Vanished', url: '/nmc/rss/server/RBuuid%3Ano-such-server%2C0'}])}));
+  await until('browse failure shown', async () => (await page.textContent('#error')).includes(
+    'browse failed: server "' + SERVER + '" refused or did not answer the browse of "Vanished"'));
+  check((await page.textContent('#page-info')) === infoBefore, 'the list before stays after a failed browse');
   check(foreign.length === 0, 'the page asked nothing of another address ' + foreign.join(' '));
 } catch (e) {
   if (!(e instanceof Done)) throw e;

@@ -21,6 +21,7 @@
 #include "base/upnp_mem.h"
 #include "http/http_server.h"
 #include "webapi/webapi_across.h"
+#include "webapi/webapi_across_progress.h"
 #include "webapi/webapi_internal.h"
 #include "webapi_fake.h"
 
@@ -83,12 +84,26 @@ lm_nmc_result_t fake_handoff(const char *from, const char *to, uint32_t wait, ui
       size, report);
   return g_answer.load();
 }
-lm_nmc_result_t fake_search(const char *query, uint32_t bound, lm_nmc_search_all_callback, void *, uint32_t *id) {
+// What a page following the search would read while it runs.
+std::string g_progress_seen;
+lm_nmc_result_t fake_search(const char *query, uint32_t bound, lm_nmc_search_all_callback callback, void *user,
+                            uint32_t *id) {
   note(std::string("search ") + query + " " + std::to_string(bound));
   if (g_answer != 0) return g_answer;
   ++g_held;
   *id = 5;
+  if (callback != nullptr) {
+    callback(5, "uuid:s", "S", LM_NMC_SEARCH_ALL_ANSWERED, 2, 2, user);
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (g_progress_seen.empty()) g_progress_seen = webapi_progress_text("t1");  // the first search's
+  }
   return 0;
+}
+size_t searches() {
+  std::lock_guard<std::mutex> hold(g_lock);
+  size_t n = 0;
+  for (const std::string &c : g_calls) n += c.rfind("search ", 0) == 0 ? 1 : 0;
+  return n;
 }
 lm_nmc_result_t fake_count(uint32_t, uint32_t *count) {
   *count = 2;
@@ -131,6 +146,7 @@ class WebApiAcross : public ::testing::Test {
     g_answer = 0;
   }
   void TearDown() override {
+    webapi_progress_clear();
     EXPECT_EQ(g_held, 0) << "a search was not released";
     webapi_across_set(nullptr);
     webapi_fake::remove();
@@ -203,6 +219,47 @@ TEST_F(WebApiAcross, JsonpOriginAndReplacedController) {
     EXPECT_EQ(r.status, 501) << target;
     EXPECT_EQ(r.body, "not supported") << target;
   }
+}
+
+// A page's token: progress while the search runs, later pages from the held
+// result without searching again, a new query or token searching anew, and
+// no more than WEBAPI_PROGRESS_HELD searches held.
+TEST_F(WebApiAcross, ProgressTokenHoldsTheSearchForLaterPages) {
+  const struct {
+    const char *target;
+    int status;
+    const char *body;  // the reply's first line, or the whole reply when it has one
+    size_t searches;   // searches run so far
+    int held;
+  } steps[] = {
+      {"/nmc/rpc/search_all_progress?progress=t1", 412, "no search runs under this progress token", 0, 0},
+      {"/nmc/rpc/search_all?query=x&progress=t1", 200, "2", 1, 1},
+      {"/nmc/rpc/search_all_progress?progress=t1", 200, "done\t2\t2\t2", 1, 1},
+      {"/nmc/rpc/search_all?query=x&progress=t1&start=1&count=1", 200, "2", 1, 1},
+      {"/nmc/rpc/search_all?query=y&progress=t1", 200, "2", 2, 1},
+      {"/nmc/rpc/search_all?query=y&progress=t2", 200, "2", 3, 2},
+      {"/nmc/rpc/search_all?query=y&progress=t3", 200, "2", 4, 3},
+      {"/nmc/rpc/search_all?query=y&progress=t4", 200, "2", 5, 4},
+      {"/nmc/rpc/search_all?query=y&progress=t5", 200, "2", 6, 4},
+      {"/nmc/rpc/search_all_progress?progress=t1", 412, "no search runs under this progress token", 6, 4},
+      {"/nmc/rpc/search_all?query=y", 200, "2", 7, 4},
+      {"/nmc/rpc/search_all?query=y&progress=a%20b", 402, "invalid args given for this nmc rpc call", 7, 4},
+      {"/nmc/rpc/search_all_progress?progress=", 402, "invalid args given for this nmc rpc call", 7, 4},
+  };
+  for (const auto &step : steps) {
+    SCOPED_TRACE(step.target);
+    Reply r = get(step.target);
+    EXPECT_EQ(r.status, step.status);
+    EXPECT_EQ(r.body.substr(0, r.body.find('\n')), step.body);
+    EXPECT_EQ(searches(), step.searches);
+    EXPECT_EQ(g_held, step.held);
+  }
+  // The second page of the held search is its row 1.
+  Reply page = get("/nmc/rpc/search_all?query=y&progress=t5&start=1&count=1");
+  EXPECT_NE(page.body.find("item\t1\tTwo\t"), std::string::npos) << page.body;
+  EXPECT_EQ(page.body.find("item\t0\t"), std::string::npos) << page.body;
+  std::lock_guard<std::mutex> hold(g_lock);
+  EXPECT_EQ(g_progress_seen, "searching\t2\t2\t2");
 }
 
 }  // namespace
