@@ -22,6 +22,7 @@
 #include "host_download.h"
 #include "host_nmc_api.h"
 #include "host_output.h"
+#include "host_publish.h"
 #include "host_terminal_across.h"
 #include "host_upload.h"
 #include "xpcom_main_thread.h"
@@ -183,6 +184,8 @@ class Terminal {
       for (const std::string &x : w) words += (words.empty() ? "" : " ") + x;
       return across_.search(words);
     }
+    if (name == "playlist" && w.size() == 1 && w[0] == "publish") return publish();
+    if (name == "music") return music(w);
     if (RendererControl::is_command(name)) {
       const Device *r = current_renderer();
       control_.run(s_.component(), name, w, r, r != nullptr ? renderers_.label(*r) : std::string(), browser_);
@@ -220,6 +223,32 @@ class Terminal {
       if (!(across_.showing_rows() ? across_.row(n, e) : browser_.entry(n, e))) return;
     }
     downloader_.download(e, e.size, w.size() == 2 ? w[1] : download_file_name(e.title, e.url));
+  }
+
+  SlowWork slow_work() {
+    return SlowWork{print, [this](int ms) { return serve_and_stop(ms); }, 1000};
+  }
+
+  void publish() {
+    if (s_.component() == nullptr) return say("error", "playlist publish: the component is not loaded");
+    publish_playlists(s_.component(), slow_work(), [this] {
+      poll();
+      return servers_.present_count();
+    });
+  }
+
+  // music [sN]: the music list of server sN (the first server found
+  // without it).
+  void music(const std::vector<std::string> &w) {
+    if (w.size() > 1) return say("error", "usage: music [sN]");
+    if (s_.component() == nullptr) return say("error", "music: the component is not loaded");
+    poll();
+    const Device *d = w.size() == 1 ? servers_.find(w[0]) : servers_.first_present();
+    if (w.size() == 1 && d == nullptr) return say("error", "no server \"" + w[0] + "\" (\"list\" shows the servers)");
+    if (d == nullptr) return say("error", "no servers found yet (still searching; try again in a few seconds)");
+    if (!d->present) return say("error", servers_.label(*d) + " is gone (no longer on the network)");
+    const std::string bookmark = d->bookmark;
+    load_music(s_.component(), slow_work(), bookmark, servers_.label(*d));
   }
 
   // upload FILE [sN]: into server sN (the first server found without it).
@@ -355,8 +384,10 @@ class Terminal {
         "download N|URL [FILE] entry N of the listing (or a search row, or a URL) into FILE, with progress; Ctrl-C "
         "cancels it",
         "playlists | playlist new NAME | playlist add ID N|URL | playlist delete ID | playlist publish",
+        "music [sN]            the music list of server sN, as it loads; Ctrl-C stops it",
         "call METHOD ARGS...   any slot of the component (the host's other commands work too)",
-        "quit                  end (Ctrl-C too; during a long listing Ctrl-C stops the listing)",
+        "quit                  end (Ctrl-C too; during a listing, a transfer, a search-all, a handoff, a publish or "
+        "a music list Ctrl-C stops that instead)",
     };
     for (const char *l : lines) say("help", l);
   }
