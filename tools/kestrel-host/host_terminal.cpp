@@ -20,6 +20,7 @@
 #include "host_control.h"
 #include "host_devices.h"
 #include "host_download.h"
+#include "host_first_start.h"
 #include "host_nmc_api.h"
 #include "host_output.h"
 #include "host_publish.h"
@@ -459,6 +460,7 @@ void take_stop_signals() {
 void run_terminal(Session &s, const TerminalOptions &o) {
   set_hidden_kinds({"event"});  // shown in words
   Terminal terminal(s, o);
+  for (const std::string &note : first_start_notes(loaded_file(s.lib.handle, s.lib.path))) say("info", note);
   say("info", "searching the network for media servers and renderers; they are listed here as they come and go "
               "(\"help\" lists the commands)");
   std::thread reader([] {
