@@ -295,7 +295,7 @@ try:
     # Publishing the playlists shows what goes and the time so far; Ctrl-C
     # stops the waiting, not the host.
     t.send("playlist publish")
-    check(t.wait(r"^playlist: publishing \d+ playlist\(s\), \d+ entries to the local playlist server", 10) is not None,
+    check(t.wait(r"^playlist: publishing \d+ playlist\(s\), \d+ entr(y|ies) to the local playlist server", 10) is not None,
           "publishing says what goes")
     m = t.wait(r"^(progress: publishing .*waiting for the playlist server, \d+\.\d s|playlist: published .*)$", 10)
     check(m is not None, "publishing shows its progress")

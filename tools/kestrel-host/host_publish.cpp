@@ -51,7 +51,8 @@ void publish_playlists(iZelControlPoint2XPCom *c, const SlowWork &work, const st
     NS_Free(list[k]);
   }
   NS_Free(list);
-  const std::string what = std::to_string(count) + " playlist(s), " + std::to_string(entries) + " entries";
+  const std::string what = std::to_string(count) + " playlist(s), " + std::to_string(entries) +
+                           (entries == 1 ? " entry" : " entries");
   const size_t before = servers();
   const auto start = Clock::now();
   work.print("playlist", "publishing " + what + " to the local playlist server (Ctrl-C stops waiting)");
