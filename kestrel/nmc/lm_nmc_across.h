@@ -89,6 +89,32 @@ KESTREL_API lm_nmc_result_t lm_nmc_search_all_get_servers(uint32_t search, uint3
  * their rows are dropped. 1 for an unknown search. */
 KESTREL_API lm_nmc_result_t lm_nmc_search_all_release(uint32_t search);
 
+/* ---- Cancelling a handoff or a search. ---- */
+/* A cancel flag: made by lm_nmc_cancel_create (22 when
+ * LM_NMC_CANCEL_MAX_HELD flags are held), set from any thread by
+ * lm_nmc_cancel_set, ended by lm_nmc_cancel_delete (1 for an unknown flag).
+ * A call given flag 0 cannot be cancelled. */
+#define LM_NMC_CANCEL_MAX_HELD 64u
+/* The result of a call that was cancelled. */
+#define LM_NMC_CANCELLED 20u
+KESTREL_API lm_nmc_result_t lm_nmc_cancel_create(uint32_t *cancel);
+KESTREL_API lm_nmc_result_t lm_nmc_cancel_set(uint32_t cancel);
+KESTREL_API lm_nmc_result_t lm_nmc_cancel_delete(uint32_t cancel);
+
+/* lm_nmc_handoff that stops when the flag is set: before the queue moves,
+ * or while it waits for the new renderer to play; the new renderer is then
+ * stopped and gets its own queue back, the old one keeps playing, and the
+ * answer is LM_NMC_CANCELLED. A flag set once the new renderer plays
+ * changes nothing (the handoff is done). */
+KESTREL_API lm_nmc_result_t lm_nmc_handoff_cancellable(const char *from, const char *to, uint32_t wait_ms,
+                                                       uint32_t cancel, uint32_t size, char *report);
+/* lm_nmc_search_all that stops waiting when the flag is set: it answers 0
+ * with what was merged so far held under *search_out, and the servers
+ * still searching are named "no answer" ("cancelled before it answered"). */
+KESTREL_API lm_nmc_result_t lm_nmc_search_all_cancellable(const char *query, uint32_t per_server_ms, uint32_t cancel,
+                                                          lm_nmc_search_all_callback callback, void *user,
+                                                          uint32_t *search_out);
+
 #ifdef __cplusplus
 }
 #endif

@@ -16,6 +16,7 @@
 #include "nmc/lm_dmrcp.h"
 #include "nmc/lm_dmrcp_state.h"
 #include "nmc/lm_nmc_across.h"
+#include "nmc/lm_nmc_cancel.h"
 #include "nmc/lm_nmc_handoff_queue.h"
 #include "nmc/lm_queue.h"
 
@@ -76,6 +77,7 @@ struct handoff {
   nmc_handoff_queue queue;     // what moves
   nmc_handoff_queue to_saved;  // the new renderer's own queue, for a failure
   uint32_t from_state = 0;
+  uint32_t cancel = 0;  // the caller's cancel flag (0: none)
   std::string report;
 
   lm_nmc_result_t fail(lm_nmc_result_t code, const std::string &words) {
@@ -152,6 +154,7 @@ struct handoff {
         *last_state = state;
         if (state == LM_DMR_PLAYING) return LM_NMC_OK;
       }
+      if (nmc_cancel_is_set(cancel)) return LM_NMC_CANCELLED;
       if (std::chrono::steady_clock::now() >= until) return 6;
       std::this_thread::sleep_for(std::chrono::milliseconds(k_poll_ms));
     }
@@ -223,6 +226,7 @@ struct handoff {
     if (result != LM_NMC_OK) return result;
     result = nmc_handoff_read_queue(to, &to_saved);
     if (result != LM_NMC_OK) return fail(result, "the queue of " + quoted(to.name) + " cannot be read: " + code_words(result));
+    if (nmc_cancel_is_set(cancel)) return fail(LM_NMC_CANCELLED, "cancelled; " + quoted(from.name) + " keeps playing");
     result = nmc_handoff_write_queue(to, queue.entries);
     if (result != LM_NMC_OK) return undo(result, "the queue could not be copied to " + quoted(to.name) + ": " + code_words(result), false);
     result = nmc_handoff_play_queue(to, queue, queue.current);
@@ -231,6 +235,7 @@ struct handoff {
     result = wait_playing(wait_ms, &last);
     if (result == NMC_DMR_DEVICE_GONE) return undo(3, quoted(to.name) + " left during the handoff", false);
     if (result == LM_NMC_GOING_DOWN) return fail(result, "the controller is stopping");
+    if (result == LM_NMC_CANCELLED) return undo(result, "cancelled before " + quoted(to.name) + " played", true);
     if (result != LM_NMC_OK) {
       return undo(6, quoted(to.name) + " did not start playing within " + std::to_string(wait_ms) + " ms (" +
                          state_name(last) + ")", true);
@@ -257,10 +262,8 @@ void copy_report(const std::string &text, uint32_t size, char *buffer) {
   buffer[n] = '\0';
 }
 
-}  // namespace
-
-extern "C" KESTREL_API lm_nmc_result_t lm_nmc_handoff(const char *from, const char *to, uint32_t wait_ms,
-                                                      uint32_t size, char *report) {
+lm_nmc_result_t handoff_with(const char *from, const char *to, uint32_t wait_ms, uint32_t cancel, uint32_t size,
+                             char *report) {
   if (report != nullptr && size > 0) report[0] = '\0';
   if (from == nullptr || to == nullptr || from[0] == '\0' || to[0] == '\0') {
     copy_report("handoff failed: name the renderer to hand off from and the one to hand to", size, report);
@@ -273,7 +276,20 @@ extern "C" KESTREL_API lm_nmc_result_t lm_nmc_handoff(const char *from, const ch
   if (wait_ms == 0) wait_ms = k_default_wait_ms;
   if (wait_ms > k_max_wait_ms) wait_ms = k_max_wait_ms;
   handoff work;
+  work.cancel = cancel;
   lm_nmc_result_t result = work.run(from, to, wait_ms);
   copy_report(work.report, size, report);
   return result;
+}
+
+}  // namespace
+
+extern "C" KESTREL_API lm_nmc_result_t lm_nmc_handoff(const char *from, const char *to, uint32_t wait_ms,
+                                                      uint32_t size, char *report) {
+  return handoff_with(from, to, wait_ms, 0, size, report);
+}
+
+extern "C" KESTREL_API lm_nmc_result_t lm_nmc_handoff_cancellable(const char *from, const char *to, uint32_t wait_ms,
+                                                                  uint32_t cancel, uint32_t size, char *report) {
+  return handoff_with(from, to, wait_ms, cancel, size, report);
 }

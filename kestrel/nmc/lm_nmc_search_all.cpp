@@ -15,6 +15,7 @@
 #include "cp/upnp_soap.h"
 #include "nmc/lm_dmscp.h"
 #include "nmc/lm_nmc_across.h"
+#include "nmc/lm_nmc_cancel.h"
 #include "nmc/lm_dmscp_internal.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
@@ -130,11 +131,22 @@ void worker(void *argument) {
   tell(*job->search, job->server);
 }
 
-}  // namespace
+// Waits until every server is final, the deadline passed or the cancel
+// flag is set (looked at every 100 ms); true when cancelled.
+bool wait_servers(shared_search &search, std::chrono::steady_clock::time_point deadline, uint32_t cancel) {
+  if (cancel == 0) {
+    search.merge.wait_final(deadline);
+    return false;
+  }
+  for (;;) {
+    if (nmc_cancel_is_set(cancel)) return true;
+    auto slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    if (search.merge.wait_final(std::min(slice, deadline)) || slice >= deadline) return nmc_cancel_is_set(cancel);
+  }
+}
 
-extern "C" KESTREL_API lm_nmc_result_t lm_nmc_search_all(const char *query, uint32_t per_server_ms,
-                                                         lm_nmc_search_all_callback callback, void *user,
-                                                         uint32_t *search_out) {
+lm_nmc_result_t search_all(const char *query, uint32_t per_server_ms, uint32_t cancel,
+                           lm_nmc_search_all_callback callback, void *user, uint32_t *search_out) {
   if (search_out != nullptr) *search_out = 0;
   if (query == nullptr || query[0] == '\0' || search_out == nullptr) return LM_NMC_INVALID_PARAMETER;
   if (!lm_nmc_conn_init()) return LM_NMC_GOING_DOWN;
@@ -169,10 +181,11 @@ extern "C" KESTREL_API lm_nmc_result_t lm_nmc_search_all(const char *query, uint
       threads.push_back(thread);
     }
   }
-  search->merge.wait_final(deadline);
-  for (size_t index : search->merge.expire(bound)) {
-    upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "lm_nmc_search_all", "NMC: server %s: no search answer within %u ms",
-                  search->merge.server(index).name.c_str(), bound);
+  const bool cancelled = wait_servers(*search, deadline, cancel);
+  for (size_t index : search->merge.expire(bound, cancelled ? "cancelled before it answered" : nullptr)) {
+    upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "lm_nmc_search_all", "NMC: server %s: %s %u ms",
+                  search->merge.server(index).name.c_str(),
+                  cancelled ? "search cancelled before an answer, after at most" : "no search answer within", bound);
     tell(*search, index);
   }
   {
@@ -184,6 +197,21 @@ extern "C" KESTREL_API lm_nmc_result_t lm_nmc_search_all(const char *query, uint
   for (nmc_thread *thread : threads) nmc_thread_join_bounded(thread, nmc_thread_ended(thread) ? 1000 : 0);
   *search_out = search->id;
   return LM_NMC_OK;
+}
+
+}  // namespace
+
+extern "C" KESTREL_API lm_nmc_result_t lm_nmc_search_all(const char *query, uint32_t per_server_ms,
+                                                         lm_nmc_search_all_callback callback, void *user,
+                                                         uint32_t *search_out) {
+  return search_all(query, per_server_ms, 0, callback, user, search_out);
+}
+
+extern "C" KESTREL_API lm_nmc_result_t lm_nmc_search_all_cancellable(const char *query, uint32_t per_server_ms,
+                                                                     uint32_t cancel,
+                                                                     lm_nmc_search_all_callback callback, void *user,
+                                                                     uint32_t *search_out) {
+  return search_all(query, per_server_ms, cancel, callback, user, search_out);
 }
 
 extern "C" KESTREL_API lm_nmc_result_t lm_nmc_search_all_get_count(uint32_t id, uint32_t *count) {

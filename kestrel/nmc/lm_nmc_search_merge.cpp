@@ -55,13 +55,13 @@ bool nmc_search_merge::finish(size_t index, uint32_t status, const std::string &
   return true;
 }
 
-std::vector<size_t> nmc_search_merge::expire(uint32_t bound_ms) {
+std::vector<size_t> nmc_search_merge::expire(uint32_t bound_ms, const char *words) {
   std::lock_guard<std::mutex> hold(lock_);
   std::vector<size_t> expired;
   for (size_t i = 0; i < servers_.size(); ++i) {
     if (servers_[i].status != LM_NMC_SEARCH_ALL_PENDING) continue;
     servers_[i].status = LM_NMC_SEARCH_ALL_TIMED_OUT;
-    servers_[i].words = "no answer within " + std::to_string(bound_ms) + " ms";
+    servers_[i].words = words != nullptr ? words : "no answer within " + std::to_string(bound_ms) + " ms";
     expired.push_back(i);
   }
   return expired;

@@ -43,8 +43,8 @@ class nmc_search_merge {
   /* Sets a server's final status once; false when it had one already. */
   bool finish(size_t server, uint32_t status, const std::string &words);
   /* Marks every server still searching as timed out ("no answer within N
-   * ms"); their numbers. */
-  std::vector<size_t> expire(uint32_t bound_ms);
+   * ms", or the words given); their numbers. */
+  std::vector<size_t> expire(uint32_t bound_ms, const char *words = nullptr);
   /* Sleeps until every server has a final status or the deadline passed;
    * true when all are final. */
   bool wait_final(std::chrono::steady_clock::time_point deadline);

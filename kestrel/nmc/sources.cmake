@@ -126,4 +126,5 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_handoff.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_search_merge.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_search_all.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_cancel.cpp
 )

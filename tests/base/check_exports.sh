@@ -58,6 +58,7 @@ allowed=(
   # Handoff and search across servers (kestrel/nmc/lm_nmc_across.h).
   lm_nmc_handoff lm_nmc_search_all lm_nmc_search_all_get_count lm_nmc_search_all_get_page
   lm_nmc_search_all_get_servers lm_nmc_search_all_release
+  lm_nmc_cancel_create lm_nmc_cancel_set lm_nmc_cancel_delete lm_nmc_handoff_cancellable lm_nmc_search_all_cancellable
 )
 # What the toolchain itself puts into every shared object.
 toolchain=(_init _fini __bss_start _edata _end __end__ __data_start _IO_stdin_used

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cp/upnp_cp.h"
@@ -243,6 +244,50 @@ TEST_F(NmcSearchAllTest, RefusalsAndHeldBound) {
   EXPECT_EQ(lm_nmc_search_all_get_page(search, 0, 1, sizeof small, small), 10u);
   EXPECT_EQ(lm_nmc_search_all_get_page(search, 0, 1, 0, small), 2u);
   for (uint32_t id : held) EXPECT_EQ(lm_nmc_search_all_release(id), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// A cancel set while a server still hangs ends the wait at once; what
+// arrived stays held and the silent server is named as cancelled.
+TEST_F(NmcSearchAllTest, ACancelStopsTheWaitAndKeepsWhatArrived) {
+  tracks(serve("uuid:across-5", "Answers", true), "Rock", 2);
+  hanging("uuid:across-6");
+  uint32_t cancel = 0;
+  ASSERT_EQ(lm_nmc_cancel_create(&cancel), 0u);
+  ASSERT_NE(cancel, 0u);
+  std::thread stopper([cancel] {
+    wait_until([] { return !calls().empty(); }, 3000);  // the answering server is in
+    lm_nmc_cancel_set(cancel);
+  });
+  uint32_t search = 0;
+  const auto began = std::chrono::steady_clock::now();
+  const lm_nmc_result_t result = lm_nmc_search_all_cancellable("title=Rock", 5000, cancel, on_server, nullptr, &search);
+  const auto took = std::chrono::steady_clock::now() - began;
+  stopper.join();
+  ASSERT_EQ(result, 0u);
+  EXPECT_LT(took, std::chrono::milliseconds(3500)) << "the cancel did not end the wait for the silent server";
+  EXPECT_EQ(servers_text(search),
+            "uuid:across-5\tAnswers\tanswered\t2\t\n"
+            "uuid:across-6\tHangs\tno answer\t0\tcancelled before it answered\n");
+  uint32_t count = 0;
+  ASSERT_EQ(lm_nmc_search_all_get_count(search, &count), 0u);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(lm_nmc_search_all_release(search), 0u);
+  EXPECT_EQ(lm_nmc_cancel_delete(cancel), 0u);
+  // Flags by number: unknown ones, and a deleted one, are errors, not writes.
+  EXPECT_EQ(lm_nmc_cancel_set(cancel), 1u);
+  EXPECT_EQ(lm_nmc_cancel_delete(cancel), 1u);
+  EXPECT_EQ(lm_nmc_cancel_set(0), 1u);
+  EXPECT_EQ(lm_nmc_cancel_create(nullptr), 2u);
+  std::vector<uint32_t> held(LM_NMC_CANCEL_MAX_HELD);
+  for (uint32_t &flag : held) ASSERT_EQ(lm_nmc_cancel_create(&flag), 0u);
+  uint32_t more = 5;
+  EXPECT_EQ(lm_nmc_cancel_create(&more), 22u);
+  EXPECT_EQ(more, 0u);
+  for (uint32_t flag : held) EXPECT_EQ(lm_nmc_cancel_delete(flag), 0u);
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 // own queue back.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cp/upnp_cp.h"
@@ -189,6 +191,55 @@ TEST_F(NmcHandoffTest, NamesThatAreRefused) {
   char small[16];
   EXPECT_EQ(lm_nmc_handoff("", "1", 0, sizeof small, small), 2u);
   EXPECT_EQ(std::string(small), "handoff failed:");
+}
+
+}  // namespace
+
+namespace {
+
+// A cancel before the queue moves, or while the new renderer has not yet
+// played, leaves the old renderer playing and the new one its own queue.
+TEST_F(NmcHandoffTest, ACancelLeavesTheOldRendererPlaying) {
+  const struct {
+    const char *what;
+    int set_after_ms;  // -1: set before the call
+    const char *words;
+    int uri_sets;  // SetAVTransportURI requests the new renderer got
+  } cases[] = {
+      {"set before", -1, "handoff failed: cancelled; \"Alpha Renderer\" keeps playing", 0},
+      {"set while waiting", 300,
+       "handoff failed: cancelled before \"Beta Renderer\" played; \"Alpha Renderer\" keeps playing", 1},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    queue(1, {"Own"});
+    queue(0, {"One", "Two"});
+    r(0).answer("GetTransportInfo", transport_info("PLAYING"));
+    ASSERT_EQ(result_code(api_query("<PlayQueue><QueueID>" + udn(0) + "</QueueID><StartIndex>0</StartIndex></PlayQueue>")),
+              "0");
+    r(0).answer("GetPositionInfo", position_info("0:00:20", "http://127.0.0.1:9/One.mp3"));
+    r(1).answer("GetTransportInfo", transport_info("STOPPED"));  // never plays
+    for (size_t i = 0; i < 2; ++i) r(i).clear_sent();
+    uint32_t cancel = 0;
+    ASSERT_EQ(lm_nmc_cancel_create(&cancel), 0u);
+    if (c.set_after_ms < 0) lm_nmc_cancel_set(cancel);
+    std::thread setter([&] {
+      if (c.set_after_ms < 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.set_after_ms));
+      lm_nmc_cancel_set(cancel);
+    });
+    char report[512];
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(lm_nmc_handoff_cancellable(udn(0).c_str(), udn(1).c_str(), 20000, cancel, sizeof report, report), 20u);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5)) << "the cancel was not looked at";
+    setter.join();
+    EXPECT_EQ(lm_nmc_cancel_delete(cancel), 0u);
+    EXPECT_NE(std::string(report).find(c.words), std::string::npos) << report;
+    EXPECT_EQ(r(0).count("Stop"), 0);
+    EXPECT_EQ(r(1).count("SetAVTransportURI"), c.uri_sets);
+    const std::string queue_info = info(1);
+    EXPECT_NE(queue_info.find("<Count>1</Count>"), std::string::npos) << queue_info;
+  }
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ TEST(HostSearchAll, NothingWithoutTheLibrary) {
   host::Library none;
   host::TerminalAcross across(none, nullptr, [&](const char *kind, const std::string &text) {
     said.push_back(std::string(kind) + ": " + text);
-  }, [] {});
+  }, [] { return false; });
   across.search("Tone");
   EXPECT_FALSE(across.handoff("uuid:a", "uuid:b"));
   host::BrowseEntry e;

@@ -11,6 +11,7 @@ GetTransportInfo, the first stopped); a search across all servers
 ("search-all") whose merged rows "play N" plays; the second renderer stopped
 with lab.sh in mid-play ("the renderer is gone ...") goes from the list
 ("gone") and comes back ("back") under its number; failures said in words;
+"playlist publish" says what goes and shows its waiting, which Ctrl-C stops;
 Ctrl-C ends
 the host cleanly with the component's balance at zero. Beside it, a host in a
 namespace of its own with only loopback says that no servers and no
@@ -290,6 +291,17 @@ try:
         subprocess.run([LAB_SH, "start", "renderer2"], capture_output=True, timeout=60)
         check(t.wait(r"^renderer: back %s %s$" % (r2, re.escape(name2)), 30) is not None,
               "renderer2 is back under its number after lab.sh start")
+
+    # Publishing the playlists shows what goes and the time so far; Ctrl-C
+    # stops the waiting, not the host.
+    t.send("playlist publish")
+    check(t.wait(r"^playlist: publishing \d+ playlist\(s\), \d+ entr(y|ies) to the local playlist server", 10) is not None,
+          "publishing says what goes")
+    m = t.wait(r"^(progress: publishing .*waiting for the playlist server, \d+\.\d s|playlist: published .*)$", 10)
+    check(m is not None, "publishing shows its progress")
+    if m is not None and m.group(1).startswith("progress"):
+        t.p.send_signal(signal.SIGINT)
+        check(t.wait(r"^playlist: stopped waiting after ", 10) is not None, "Ctrl-C stops the publish's waiting")
 
     # Ctrl-C ends it cleanly.
     t.p.send_signal(signal.SIGINT)

@@ -3,6 +3,8 @@
 // a fake server context (page bounds, the last page, a cancelled listing,
 // an item that is not a container); positions for seek; progress lines.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,7 +16,9 @@
 #include "host_browse.h"
 #include "host_control.h"
 #include "host_devices.h"
+#include "host_first_start.h"
 #include "host_nmc_api.h"
+#include "host_publish.h"
 
 namespace {
 
@@ -64,6 +68,51 @@ TEST(HostProgress, CountsRateAndTimeLeft) {
   EXPECT_EQ(host::progress_words(0, 2000, 0, "entries"), "0 of 2000 entries");
   EXPECT_EQ(host::progress_words(500, 2000, 2.0, "entries"), "500 of 2000 entries, 250/s, about 6 s left");
   EXPECT_EQ(host::progress_words(2000, 2000, 4.0, "entries"), "2000 of 2000 entries, 500/s");
+}
+
+TEST(HostProgress, ATotalNotKnownGivesCountAndRate) {
+  EXPECT_EQ(host::progress_words(3000, 0, 2.0, "bytes"), "3000 bytes, 1500/s");
+  EXPECT_EQ(host::progress_words(0, 0, 0, "bytes"), "0 bytes");
+}
+
+TEST(HostPublish, EntriesOfAPlaylistLine) {
+  const struct {
+    const char *line;
+    uint32_t entries;
+  } rows[] = {{"Mix|MUSIC|1|a~http://x/a.mp3|b~http://x/b.mp3", 2}, {"Photos|PHOTO|3", 0}, {"", 0}, {"odd", 0}};
+  for (const auto &r : rows) EXPECT_EQ(host::playlist_entry_count(r.line), r.entries) << r.line;
+}
+
+// The first-start notes: a missing settings file (with where it will be
+// written) and a missing device information file beside the library.
+TEST(HostFirstStart, MissingFilesAreSaidInWords) {
+  const std::string dir = testing::TempDir() + "host_first_start";
+  mkdir(dir.c_str(), 0700);
+  mkdir((dir + "/LumetMedia").c_str(), 0700);
+  const std::string settings = dir + "/LumetMedia/LumetPluginSettings.ini";
+  const std::string library = dir + "/libkestrel64.so";
+  setenv("KESTREL_APP_SUPPORT_DIR", dir.c_str(), 1);
+  const std::string no_settings = "no settings file yet: defaults used, saved at " + settings + " on the first change";
+  const std::string no_devices =
+      "no device information file (" + dir + "/deviceinfo.xml): devices are shown with their own names";
+  const struct {
+    bool settings, devices;
+    std::vector<std::string> notes;
+  } rows[] = {{false, false, {no_settings, no_devices}},
+              {true, false, {no_devices}},
+              {false, true, {no_settings}},
+              {true, true, {}}};
+  for (const auto &r : rows) {
+    std::remove(settings.c_str());
+    std::remove((dir + "/deviceinfo.xml").c_str());
+    if (r.settings) std::fclose(std::fopen(settings.c_str(), "w"));
+    if (r.devices) std::fclose(std::fopen((dir + "/deviceinfo.xml").c_str(), "w"));
+    EXPECT_EQ(host::first_start_notes(library), r.notes) << r.settings << r.devices;
+  }
+  unsetenv("KESTREL_APP_SUPPORT_DIR");
+  setenv("XDG_DATA_HOME", "/x", 1);
+  EXPECT_EQ(host::settings_file_path(), "/x/LumetMedia/LumetPluginSettings.ini");
+  unsetenv("XDG_DATA_HOME");
 }
 
 TEST(HostResultWords, SayWhatFailedWithTheCode) {

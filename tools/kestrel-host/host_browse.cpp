@@ -13,13 +13,13 @@ const double kProgressEvery = 1.0;
 }  // namespace
 
 std::string progress_words(uint32_t done, uint32_t total, double seconds, const char *unit) {
-  std::string words = std::to_string(done) + " of " + std::to_string(total) + " " + unit;
+  std::string words = std::to_string(done) + (total > 0 ? " of " + std::to_string(total) : std::string()) + " " + unit;
   if (seconds <= 0 || done == 0) return words;
   double rate = done / seconds;
   char buf[96];
   std::snprintf(buf, sizeof buf, ", %.0f/s", rate);
   words += buf;
-  if (done < total && rate > 0) {
+  if (total > 0 && done < total && rate > 0) {
     std::snprintf(buf, sizeof buf, ", about %.0f s left", (total - done) / rate);
     words += buf;
   }
@@ -218,6 +218,10 @@ bool Browser::entry(uint32_t n, BrowseEntry &out) {
   out.title = text("Title");
   out.url = out.container ? std::string() : text("Resource");
   out.protocol = out.container ? std::string() : text("ProtocolInfo");
+  const std::string size = out.container ? std::string() : text("Resource@Size");
+  out.size = !size.empty() && size.size() < 20 && size.find_first_not_of("0123456789") == std::string::npos
+                 ? std::stoull(size)
+                 : 0;
   return true;
 }
 

@@ -16,6 +16,7 @@ struct BrowseEntry {
   std::string title;
   std::string url;  // the first resource; empty for containers
   std::string protocol;  // the first resource's protocolInfo, when known
+  uint64_t size = 0;     // the first resource's size in bytes; 0 when not known
   bool container = false;
 };
 
@@ -65,7 +66,8 @@ class Browser {
   uint32_t page_size_ = 20;
 };
 
-// A line of progress: "120 of 2000 entries, 85/s, about 22 s left".
+// A line of progress: "120 of 2000 entries, 85/s, about 22 s left"; a
+// total of 0 stands for one not known ("120 entries, 85/s").
 std::string progress_words(uint32_t done, uint32_t total, double seconds, const char *unit);
 
 }  // namespace host

@@ -19,8 +19,11 @@
 #include "host_commands.h"
 #include "host_control.h"
 #include "host_devices.h"
+#include "host_download.h"
+#include "host_first_start.h"
 #include "host_nmc_api.h"
 #include "host_output.h"
+#include "host_publish.h"
 #include "host_terminal_across.h"
 #include "host_upload.h"
 #include "xpcom_main_thread.h"
@@ -62,15 +65,9 @@ class Terminal {
         have_api_(resolve(api_, s.lib)),
         browser_(api_, print),
         control_(have_api_ ? &api_ : nullptr, print),
-        across_(s.lib, have_api_ ? &api_ : nullptr, print, [] { NS_ProcessMainThreadEvents(50); }),
-        uploader_(s.lib, have_api_ ? &api_ : nullptr, print,
-                  [this] {
-                    NS_ProcessMainThreadEvents(100);
-                    int now = g_stops.load();
-                    if (now == handled_stops_) return false;
-                    handled_stops_ = now;  // a Ctrl-C during an upload cancels it
-                    return true;
-                  }),
+        across_(s.lib, have_api_ ? &api_ : nullptr, print, [this] { return serve_and_stop(50); }),
+        uploader_(s.lib, have_api_ ? &api_ : nullptr, print, [this] { return serve_and_stop(100); }),
+        downloader_(s.lib, print, [this] { return serve_and_stop(100); }),
         servers_("s"),
         renderers_("r") {
     browser_.set_page_size(static_cast<uint32_t>(o.page_size));
@@ -181,12 +178,15 @@ class Terminal {
     }
     if (name == "handoff" && w.size() <= 1) return handoff(w);
     if (name == "upload") return upload(w);
+    if (name == "download") return download(w);
     if (name == "search-all") {
       if (w.empty()) return say("error", "usage: search-all WORDS (a title to find on every server)");
       std::string words;
       for (const std::string &x : w) words += (words.empty() ? "" : " ") + x;
       return across_.search(words);
     }
+    if (name == "playlist" && w.size() == 1 && w[0] == "publish") return publish();
+    if (name == "music") return music(w);
     if (RendererControl::is_command(name)) {
       const Device *r = current_renderer();
       control_.run(s_.component(), name, w, r, r != nullptr ? renderers_.label(*r) : std::string(), browser_);
@@ -196,6 +196,62 @@ class Terminal {
   }
 
  private:
+  // Serves the component's events for about ms; true once a stop (Ctrl-C)
+  // arrived since the last look, which then cancels the work under way
+  // instead of ending the host.
+  bool serve_and_stop(int ms) {
+    NS_ProcessMainThreadEvents(ms);
+    int now = g_stops.load();
+    if (now == handled_stops_) return false;
+    handled_stops_ = now;
+    return true;
+  }
+
+  // download N|URL [FILE]: entry N of the listing (or row N of a search),
+  // or a URL, into FILE (a name made from its title without it).
+  void download(const std::vector<std::string> &w) {
+    if (w.empty() || w.size() > 2) return say("error", "usage: download N|URL [FILE]");
+    BrowseEntry e;
+    const std::string &what = w[0];
+    if (what.compare(0, 7, "http://") == 0 || what.compare(0, 8, "https://") == 0) {
+      e.url = what;
+      size_t slash = what.rfind('/');
+      e.title = slash + 1 < what.size() ? what.substr(slash + 1) : std::string("download");
+    } else {
+      if (what.empty() || what.size() > 9 || what.find_first_not_of("0123456789") != std::string::npos)
+        return say("error", "usage: download N|URL [FILE] (N: an entry of the listing or a row of search-all)");
+      uint32_t n = static_cast<uint32_t>(std::stoul(what));
+      if (!(across_.showing_rows() ? across_.row(n, e) : browser_.entry(n, e))) return;
+    }
+    downloader_.download(e, e.size, w.size() == 2 ? w[1] : download_file_name(e.title, e.url));
+  }
+
+  SlowWork slow_work() {
+    return SlowWork{print, [this](int ms) { return serve_and_stop(ms); }, 1000};
+  }
+
+  void publish() {
+    if (s_.component() == nullptr) return say("error", "playlist publish: the component is not loaded");
+    publish_playlists(s_.component(), slow_work(), [this] {
+      poll();
+      return servers_.present_count();
+    });
+  }
+
+  // music [sN]: the music list of server sN (the first server found
+  // without it).
+  void music(const std::vector<std::string> &w) {
+    if (w.size() > 1) return say("error", "usage: music [sN]");
+    if (s_.component() == nullptr) return say("error", "music: the component is not loaded");
+    poll();
+    const Device *d = w.size() == 1 ? servers_.find(w[0]) : servers_.first_present();
+    if (w.size() == 1 && d == nullptr) return say("error", "no server \"" + w[0] + "\" (\"list\" shows the servers)");
+    if (d == nullptr) return say("error", "no servers found yet (still searching; try again in a few seconds)");
+    if (!d->present) return say("error", servers_.label(*d) + " is gone (no longer on the network)");
+    const std::string bookmark = d->bookmark;
+    load_music(s_.component(), slow_work(), bookmark, servers_.label(*d));
+  }
+
   // upload FILE [sN]: into server sN (the first server found without it).
   void upload(const std::vector<std::string> &w) {
     if (w.empty() || w.size() > 2) return say("error", "usage: upload FILE [sN]");
@@ -326,9 +382,13 @@ class Terminal {
         "handoff rN            what plays on the renderer in use moves to rN, at its position",
         "search-all WORDS      search every server; the merged rows are numbered for play N and add N",
         "upload FILE [sN]      a file (no blanks in its path) into server sN, with progress; Ctrl-C cancels it",
+        "download N|URL [FILE] entry N of the listing (or a search row, or a URL) into FILE, with progress; Ctrl-C "
+        "cancels it",
         "playlists | playlist new NAME | playlist add ID N|URL | playlist delete ID | playlist publish",
+        "music [sN]            the music list of server sN, as it loads; Ctrl-C stops it",
         "call METHOD ARGS...   any slot of the component (the host's other commands work too)",
-        "quit                  end (Ctrl-C too; during a long listing Ctrl-C stops the listing)",
+        "quit                  end (Ctrl-C too; during a listing, a transfer, a search-all, a handoff, a publish or "
+        "a music list Ctrl-C stops that instead)",
     };
     for (const char *l : lines) say("help", l);
   }
@@ -341,6 +401,7 @@ class Terminal {
   RendererControl control_;
   TerminalAcross across_;
   Uploader uploader_;
+  Downloader downloader_;
   DeviceList servers_;
   DeviceList renderers_;
   std::string renderer_;  // bookmark of the renderer in use
@@ -399,6 +460,7 @@ void take_stop_signals() {
 void run_terminal(Session &s, const TerminalOptions &o) {
   set_hidden_kinds({"event"});  // shown in words
   Terminal terminal(s, o);
+  for (const std::string &note : first_start_notes(loaded_file(s.lib.handle, s.lib.path))) say("info", note);
   say("info", "searching the network for media servers and renderers; they are listed here as they come and go "
               "(\"help\" lists the commands)");
   std::thread reader([] {

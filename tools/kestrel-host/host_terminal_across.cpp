@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -12,8 +13,12 @@ namespace host {
 namespace {
 
 using Handoff = uint32_t (*)(const char *, const char *, uint32_t, uint32_t, char *);
+using HandoffCancellable = uint32_t (*)(const char *, const char *, uint32_t, uint32_t, uint32_t, char *);
 using SearchCallback = void (*)(uint32_t, const char *, const char *, uint32_t, uint32_t, uint32_t, void *);
 using SearchAll = uint32_t (*)(const char *, uint32_t, SearchCallback, void *, uint32_t *);
+using SearchAllCancellable = uint32_t (*)(const char *, uint32_t, uint32_t, SearchCallback, void *, uint32_t *);
+using CancelCreate = uint32_t (*)(uint32_t *);
+using CancelOne = uint32_t (*)(uint32_t);
 using GetCount = uint32_t (*)(uint32_t, uint32_t *);
 using GetPage = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, char *);
 using GetServers = uint32_t (*)(uint32_t, uint32_t, char *);
@@ -38,6 +43,44 @@ std::vector<std::vector<std::string>> tab_lines(const std::string &text, size_t 
 
 std::string plural(uint32_t n, const char *one, const char *many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The library's cancel flag for one call, when it offers them (0: none).
+class CancelFlag {
+ public:
+  explicit CancelFlag(void *lib) {
+    auto create = lib != nullptr ? reinterpret_cast<CancelCreate>(dlsym(lib, "lm_nmc_cancel_create")) : nullptr;
+    set_ = lib != nullptr ? reinterpret_cast<CancelOne>(dlsym(lib, "lm_nmc_cancel_set")) : nullptr;
+    delete_ = lib != nullptr ? reinterpret_cast<CancelOne>(dlsym(lib, "lm_nmc_cancel_delete")) : nullptr;
+    if (create != nullptr && set_ != nullptr && delete_ != nullptr && create(&id_) != 0) id_ = 0;
+  }
+  ~CancelFlag() {
+    if (id_ != 0) delete_(id_);
+  }
+  CancelFlag(const CancelFlag &) = delete;
+  CancelFlag &operator=(const CancelFlag &) = delete;
+  uint32_t id() const { return id_; }
+  void set() {
+    if (id_ != 0) set_(id_);
+  }
+
+ private:
+  uint32_t id_ = 0;
+  CancelOne set_ = nullptr;
+  CancelOne delete_ = nullptr;
+};
+
+// What a search's callback tells the terminal while it waits: written on
+// the library's searching thread, read by the terminal's.
+struct SearchSoFar {
+  std::atomic<uint32_t> servers{0};
+  std::atomic<uint32_t> rows{0};
+};
+
+void search_told(uint32_t, const char *, const char *, uint32_t status, uint32_t, uint32_t merged, void *user) {
+  auto *so_far = static_cast<SearchSoFar *>(user);
+  if (status != 0) so_far->servers.fetch_add(1);
+  so_far->rows.store(merged);
 }
 
 }  // namespace
@@ -78,34 +121,53 @@ std::string search_server_words(const SearchServer &s) {
   return line;
 }
 
-TerminalAcross::TerminalAcross(const Library &lib, const NmcApi *api, Print print, std::function<void()> wait)
+TerminalAcross::TerminalAcross(const Library &lib, const NmcApi *api, Print print, std::function<bool()> wait)
     : lib_(lib.handle), api_(api), print_(std::move(print)), wait_(std::move(wait)) {}
 
 TerminalAcross::~TerminalAcross() {
   if (have_context_) api_->dms_delete(context_);
 }
 
-void TerminalAcross::run_beside(const std::function<void()> &fn) {
+void TerminalAcross::run_beside(const std::function<void()> &fn, const std::function<void()> &cancel,
+                                const std::string &what, const std::function<void()> &tick) {
   // The flag is written by the worker and read by this thread.
   std::atomic<bool> done{false};
   std::thread worker([&] {
     fn();
     done.store(true);
   });
-  while (!done.load()) wait_();
+  bool cancelled = false;
+  while (!done.load()) {
+    if (wait_() && !cancelled && !done.load()) {
+      cancelled = true;
+      print_("info", what);
+      cancel();
+    }
+    if (tick && !cancelled && !done.load()) tick();
+  }
   worker.join();
 }
 
 bool TerminalAcross::handoff(const std::string &from, const std::string &to) {
   auto fn = lib_ != nullptr ? reinterpret_cast<Handoff>(dlsym(lib_, "lm_nmc_handoff")) : nullptr;
+  auto cancellable =
+      lib_ != nullptr ? reinterpret_cast<HandoffCancellable>(dlsym(lib_, "lm_nmc_handoff_cancellable")) : nullptr;
   if (fn == nullptr) {
     print_("error", "handoff: this library does not offer it (no lm_nmc_handoff)");
     return false;
   }
   char report[1024] = "";
   uint32_t code = 0;
-  run_beside([&] { code = fn(from.c_str(), to.c_str(), 0, sizeof report, report); });
-  std::string words = report[0] != '\0' ? report : "handoff failed: controller error " + std::to_string(code);
+  CancelFlag flag(cancellable != nullptr ? lib_ : nullptr);
+  run_beside(
+      [&] {
+        code = flag.id() != 0 ? cancellable(from.c_str(), to.c_str(), 0, flag.id(), sizeof report, report)
+                              : fn(from.c_str(), to.c_str(), 0, sizeof report, report);
+      },
+      [&] { flag.set(); },
+      flag.id() != 0 ? "cancelling the handoff (the renderer in use keeps playing)"
+                     : "this library cannot cancel a handoff; it ends within its bound of 15 s");
+  std::string words = report[0] != '\0' ? report : "handoff failed: " + nmc_result_words(code);
   print_(code == 0 ? "handoff" : "error", words);
   return code == 0;
 }
@@ -116,15 +178,37 @@ void TerminalAcross::search(const std::string &words) {
   auto page = lib_ != nullptr ? reinterpret_cast<GetPage>(dlsym(lib_, "lm_nmc_search_all_get_page")) : nullptr;
   auto servers = lib_ != nullptr ? reinterpret_cast<GetServers>(dlsym(lib_, "lm_nmc_search_all_get_servers")) : nullptr;
   auto release = lib_ != nullptr ? reinterpret_cast<Release>(dlsym(lib_, "lm_nmc_search_all_release")) : nullptr;
+  auto cancellable =
+      lib_ != nullptr ? reinterpret_cast<SearchAllCancellable>(dlsym(lib_, "lm_nmc_search_all_cancellable")) : nullptr;
   if (!run || !count || !page || !servers || !release) {
     print_("error", "search-all: this library does not offer it (no lm_nmc_search_all)");
     return;
   }
-  print_("search", "searching every server for \"" + words + "\"");
+  CancelFlag flag(cancellable != nullptr ? lib_ : nullptr);
+  print_("search", "searching every server for \"" + words + "\"" + (flag.id() != 0 ? " (Ctrl-C stops waiting)" : ""));
   uint32_t search = 0;
   uint32_t code = 0;
   const std::string criteria = search_criteria(words);
-  run_beside([&] { code = run(criteria.c_str(), 0, nullptr, nullptr, &search); });
+  SearchSoFar so_far;
+  const auto start = std::chrono::steady_clock::now();
+  auto next = start + std::chrono::seconds(1);
+  run_beside(
+      [&] {
+        code = flag.id() != 0 ? cancellable(criteria.c_str(), 0, flag.id(), search_told, &so_far, &search)
+                              : run(criteria.c_str(), 0, search_told, &so_far, &search);
+      },
+      [&] { flag.set(); },
+      flag.id() != 0 ? "search-all: cancelled; the rows that arrived follow"
+                     : "this library cannot cancel a search; it ends within its bound of 5 s",
+      [&] {
+        auto now = std::chrono::steady_clock::now();
+        if (now < next) return;
+        next = now + std::chrono::seconds(1);
+        print_("progress", "search-all: " + plural(so_far.servers.load(), "server", "servers") + " done, " +
+                               plural(so_far.rows.load(), "row", "rows") + " so far, " +
+                               std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now - start).count()) +
+                               " s");
+      });
   if (code == 9) return print_("info", "no servers found yet (still searching; try again in a few seconds)");
   if (code != 0) {
     return print_("error", "search-all failed: " +

@@ -52,14 +52,18 @@ class TerminalAcross {
  public:
   using Print = Browser::Print;
   // wait: called on the main thread while a worker runs the call (serves
-  // the component's events); api may be null (no rows can be played).
-  TerminalAcross(const Library &lib, const NmcApi *api, Print print, std::function<void()> wait);
+  // the component's events for about 50 ms); answers true once a stop
+  // (Ctrl-C) arrived since the last call, which cancels the call. api may
+  // be null (no rows can be played).
+  TerminalAcross(const Library &lib, const NmcApi *api, Print print, std::function<bool()> wait);
   ~TerminalAcross();
 
   // Moves what plays on renderer `from` to renderer `to` (bookmarks); the
-  // report is printed; true when the handoff was done.
+  // report is printed; true when the handoff was done. A cancel leaves the
+  // old renderer playing.
   bool handoff(const std::string &from, const std::string &to);
-  // Searches every server and lists the outcome and the merged rows.
+  // Searches every server and lists the outcome and the merged rows; a
+  // cancel stops the waiting and lists what arrived.
   void search(const std::string &words);
 
   // Rows of the last search stand for "play N" until the next listing.
@@ -73,13 +77,16 @@ class TerminalAcross {
   static const uint32_t kMaxRows = 100;
 
  private:
-  // Runs fn on a worker thread, calling wait_ until it is done.
-  void run_beside(const std::function<void()> &fn);
+  // Runs fn on a worker thread, calling wait_ (then tick, when given)
+  // until it is done; the first stop calls cancel (on this thread) and is
+  // said with `what`.
+  void run_beside(const std::function<void()> &fn, const std::function<void()> &cancel, const std::string &what,
+                  const std::function<void()> &tick = nullptr);
 
   void *lib_;
   const NmcApi *api_;
   Print print_;
-  std::function<void()> wait_;
+  std::function<bool()> wait_;
   std::vector<SearchRow> rows_;
   bool showing_ = false;
   uint32_t context_ = 0;
