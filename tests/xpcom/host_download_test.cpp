@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -68,7 +69,10 @@ bool exists(const std::string &path) {
 struct Fixture {
   std::vector<std::string> said;
   host::Library self;
-  std::string path = testing::TempDir() + "host_download_test.mp3";
+  // One file per test and process: ctest runs these tests side by side.
+  std::string path = testing::TempDir() + "host_download_test_" +
+                     testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                     std::to_string(getpid()) + ".mp3";
   Fixture() {
     self.handle = dlopen(nullptr, RTLD_NOW);
     std::remove(path.c_str());
