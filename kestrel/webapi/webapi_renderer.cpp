@@ -130,7 +130,9 @@ int cmd_get_playindex(webapi_call &call) {
   return run_on_renderer(call, [](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
     int32_t index = 0;
     uint32_t pending = 0;
-    if (noted(ctl->queue_get_playindex(ctx, &index, &pending)) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
+    if (noted(ctl->queue_get_playindex(ctx, &index, &pending)) != LM_NMC_OK) {
+      return static_cast<int>(WEBAPI_ACTION_FAILED);
+    }
     *value = std::to_string(static_cast<uint32_t>(index)) + "|" + std::to_string(pending);
     return 0;
   });

@@ -407,7 +407,8 @@ TEST_F(WebApiFeedServer, FailuresAndOutputForms) {
     }
     EXPECT_NE(r.header.find("X-Content-Type-Options: nosniff"), std::string::npos) << c.target;
     size_t at = r.header.find("\r\nX-NMC-Error: ");
-    std::string refusal = at == std::string::npos ? "" : r.header.substr(at + 15, r.header.find("\r\n", at + 2) - at - 15);
+    std::string refusal =
+        at == std::string::npos ? "" : r.header.substr(at + 15, r.header.find("\r\n", at + 2) - at - 15);
     EXPECT_EQ(refusal, c.refusal) << c.target;
   }
   // The Base64 text is the feed itself.
