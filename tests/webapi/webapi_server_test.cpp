@@ -201,6 +201,8 @@ TEST_F(WebApiServer, RefusalsAreNamedInAHeader) {
       {"ioctl", "/nmc/rpc/get_sink_formats?renderer=r", 501, "execution of the action failed",
        "701 Transition not available"},
       {"search", "/nmc/rpc/search?server=s&search=6162", 501, "search failed", "701 No such object"},
+      {"play", "/nmc/rpc/beam?renderer=uuid:x&url=http%3A%2F%2Fa%2Fb", 501, "execution of the action failed",
+       "701 Transition not available"},
       {"go_bookmark", "/nmc/rpc/get_sink_formats?renderer=gone", 500, "error on creating a context", ""},
       {"", "/nmc/rpc/set_mute?renderer=r&mute=0", 200, "ok", ""},
   };
