@@ -2,6 +2,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/webapi_errors.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_params.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_reply.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_refusal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_guard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_controller.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_queue_link.cpp

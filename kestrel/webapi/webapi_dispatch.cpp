@@ -13,6 +13,7 @@
 #include "http/http_parse.h"
 #include "webapi/webapi_across.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_refusal.h"
 
 namespace {
 
@@ -46,7 +47,8 @@ const command_entry kCommands[] = {
 
 // Renderer commands that only read.
 const char *const kRendererReads[] = {"get_playindex", "get_state", "get_mute", "get_volume_percent",
-                                      "get_volume_db_range", "get_volume_db", "get_seek_capabilities"};
+                                      "get_volume_db_range", "get_volume_db", "get_seek_capabilities",
+                                      "get_sink_formats"};
 
 // Time a command's whole body may take to arrive (a slow sender cannot
 // hold the thread); set by tests, read by request threads.
@@ -96,6 +98,7 @@ bool webapi_command_changes_state(const std::string &command) {
 int rpcRequestHandler(HTTP_connection *connection) {
   if (!connection) return 1;
   HTTP_set_no_cache(connection);
+  webapi_refusal_clear();
   webapi_call call;
   call.connection = connection;
   std::string target;

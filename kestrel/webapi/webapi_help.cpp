@@ -46,6 +46,7 @@ const char *const kLines[] = {
     "search?server=[BOOKMARK]&count=[value]",
     "upload?server=[BOOKMARK]&file=[name]",
     "beam?renderer=[BOOKMARK]&url=[url]",
+    "get_sink_formats?renderer=[BOOKMARK]",
 };
 
 }  // namespace

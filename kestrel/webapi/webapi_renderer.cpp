@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 #include "webapi/webapi_controller.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_refusal.h"
 
 namespace {
 
@@ -40,7 +42,10 @@ int run_on_renderer(webapi_call &call, const renderer_op &op, const char *missin
   return send_error_message(call, code);
 }
 
-int result(lm_nmc_result_t r) { return r == LM_NMC_OK ? WEBAPI_OK : WEBAPI_ACTION_FAILED; }
+// A renderer's refusal is kept for the reply's header.
+lm_nmc_result_t noted(lm_nmc_result_t r) { return webapi_refusal_note(r, WEBAPI_SIDE_RENDERER); }
+
+int result(lm_nmc_result_t r) { return noted(r) == LM_NMC_OK ? WEBAPI_OK : WEBAPI_ACTION_FAILED; }
 
 // A number the command needs: missing or not numeric answers -1.
 #define NEED_NUMBER(name, lo, hi, out)                                                  \
@@ -50,7 +55,7 @@ int result(lm_nmc_result_t r) { return r == LM_NMC_OK ? WEBAPI_OK : WEBAPI_ACTIO
 int cmd_get_mute(webapi_call &call) {
   return run_on_renderer(call, [](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
     int on = 0;
-    if (ctl->dmrcp_get_mute(ctx, &on) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
+    if (noted(ctl->dmrcp_get_mute(ctx, &on)) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
     *value = std::to_string(on);
     return 0;
   });
@@ -84,7 +89,7 @@ int cmd_stop(webapi_call &call) {
 int cmd_get_seek_capabilities(webapi_call &call) {
   return run_on_renderer(call, [](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
     uint32_t bits = 0;
-    if (ctl->dmrcp_get_seek_capabilities(ctx, &bits) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
+    if (noted(ctl->dmrcp_get_seek_capabilities(ctx, &bits)) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
     *value = std::to_string(bits);
     return 0;
   });
@@ -112,7 +117,7 @@ int cmd_get_state(webapi_call &call) {
     uint32_t state = 0;
     char first[64] = "";
     char second[64] = "";
-    if (ctl->dmrcp_get_state(ctx, &state, sizeof first, first, sizeof second, second) != LM_NMC_OK) {
+    if (noted(ctl->dmrcp_get_state(ctx, &state, sizeof first, first, sizeof second, second)) != LM_NMC_OK) {
       return static_cast<int>(WEBAPI_ACTION_FAILED);
     }
     first[sizeof first - 1] = '\0';
@@ -125,7 +130,9 @@ int cmd_get_playindex(webapi_call &call) {
   return run_on_renderer(call, [](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
     int32_t index = 0;
     uint32_t pending = 0;
-    if (ctl->queue_get_playindex(ctx, &index, &pending) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
+    if (noted(ctl->queue_get_playindex(ctx, &index, &pending)) != LM_NMC_OK) {
+      return static_cast<int>(WEBAPI_ACTION_FAILED);
+    }
     *value = std::to_string(static_cast<uint32_t>(index)) + "|" + std::to_string(pending);
     return 0;
   });
@@ -133,8 +140,8 @@ int cmd_get_playindex(webapi_call &call) {
 int cmd_set_playindex(webapi_call &call) {
   NEED_NUMBER("index", 0, UINT32_MAX, index);
   return run_on_renderer(call, [index](const webapi_controller *ctl, uint32_t ctx, std::string *) {
-    if (ctl->dmrcp_stop(ctx) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
-    if (ctl->queue_go_index(ctx, static_cast<uint32_t>(index)) != LM_NMC_OK) {
+    if (noted(ctl->dmrcp_stop(ctx)) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
+    if (noted(ctl->queue_go_index(ctx, static_cast<uint32_t>(index))) != LM_NMC_OK) {
       return static_cast<int>(WEBAPI_CREATE_CONTEXT);
     }
     return result(ctl->dmrcp_play(ctx, 0));
@@ -145,7 +152,7 @@ int cmd_add_bookmark(webapi_call &call) {
   std::string item;
   if (!get_param(call, "item", &item) || item.empty()) return send_error_message(call, WEBAPI_INVALID_ARGS);
   return run_on_renderer(call, [index, item](const webapi_controller *ctl, uint32_t ctx, std::string *) {
-    if (ctl->queue_go_index(ctx, static_cast<uint32_t>(index)) != LM_NMC_OK) {
+    if (noted(ctl->queue_go_index(ctx, static_cast<uint32_t>(index))) != LM_NMC_OK) {
       return static_cast<int>(WEBAPI_CREATE_CONTEXT);
     }
     return result(ctl->queue_add_bookmark(ctx, item.c_str()));
@@ -154,7 +161,7 @@ int cmd_add_bookmark(webapi_call &call) {
 int cmd_delete_item(webapi_call &call) {
   NEED_NUMBER("index", 0, UINT32_MAX, index);
   return run_on_renderer(call, [index](const webapi_controller *ctl, uint32_t ctx, std::string *) {
-    if (ctl->queue_go_index(ctx, static_cast<uint32_t>(index)) != LM_NMC_OK) {
+    if (noted(ctl->queue_go_index(ctx, static_cast<uint32_t>(index))) != LM_NMC_OK) {
       return static_cast<int>(WEBAPI_CREATE_CONTEXT);
     }
     return result(ctl->queue_delete_item(ctx));
@@ -169,7 +176,7 @@ int cmd_move_to(webapi_call &call) {
   NEED_NUMBER("index", 0, UINT32_MAX, index);
   NEED_NUMBER("toindex", 0, UINT32_MAX, toindex);
   return run_on_renderer(call, [index, toindex](const webapi_controller *ctl, uint32_t ctx, std::string *) {
-    if (ctl->queue_go_index(ctx, static_cast<uint32_t>(index)) != LM_NMC_OK) {
+    if (noted(ctl->queue_go_index(ctx, static_cast<uint32_t>(index))) != LM_NMC_OK) {
       return static_cast<int>(WEBAPI_ACTION_FAILED);
     }
     return result(ctl->queue_move_to(ctx, static_cast<uint32_t>(toindex)));
@@ -191,7 +198,7 @@ int cmd_add_metadata(webapi_call &call) {
 int cmd_get_volume_percent(webapi_call &call) {
   return run_on_renderer(call, [](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
     uint32_t percent = 0;
-    if (ctl->dmrcp_get_volume_percent(ctx, &percent) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
+    if (noted(ctl->dmrcp_get_volume_percent(ctx, &percent)) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
     *value = std::to_string(percent);
     return 0;
   });
@@ -205,7 +212,7 @@ int cmd_set_volume_percent(webapi_call &call) {
 int cmd_get_volume_db(webapi_call &call) {
   return run_on_renderer(call, [](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
     int32_t db = 0;
-    if (ctl->dmrcp_get_volume_db(ctx, &db) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
+    if (noted(ctl->dmrcp_get_volume_db(ctx, &db)) != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
     *value = std::to_string(db);
     return 0;
   });
@@ -220,10 +227,41 @@ int cmd_get_volume_db_range(webapi_call &call) {
   return run_on_renderer(call, [](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
     int32_t minimum = 0;
     int32_t maximum = 0;
-    if (ctl->dmrcp_get_volume_db_range(ctx, &minimum, &maximum) != LM_NMC_OK) {
+    if (noted(ctl->dmrcp_get_volume_db_range(ctx, &minimum, &maximum)) != LM_NMC_OK) {
       return static_cast<int>(WEBAPI_ACTION_FAILED);
     }
     *value = std::to_string(minimum) + "/" + std::to_string(maximum);
+    return 0;
+  });
+}
+
+// The formats the renderer takes: its sink protocolInfo list, one entry a
+// line. The list may be long (some renderers name hundreds of profiles):
+// a buffer too small (10) is tried once more at the largest size.
+int cmd_get_sink_formats(webapi_call &call) {
+  return run_on_renderer(call, [](const webapi_controller *ctl, uint32_t ctx, std::string *value) {
+    lm_nmc_result_t r = LM_NMC_OK;
+    std::vector<char> list;
+    for (size_t size : {size_t{64 * 1024}, size_t{1024 * 1024}}) {
+      list.assign(size, '\0');
+      r = noted(ctl->dmrcp_ioctl(ctx, "DMRGetSinkProtocolInfo", static_cast<uint32_t>(size), list.data()));
+      if (r != LM_NMC_BUFFER_TOO_SMALL) break;
+    }
+    if (r != LM_NMC_OK) return static_cast<int>(WEBAPI_ACTION_FAILED);
+    list.back() = '\0';
+    value->clear();
+    const std::string text = list.data();
+    size_t at = 0;
+    while (at <= text.size()) {
+      size_t end = text.find(',', at);
+      if (end == std::string::npos) end = text.size();
+      size_t from = text.find_first_not_of(" \t\r\n", at);
+      size_t to = text.find_last_not_of(" \t\r\n", end == 0 ? 0 : end - 1);
+      if (from != std::string::npos && from < end && to != std::string::npos && to >= from) {
+        value->append(text, from, to - from + 1).push_back('\n');
+      }
+      at = end + 1;
+    }
     return 0;
   });
 }
@@ -256,6 +294,7 @@ const renderer_command kCommands[] = {
     {"clear", cmd_clear},
     {"move_to", cmd_move_to},
     {"add_metadata", cmd_add_metadata},
+    {"get_sink_formats", cmd_get_sink_formats},
 };
 
 }  // namespace

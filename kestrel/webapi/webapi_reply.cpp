@@ -10,6 +10,7 @@
 #include "base/upnp_log.h"
 #include "base/upnp_socket.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_refusal.h"
 
 namespace {
 
@@ -89,6 +90,9 @@ int webapi_send_body(webapi_call &call, int status, const char *content_type, co
   HTTP_connection *c = call.connection;
   if (!c) return 1;
   HTTP_add_header(c, kHardening);
+  // A device's refusal the request met is named beside the fixed body.
+  const std::string refusal = webapi_refusal_take();
+  if (!refusal.empty()) HTTP_add_header(c, ("X-NMC-Error: " + refusal + "\r\n").c_str());
   c->content_type = content_type;
   c->length = static_cast<int64_t>(body.size());
   if (status == 200) return HTTP_send(c, body.data());

@@ -5,6 +5,7 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_xml_escape.h"
+#include "webapi/webapi_refusal.h"
 #include "webapi/webapi_rss.h"
 
 namespace {
@@ -23,6 +24,7 @@ std::string processing_error(const std::string &target) {
 int rssRequestHandler(HTTP_connection *connection) {
   if (!connection) return 1;
   HTTP_set_no_cache(connection);
+  webapi_refusal_clear();
   webapi_feed_request request;
   std::string target;
   bool readable = webapi_raw_target(connection, &target) && webapi_check_host(connection, target) == 0 &&
@@ -50,6 +52,7 @@ int rssRequestHandler(HTTP_connection *connection) {
   }
   int sent;
   if (feed) {
+    webapi_refusal_clear();  // a refusal on the way that the feed got round
     sent = webapi_feed_send(request.call, upnp_string_get_cstring(feed), true);
   } else {
     sent = webapi_feed_send(request.call, processing_error(target).c_str(), false);

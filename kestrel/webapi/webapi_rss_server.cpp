@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "webapi/webapi_feed.h"
+#include "webapi/webapi_refusal.h"
 #include "webapi/webapi_rss.h"
 
 namespace {
@@ -34,7 +35,7 @@ bool go_there(const webapi_feed_source *src, uint32_t context, const webapi_feed
   } else {
     *title = request.device;
   }
-  if (src->dmscp_go_directory(context) == LM_NMC_OK) return true;
+  if (webapi_refusal_note(src->dmscp_go_directory(context), WEBAPI_SIDE_SERVER) == LM_NMC_OK) return true;
   *at_object = request.has_item;
   return false;
 }
@@ -73,7 +74,9 @@ upnp_string *list_page(const webapi_feed_source *src, uint32_t context, const we
   const char *title_key = place.title_key;
   const bool listed = place.listed;
   uint32_t total = 0;
-  if (listed && src->dmscp_get_count(context, &total) != LM_NMC_OK) return nullptr;
+  if (listed && webapi_refusal_note(src->dmscp_get_count(context, &total), WEBAPI_SIDE_SERVER) != LM_NMC_OK) {
+    return nullptr;
+  }
   webapi_feed_page page = webapi_feed_paging(request.call, total);
   upnp_string *feed = rssCreateHeader(title.c_str(), static_cast<long>(total), static_cast<long>(page.returned));
   std::vector<char> metadata(WEBAPI_FEED_METADATA_SIZE);

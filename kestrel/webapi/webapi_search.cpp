@@ -8,6 +8,7 @@
 #include "webapi/webapi_controller.h"
 #include "webapi/webapi_feed.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_refusal.h"
 
 namespace {
 
@@ -43,13 +44,15 @@ int build(const webapi_controller *ctl, uint32_t context, const webapi_call &cal
                   criteria.c_str());
     return WEBAPI_ACTION_FAILED;
   }
-  lm_nmc_result_t r = ctl->dmscp_search(context, query.c_str());
+  lm_nmc_result_t r = webapi_refusal_note(ctl->dmscp_search(context, query.c_str()), WEBAPI_SIDE_SERVER);
   if (r != LM_NMC_OK) {
     upnp_log_impl(LOG_LEVEL_WARNING, LOG_SYSTEM, "search", "Search failed: %d\n", static_cast<int>(r));
     return WEBAPI_SEARCH_FAILED;
   }
   uint32_t total = 0;
-  if (ctl->dmscp_get_count(context, &total) != LM_NMC_OK) return WEBAPI_ACTION_FAILED;
+  if (webapi_refusal_note(ctl->dmscp_get_count(context, &total), WEBAPI_SIDE_SERVER) != LM_NMC_OK) {
+    return WEBAPI_ACTION_FAILED;
+  }
   int64_t end = count > 0 ? std::min<int64_t>(start + count, total) : total;
   int64_t returned = end - start > 0 ? end - start : 0;
   *feed = rssCreateHeader("Search Results", static_cast<long>(total), static_cast<long>(returned));

@@ -3,6 +3,7 @@
 
 #include "webapi/webapi_controller.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_refusal.h"
 
 int webapi_cmd_status(webapi_call &call) {
   if (call.callback_valid) {
@@ -53,7 +54,8 @@ int webapi_cmd_beam(webapi_call &call) {
   lm_nmc_result_t r = by_bookmark ? ctl->dmrcp_go_bookmark(context, renderer.c_str())
                                   : ctl->dmrcp_go_index(context, static_cast<uint32_t>(index));
   if (r != LM_NMC_OK || ctl->queue_go_index(context, 0x7fffffff) != LM_NMC_OK ||
-      ctl->queue_add_metadata(context, url.c_str(), nullptr) != LM_NMC_OK || ctl->dmrcp_play(context, 256) != LM_NMC_OK) {
+      ctl->queue_add_metadata(context, url.c_str(), nullptr) != LM_NMC_OK ||
+      webapi_refusal_note(ctl->dmrcp_play(context, 256), WEBAPI_SIDE_RENDERER) != LM_NMC_OK) {
     code = WEBAPI_ACTION_FAILED;
   }
   if (context != LM_NMC_DEFAULT_DMR_CONTEXT) ctl->dmrcp_delete_context(context);

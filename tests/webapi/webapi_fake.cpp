@@ -42,6 +42,13 @@ lm_nmc_result_t go_index(uint32_t, uint32_t i) { return note("go_index " + std::
 lm_nmc_result_t ioctl(uint32_t, const char *command, uint32_t size, char *out) {
   lm_nmc_result_t r = note(std::string("ioctl ") + command, "ioctl");
   if (std::strncmp(command, "DMRCanPlay", 10) == 0) return std::strstr(command, "playable") ? 0u : 714u;
+  if (r == LM_NMC_OK && std::strcmp(command, "DMRGetSinkProtocolInfo") == 0) {
+    // A list as renderers give it: spaces after commas, an empty entry.
+    return std::snprintf(out, size, "%s", "http-get:*:audio/mpeg:*, http-get:*:audio/L16;rate=44100;channels=2:*,,"
+                                          "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3") < static_cast<int>(size)
+               ? LM_NMC_OK
+               : LM_NMC_BUFFER_TOO_SMALL;
+  }
   if (r == LM_NMC_OK && size > 0) std::snprintf(out, size, "%s", "1.2.3");
   return r;
 }

@@ -67,6 +67,8 @@ lm_nmc_result_t go_bookmark(uint32_t c, const char *bm) {
     g_cursors[c] = Cursor{"srv", -1};
   } else if (kAwkward == bm) {
     g_cursors[c] = Cursor{"top", kAwkwardIndex};
+  } else if (std::string(bm) == "uuid:refusing") {
+    g_cursors[c] = Cursor{"ref", -1};
   } else if (std::string(bm).rfind("top,", 0) == 0) {
     g_cursors[c] = Cursor{"top", std::atol(bm + 4)};
   } else {
@@ -81,6 +83,8 @@ lm_nmc_result_t go_directory(uint32_t c) {
     k = Cursor{"top", -1};
   } else if (k.level == "top" && k.index == kAwkwardIndex) {
     k = Cursor{"awk", -1};
+  } else if (k.level == "ref") {
+    return 701;  // the server refuses the Browse: "No such object"
   } else {
     return 9;
   }
@@ -378,6 +382,7 @@ TEST_F(WebApiFeedServer, FailuresAndOutputForms) {
     const char *type;
     const char *starts;
     const char *absent;  // a text the body must not hold, or ""
+    const char *refusal = "";  // the X-NMC-Error header's value, or "" when absent
   } cases[] = {
       {"/nmc/rss", 200, "text/xml", "<?xml", ""},
       {"/nmc/rss/server/RB%3Cscript%3E", 200, "text/plain", "ERROR ON PROCESSING: /nmc/rss/server/RB%3Cscript",
@@ -385,6 +390,7 @@ TEST_F(WebApiFeedServer, FailuresAndOutputForms) {
       {"/nmc/rss/renderer/RB<b>x", 200, "text/plain", "ERROR ON PROCESSING: /nmc/rss/renderer/RB&lt;b&gt;x",
        "<b>"},
       {"/nmc/rss/server/RBuuid%3Asrv%2C0/IBnone", 200, "text/plain", "ERROR ON PROCESSING", ""},
+      {"/nmc/rss/server/RBuuid%3Arefusing", 200, "text/plain", "ERROR ON PROCESSING", "", "701 No such object"},
       {"/nmc/rss/server?fmt=json", 200, "application/json", "{\n\"description\"", "},\n]"},
       {"/nmc/rss/server?fmt=json&callback=f", 200, "application/javascript", "f({", ""},
       {"/nmc/rss/server?callback=cb.x", 200, "application/javascript", "cb.x(\"PD94", "<"},
@@ -400,6 +406,10 @@ TEST_F(WebApiFeedServer, FailuresAndOutputForms) {
       EXPECT_EQ(r.body.find(c.absent), std::string::npos) << c.target;
     }
     EXPECT_NE(r.header.find("X-Content-Type-Options: nosniff"), std::string::npos) << c.target;
+    size_t at = r.header.find("\r\nX-NMC-Error: ");
+    std::string refusal =
+        at == std::string::npos ? "" : r.header.substr(at + 15, r.header.find("\r\n", at + 2) - at - 15);
+    EXPECT_EQ(refusal, c.refusal) << c.target;
   }
   // The Base64 text is the feed itself.
   Reply plain = get("/nmc/rss/server");

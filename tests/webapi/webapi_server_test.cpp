@@ -133,6 +133,10 @@ TEST_F(WebApiServer, CommandsAnswerTheirValuesAndErrors) {
       {"/nmc/rpc/can_play?renderer=r&item=playable", 200, "1", "ioctl DMRCanPlay playable"},
       {"/nmc/rpc/can_play?renderer=r&item=other", 200, "0", ""},
       {"/nmc/rpc/get_nmc_version", 200, "1.2.3", "ioctl GetNMCVersion"},
+      {"/nmc/rpc/get_sink_formats?renderer=r", 200,
+       "http-get:*:audio/mpeg:*\nhttp-get:*:audio/L16;rate=44100;channels=2:*\nhttp-get:*:audio/mpeg:DLNA.ORG_PN=MP3\n",
+       "ioctl DMRGetSinkProtocolInfo"},
+      {"/nmc/rpc/get_sink_formats", 402, "invalid args given for this nmc rpc call", ""},
       {"/nmc/rpc/get_status", 200, "true", ""},
       {"/nmc/rpc/status", 200, "true", ""},
       {"/nmc/rpc/dtcp_get_capabilities", 501, "not supported", ""},
@@ -179,6 +183,39 @@ TEST_F(WebApiServer, FailuresAnswerThroughTheTableAndDeleteTheContext) {
   webapi_fake::install();
   webapi_fake::fail("go_bookmark");
   EXPECT_EQ(get("/nmc/rpc/can_play?renderer=r&item=playable").body, "0");  // never an error
+}
+
+// A device's refusal keeps the table's body and is named in X-NMC-Error
+// with its code and the meaning for the side that refused (the fake
+// answers 701 for a failed operation); no header without one.
+TEST_F(WebApiServer, RefusalsAreNamedInAHeader) {
+  const struct {
+    const char *fail;
+    const char *target;
+    int status;
+    const char *body;
+    const char *refusal;
+  } cases[] = {
+      {"set_mute", "/nmc/rpc/set_mute?renderer=r&mute=0", 501, "execution of the action failed",
+       "701 Transition not available"},
+      {"ioctl", "/nmc/rpc/get_sink_formats?renderer=r", 501, "execution of the action failed",
+       "701 Transition not available"},
+      {"search", "/nmc/rpc/search?server=s&search=6162", 501, "search failed", "701 No such object"},
+      {"play", "/nmc/rpc/beam?renderer=uuid:x&url=http%3A%2F%2Fa%2Fb", 501, "execution of the action failed",
+       "701 Transition not available"},
+      {"go_bookmark", "/nmc/rpc/get_sink_formats?renderer=gone", 500, "error on creating a context", ""},
+      {"", "/nmc/rpc/set_mute?renderer=r&mute=0", 200, "ok", ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.target);
+    webapi_fake::install();
+    if (*c.fail) webapi_fake::fail(c.fail);
+    Reply r = get(c.target);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.body, c.body);
+    EXPECT_EQ(field_of(r.header, "X-NMC-Error"), c.refusal);
+    EXPECT_EQ(webapi_fake::open_contexts(), 0);
+  }
 }
 
 TEST_F(WebApiServer, JsonpWrapsWithCheckedNamesAndEscapedTexts) {

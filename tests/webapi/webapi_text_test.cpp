@@ -11,6 +11,7 @@
 #include "support_mem.h"
 #include "webapi/webapi_feed.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_refusal.h"
 
 namespace {
 
@@ -171,3 +172,30 @@ TEST(WebApiErrors, UnknownCodesGetTheLastEntry) {
 }
 
 }  // namespace
+
+// A device's UPnP error in words for the side that refused; the
+// controller's own codes are no device refusal.
+TEST(WebApiErrors, RefusalWordsNameCodeAndMeaning) {
+  const struct {
+    lm_nmc_result_t code;
+    webapi_side side;
+    const char *words;
+  } cases[] = {
+      {701, WEBAPI_SIDE_RENDERER, "701 Transition not available"},
+      {701, WEBAPI_SIDE_SERVER, "701 No such object"},
+      {708, WEBAPI_SIDE_SERVER, "708 Invalid search criteria"},
+      {714, WEBAPI_SIDE_RENDERER, "714 Illegal MIME-type"},
+      {400, WEBAPI_SIDE_SERVER, "400 Bad request"},
+      {720, WEBAPI_SIDE_RENDERER, "720 UPnP error"},
+      {9, WEBAPI_SIDE_RENDERER, ""},
+      {0, WEBAPI_SIDE_SERVER, ""},
+  };
+  for (const auto &c : cases) EXPECT_EQ(webapi_refusal_words(c.code, c.side), c.words) << c.code;
+  // Only a refusal is noted, and taking the note clears it.
+  webapi_refusal_clear();
+  webapi_refusal_note(3, WEBAPI_SIDE_RENDERER);
+  EXPECT_EQ(webapi_refusal_take(), "");
+  webapi_refusal_note(714, WEBAPI_SIDE_RENDERER);
+  EXPECT_EQ(webapi_refusal_take(), "714 Illegal MIME-type");
+  EXPECT_EQ(webapi_refusal_take(), "");
+}
