@@ -32,38 +32,10 @@ namespace {
 int g_socket = -1;
 unsigned g_port = 0;
 
-struct Reply {
-  int status = 0;
-  std::string header;
-  std::string body;
-};
+using Reply = test_support::http_reply;
 
-std::string exchange(const std::string &request) {
-  int fd = test_support::connect_loopback(g_port);
-  if (fd < 0) return "";
-  size_t at = 0;
-  while (at < request.size()) {
-    ssize_t n = send(fd, request.data() + at, request.size() - at, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    at += static_cast<size_t>(n);
-  }
-  std::string out;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) out.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  return out;
-}
-
-Reply parse(const std::string &text) {
-  Reply r;
-  size_t end = text.find("\r\n\r\n");
-  if (text.size() < 12 || end == std::string::npos) return r;
-  r.status = std::stoi(text.substr(9, 3));
-  r.header = text.substr(0, end);
-  r.body = text.substr(end + 4);
-  return r;
-}
+std::string exchange(const std::string &request) { return test_support::exchange_loopback(g_port, request); }
+Reply parse(const std::string &text) { return test_support::split_http_reply(text); }
 
 std::string field_of(const std::string &header, const std::string &name) {
   size_t at = header.find("\r\n" + name + ": ");
