@@ -51,9 +51,20 @@ class http_pool_wait {
    * connections that are still without one. */
   void line_seen();
 
+  /* The wait as the pool lists it (under the pool's lock): the record
+   * lives in this object, so registering a wait allocates nothing. */
+  struct entry {
+    int socket;
+    bool line_seen;  // a whole request line has arrived
+    bool evicted;    // shut down to make room; its thread is on its way out
+    uint64_t key;    // registration order: lower is older
+    entry *prev;
+    entry *next;
+  };
+
  private:
-  uint64_t key_;
-  bool line_seen_ = false;
+  entry entry_;
+  bool line_seen_ = false;  // the owner's own copy, read without the lock
 };
 
 /* Current limits. */

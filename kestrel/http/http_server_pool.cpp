@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <mutex>
 
 #include "base/upnp_log.h"
@@ -15,22 +14,23 @@
 
 namespace {
 
-struct Waiting {
-  int socket;
-  bool line_seen;  // a whole request line has arrived
-  bool evicted;    // shut down to make room; its thread is on its way out
-};
+using Entry = http_pool_wait::entry;
 
 // One lock for the count, the bound and the waiting connections: an accept
 // thread admits against the count while connection threads leave it and
 // register or withdraw their waits. `room` is told whenever a thread leaves.
+// The waits form a list in registration order (oldest first), linked through
+// records that live in the waiting threads' own http_pool_wait objects: a
+// keep-alive connection registers and withdraws once per request, so this
+// path takes the lock and nothing more.
 struct Pool {
   std::mutex mutex;
   std::condition_variable room;
   int count = 0;
   int max = HTTP_SERVER_MAX_CONNECTIONS;
   uint64_t next_wait = 0;
-  std::map<uint64_t, Waiting> waiting;  // keyed by registration order: oldest first
+  Entry *oldest = nullptr;
+  Entry *newest = nullptr;
 };
 
 // Never destroyed: detached connection threads may still leave the pool
@@ -46,15 +46,23 @@ constexpr auto kRoomWait = std::chrono::seconds(1);
 
 // The connection to close for room: the one waiting longest that has not sent
 // a whole request line yet, else the one waiting longest at all (a header
-// trickled in slowly); waiting.end() when every thread is busy with a request.
-std::map<uint64_t, Waiting>::iterator choose_victim(Pool &p) {
-  auto oldest = p.waiting.end();
-  for (auto it = p.waiting.begin(); it != p.waiting.end(); ++it) {
-    if (it->second.evicted) continue;
-    if (!it->second.line_seen) return it;
-    if (oldest == p.waiting.end()) oldest = it;
+// trickled in slowly); none when every thread is busy with a request.
+Entry *choose_victim(Pool &p) {
+  Entry *oldest = nullptr;
+  for (Entry *e = p.oldest; e; e = e->next) {
+    if (e->evicted) continue;
+    if (!e->line_seen) return e;
+    if (!oldest) oldest = e;
   }
   return oldest;
+}
+
+// Whether the wait registered as `key` is still listed.
+bool still_waiting(const Pool &p, uint64_t key) {
+  for (const Entry *e = p.oldest; e; e = e->next) {
+    if (e->key == key) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -64,17 +72,18 @@ bool http_pool_enter() {
   std::unique_lock<std::mutex> hold(p.mutex);
   const auto deadline = std::chrono::steady_clock::now() + kRoomWait;
   while (p.count >= p.max) {
-    auto victim = choose_victim(p);
-    if (victim == p.waiting.end()) return false;
-    victim->second.evicted = true;
+    Entry *victim = choose_victim(p);
+    if (!victim) return false;
+    victim->evicted = true;
     // The waiting thread withdraws under this lock before it closes its
     // socket, so the descriptor is still that connection's.
-    shutdown(victim->second.socket, SHUT_RDWR);
-    const uint64_t key = victim->first;
+    shutdown(victim->socket, SHUT_RDWR);
+    // Only the key is kept: the record goes with its thread's wait.
+    const uint64_t key = victim->key;
     upnp_log_impl(LOG_LEVEL_INFO, LOG_HTTP, "HTTP_accept", "too many connections, closing the one idle longest");
     // Woken by the threads that leave. Should another accept thread take
     // the room this one made, the next turn closes another connection.
-    if (!p.room.wait_until(hold, deadline, [&p, key] { return p.count < p.max || p.waiting.count(key) == 0; })) {
+    if (!p.room.wait_until(hold, deadline, [&p, key] { return p.count < p.max || !still_waiting(p, key); })) {
       return false;
     }
   }
@@ -94,14 +103,28 @@ void http_pool_leave() {
 http_pool_wait::http_pool_wait(int socket) {
   Pool &p = pool();
   std::lock_guard<std::mutex> hold(p.mutex);
-  key_ = p.next_wait++;
-  p.waiting.emplace(key_, Waiting{socket, false, false});
+  entry_ = Entry{socket, false, false, p.next_wait++, p.newest, nullptr};
+  if (p.newest) {
+    p.newest->next = &entry_;
+  } else {
+    p.oldest = &entry_;
+  }
+  p.newest = &entry_;
 }
 
 http_pool_wait::~http_pool_wait() {
   Pool &p = pool();
   std::lock_guard<std::mutex> hold(p.mutex);
-  p.waiting.erase(key_);
+  if (entry_.prev) {
+    entry_.prev->next = entry_.next;
+  } else {
+    p.oldest = entry_.next;
+  }
+  if (entry_.next) {
+    entry_.next->prev = entry_.prev;
+  } else {
+    p.newest = entry_.prev;
+  }
 }
 
 void http_pool_wait::line_seen() {
@@ -109,8 +132,7 @@ void http_pool_wait::line_seen() {
   line_seen_ = true;
   Pool &p = pool();
   std::lock_guard<std::mutex> hold(p.mutex);
-  auto it = p.waiting.find(key_);
-  if (it != p.waiting.end()) it->second.line_seen = true;
+  entry_.line_seen = true;
 }
 
 extern "C" int HTTP_server_set_max_connections(int count) {

@@ -1,116 +1,70 @@
 // The running queue imports and exports: their "NMC WPL Handler" threads,
 // the cap on how many run at once, and the controller's stop, which asks
-// them to end and joins them with its bound.
-//
-// The registry's mutex guards the thread list, the running count and the
-// stopping mark; the stop request is an atomic the thread bodies read
+// them to end and joins them with its bound (the transfer pool of
+// lm_nmc_transfer_pool.cpp). The thread bodies read the stop request
 // between their steps.
-#include <atomic>
-#include <mutex>
 #include <new>
-#include <vector>
 
 #include "base/upnp_log.h"
-#include "nmc/lm_nmc_internal.h"
 #include "playlist/lm_dmrcp_wpl_internal.h"
+#include "playlist/lm_nmc_transfer_pool.h"
 
 namespace {
 
-struct wpl_entry {
-  nmc_thread *thread = nullptr;
-  wpl_transfer *transfer = nullptr;
-  void (*body)(wpl_transfer *) = nullptr;
-  std::atomic<bool> done{false};
+// What a thread runs: the body and its record, freed when the body ends.
+struct wpl_job {
+  void (*body)(wpl_transfer *);
+  wpl_transfer *transfer;
 };
 
-std::mutex g_mutex;
-bool g_stopping = false;
-std::vector<wpl_entry *> g_entries;
-std::atomic<bool> g_stop_request{false};
-
-void routine(void *argument) {
-  auto *entry = static_cast<wpl_entry *>(argument);
-  entry->body(entry->transfer);
-  delete entry->transfer;
-  entry->transfer = nullptr;
-  entry->done.store(true);
+void run(void *argument) {
+  auto *job = static_cast<wpl_job *>(argument);
+  job->body(job->transfer);
+}
+void finish(void *argument) {
+  auto *job = static_cast<wpl_job *>(argument);
+  delete job->transfer;
+  delete job;
 }
 
-// Takes the entries whose threads have ended out of the list (their join is
-// immediate). Call with the mutex held.
-void reap_locked(std::vector<wpl_entry *> *ended) {
-  for (auto it = g_entries.begin(); it != g_entries.end();) {
-    if ((*it)->done.load() && nmc_thread_ended((*it)->thread)) {
-      ended->push_back(*it);
-      it = g_entries.erase(it);
-    } else {
-      ++it;
-    }
-  }
-}
-
-void join_all(const std::vector<wpl_entry *> &entries) {
-  for (wpl_entry *entry : entries) {
-    // A thread that outlives the bound is left behind with its entry.
-    if (nmc_thread_join_bounded(entry->thread, NMC_THREAD_JOIN_BOUND_MS)) delete entry;
-  }
+// Never destroyed: a thread left behind by the stop's bound may still end
+// while the process exits.
+nmc_transfer_pool &pool() {
+  static nmc_transfer_pool *p = new nmc_transfer_pool("NMC WPL Handler", LM_DMRCP_WPL_MAX_ACTIVE, finish, nullptr);
+  return *p;
 }
 
 }  // namespace
 
 lm_nmc_result_t wpl_transfer_start(wpl_transfer *transfer, void (*body)(wpl_transfer *)) {
-  auto *entry = new (std::nothrow) wpl_entry;
-  if (entry == nullptr) return LM_NMC_OUT_OF_MEMORY;
-  entry->transfer = transfer;
-  entry->body = body;
-  std::vector<wpl_entry *> ended;
   lm_nmc_result_t result = LM_NMC_OK;
-  {
-    std::lock_guard<std::mutex> hold(g_mutex);
-    reap_locked(&ended);
-    if (g_stopping) {
-      result = LM_NMC_GOING_DOWN;
-    } else if (g_entries.size() >= LM_DMRCP_WPL_MAX_ACTIVE) {
-      result = LM_NMC_NO_FREE_CONTEXT;
-    } else {
-      entry->thread = nmc_thread_start(routine, entry, "NMC WPL Handler");
-      if (entry->thread == nullptr) result = LM_NMC_OUT_OF_MEMORY;
+  auto *job = new (std::nothrow) wpl_job{body, transfer};
+  if (job == nullptr) {
+    result = LM_NMC_OUT_OF_MEMORY;
+  } else {
+    switch (pool().reserve()) {
+      case nmc_transfer_pool::STOPPING:
+        result = LM_NMC_GOING_DOWN;
+        break;
+      case nmc_transfer_pool::FULL:
+        result = LM_NMC_NO_FREE_CONTEXT;
+        break;
+      case nmc_transfer_pool::RESERVED:
+        // A stop between the reservation and the start refuses it too.
+        if (!pool().start(run, job)) result = pool().stopping() ? LM_NMC_GOING_DOWN : LM_NMC_OUT_OF_MEMORY;
+        break;
     }
-    // Listed under the mutex the stop takes: the stop sees every thread.
-    if (result == LM_NMC_OK) g_entries.push_back(entry);
   }
-  join_all(ended);
   if (result != LM_NMC_OK) {
-    delete entry;
+    delete job;  // the record stays the caller's
     upnp_log_impl(LOG_LEVEL_ERROR, LOG_SYSTEM, "wpl_transfer_start",
                   "NMC: Cannot start a queue transfer (%u), %u at most", result, LM_DMRCP_WPL_MAX_ACTIVE);
   }
   return result;
 }
 
-bool wpl_transfer_stopping(void) { return g_stop_request.load(); }
+bool wpl_transfer_stopping(void) { return pool().stopping(); }
 
-void nmc_wpl_transfers_stop(void) {
-  std::vector<wpl_entry *> entries;
-  {
-    std::lock_guard<std::mutex> hold(g_mutex);
-    g_stopping = true;
-    g_stop_request.store(true);
-    entries.swap(g_entries);
-  }
-  if (!entries.empty())
-    upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "nmc_wpl_transfers_stop", "NMC: Ending %zu queue transfer(s)",
-                  entries.size());
-  join_all(entries);
-  std::lock_guard<std::mutex> hold(g_mutex);
-  g_stopping = false;
-  g_stop_request.store(false);
-}
+void nmc_wpl_transfers_stop(void) { pool().stop("queue transfer(s)"); }
 
-unsigned nmc_wpl_transfers_running(void) {
-  std::lock_guard<std::mutex> hold(g_mutex);
-  unsigned n = 0;
-  for (wpl_entry *entry : g_entries)
-    if (!entry->done.load()) ++n;
-  return n;
-}
+unsigned nmc_wpl_transfers_running(void) { return pool().running(); }

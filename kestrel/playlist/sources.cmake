@@ -30,6 +30,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_setup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_transfer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_upload_threads.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_nmc_transfer_pool.cpp
 )
 # Renderer queues as WPL text: the entry points, the import, the export and
 # their threads.

@@ -1,5 +1,4 @@
-// Feed helpers: the RSS header, the item tag change, URL and JSON escaping,
-// and the server-object item text.
+// Feed helpers: the RSS header, the item tag change, URL and JSON escaping.
 #include "webapi/webapi_feed.h"
 
 #include <cstdio>
@@ -87,23 +86,4 @@ char *jsonEscape(const char *text) {
     }
   }
   return upnp_strdup_impl(out.c_str());
-}
-
-upnp_string *webapi_feed_add_object(upnp_string *feed, const char *base_url, const char *title,
-                                    const char *server_bookmark, const char *item_bookmark, char *metadata) {
-  char *escaped_title = upnp_xml_escape_cond(title ? title : "", 0);
-  char *server = urlEscape(server_bookmark);
-  char *item = urlEscape(item_bookmark);
-  rssChangeItemTag(metadata);
-  if (escaped_title && server && item) {
-    feed = upnp_string_sprintf(feed,
-                               "<item>\n<title>%s</title>\n<enclosure url=\"%snmc/rss/server/RB%s%s%s\" "
-                               "type=\"application/rss+xml\"></enclosure>\n<bookmark>%s</bookmark>\n%s\n</item>\n",
-                               escaped_title, base_url ? base_url : "", server, "/IB", item, item,
-                               metadata ? metadata : "");
-  }
-  upnp_free_impl(escaped_title);
-  upnp_free_impl(server);
-  upnp_free_impl(item);
-  return feed;
 }

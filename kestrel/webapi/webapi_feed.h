@@ -31,8 +31,5 @@ upnp_string *rssToJSON(const char *feed);
 /* Appends the sibling chain from `node` to `out` (returns the string, which
  * may have moved). */
 upnp_string *rssToJSONSubnode(upnp_string *out, upnp_xml_node *node);
-/* Appends one search or server-object item to a feed. */
-upnp_string *webapi_feed_add_object(upnp_string *feed, const char *base_url, const char *title,
-                                    const char *server_bookmark, const char *item_bookmark, char *metadata);
 
 #endif

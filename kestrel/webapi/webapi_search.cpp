@@ -9,6 +9,7 @@
 #include "webapi/webapi_feed.h"
 #include "webapi/webapi_internal.h"
 #include "webapi/webapi_refusal.h"
+#include "webapi/webapi_rss.h"
 
 namespace {
 
@@ -80,8 +81,12 @@ int build(const webapi_controller *ctl, uint32_t context, const webapi_call &cal
     metadata.back() = '\0';
     title[sizeof title - 1] = '\0';
     bookmark[sizeof bookmark - 1] = '\0';
-    *feed = webapi_feed_add_object(*feed, call.connection ? call.connection->base_url : "", title, server.c_str(),
-                                   bookmark, &metadata[0]);
+    // The feeds' escaping (every byte but the unreserved ones), so that the
+    // enclosure decodes back to this server and object whatever bytes their
+    // bookmarks hold.
+    std::string object(bookmark);
+    *feed = webapi_feed_server_entry(*feed, call.connection ? call.connection->base_url : "", title, server,
+                                     &object, &metadata[0]);
     if (!*feed) return WEBAPI_OUT_OF_MEMORY;
   }
   *feed = upnp_string_concat(*feed, "</channel>\n</rss>\n");

@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace test_support {
@@ -72,6 +73,33 @@ bool send_all(int fd, const std::string &text) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+std::string read_to_close(int fd) {
+  std::string out;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) out.append(buffer, static_cast<size_t>(n));
+  return out;
+}
+
+std::string exchange_loopback(int port, const std::string &request, int receive_timeout_ms) {
+  int fd = connect_loopback(port, receive_timeout_ms);
+  if (fd < 0) return "";
+  send_all(fd, request);
+  std::string out = read_to_close(fd);
+  close(fd);
+  return out;
+}
+
+http_reply split_http_reply(const std::string &text) {
+  http_reply r;
+  size_t end = text.find("\r\n\r\n");
+  if (text.size() < 12 || end == std::string::npos || text.compare(0, 5, "HTTP/") != 0) return r;
+  r.status = std::atoi(text.substr(9, 3).c_str());
+  r.header = text.substr(0, end);
+  r.body = text.substr(end + 4);
+  return r;
 }
 
 }  // namespace test_support

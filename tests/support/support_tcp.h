@@ -1,7 +1,7 @@
 // TCP helpers of the servers the tests run on 127.0.0.1 (or another address
 // of a private network namespace): listening at a free port, accepting with
 // a short wait so a stop flag is seen, reading a request header, writing all
-// of a reply.
+// of a reply; on the client side, one raw exchange and its reply split.
 #ifndef TESTS_SUPPORT_SUPPORT_TCP_H
 #define TESTS_SUPPORT_SUPPORT_TCP_H
 
@@ -23,6 +23,20 @@ std::string read_header(int fd, int receive_timeout_ms = 5000);
 int connect_loopback(int port, int receive_timeout_ms = 5000);
 // Writes all of text; false when the peer went away.
 bool send_all(int fd, const std::string &text);
+// Reads from fd until the peer closes or a read times out; all that came.
+std::string read_to_close(int fd);
+// One exchange on a new connection to 127.0.0.1:port: sends request whole
+// and reads the reply until the peer closes; "" when no connection.
+std::string exchange_loopback(int port, const std::string &request, int receive_timeout_ms = 5000);
+
+// A raw HTTP reply split at its empty line: status 0 (and nothing else set)
+// when the text is no whole header.
+struct http_reply {
+  int status = 0;
+  std::string header;  // status line and fields, without the empty line
+  std::string body;
+};
+http_reply split_http_reply(const std::string &text);
 
 }  // namespace test_support
 

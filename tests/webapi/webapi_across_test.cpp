@@ -30,28 +30,12 @@ namespace {
 int g_socket = -1;
 unsigned g_port = 0;
 
-struct Reply {
-  int status = 0;
-  std::string header, body;
-};
+using Reply = test_support::http_reply;
 
 Reply get(const std::string &target, const std::string &extra = "") {
-  Reply r;
-  int fd = test_support::connect_loopback(g_port);
-  if (fd < 0) return r;
-  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(g_port) + "\r\n" +
-                              extra + "Connection: close\r\n\r\n";
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  size_t end = text.find("\r\n\r\n");
-  if (text.size() < 12 || end == std::string::npos) return r;
-  r.status = std::stoi(text.substr(9, 3));
-  r.header = text.substr(0, end);
-  r.body = text.substr(end + 4);
-  return r;
+  return test_support::split_http_reply(test_support::exchange_loopback(
+      g_port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(g_port) + "\r\n" + extra +
+                  "Connection: close\r\n\r\n"));
 }
 
 // The replaced functions: what they were given, and what they answer.

@@ -16,6 +16,7 @@ std::set<std::string> g_fail;
 int g_open = 0;
 uint32_t g_next = 1;
 unsigned g_results = 0;
+std::string g_bookmark = "item/1 a&b";
 
 lm_nmc_result_t note(const std::string &call, const char *operation) {
   std::lock_guard<std::mutex> hold(g_mutex);
@@ -119,7 +120,10 @@ lm_nmc_result_t extract(uint32_t, const char *, uint32_t, uint32_t size, char *b
   return note("extract", "extract");
 }
 lm_nmc_result_t bookmark(uint32_t, uint32_t size, char *buffer) {
-  std::snprintf(buffer, size, "item/1 a&b");
+  {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    std::snprintf(buffer, size, "%s", g_bookmark.c_str());
+  }
   return note("get_bookmark", "get_bookmark");
 }
 int terminating(void) { return 0; }
@@ -141,6 +145,7 @@ void install() {
     g_fail.clear();
     g_open = 0;
     g_results = 0;
+    g_bookmark = "item/1 a&b";
   }
   webapi_controller_set(&kFake);
 }
@@ -160,6 +165,11 @@ void fail(const std::string &operation) {
 void set_search_results(unsigned n) {
   std::lock_guard<std::mutex> hold(g_mutex);
   g_results = n;
+}
+
+void set_bookmark(const std::string &bookmark) {
+  std::lock_guard<std::mutex> hold(g_mutex);
+  g_bookmark = bookmark;
 }
 
 }  // namespace webapi_fake

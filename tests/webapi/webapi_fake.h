@@ -22,6 +22,8 @@ int open_contexts();
 void fail(const std::string &operation);
 // Search results the fake server holds.
 void set_search_results(unsigned count);
+// The bookmark every object of the fake server answers ("item/1 a&b").
+void set_bookmark(const std::string &bookmark);
 
 }  // namespace webapi_fake
 

@@ -170,29 +170,12 @@ const webapi_feed_source kFake = fake();
 int g_socket = -1;
 unsigned g_port = 0;
 
-struct Reply {
-  int status = 0;
-  std::string header;
-  std::string body;
-};
+using Reply = test_support::http_reply;
 
 Reply get(const std::string &target, const std::string &host = "") {
-  Reply r;
-  int fd = test_support::connect_loopback(g_port);
-  if (fd < 0) return r;
   std::string h = host.empty() ? "127.0.0.1:" + std::to_string(g_port) : host;
-  test_support::send_all(fd, "GET " + target + " HTTP/1.1\r\nHost: " + h + "\r\nConnection: close\r\n\r\n");
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) text.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  size_t end = text.find("\r\n\r\n");
-  if (text.size() < 12 || end == std::string::npos) return r;
-  r.status = std::stoi(text.substr(9, 3));
-  r.header = text.substr(0, end);
-  r.body = text.substr(end + 4);
-  return r;
+  return test_support::split_http_reply(test_support::exchange_loopback(
+      g_port, "GET " + target + " HTTP/1.1\r\nHost: " + h + "\r\nConnection: close\r\n\r\n"));
 }
 
 struct Item {

@@ -24,16 +24,8 @@ namespace {
 unsigned g_port = 0;
 
 std::string fetch(const std::string &target, const std::string &extra = "", const std::string &method = "GET") {
-  int fd = test_support::connect_loopback(g_port);
-  if (fd < 0) return "";
-  std::string text = method + " " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + extra + "\r\n";
-  send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-  std::string out;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) out.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  return out;
+  return test_support::exchange_loopback(
+      g_port, method + " " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + extra + "\r\n");
 }
 
 int status_of(const std::string &r) { return r.size() > 12 ? std::stoi(r.substr(9, 3)) : 0; }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <regex>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "http/http_server.h"
 #include "support_files.h"
 #include "webapi/webapi_internal.h"
+#include "webapi/webapi_rss.h"
 #include "webapi_fake.h"
 
 namespace {
@@ -30,38 +32,10 @@ namespace {
 int g_socket = -1;
 unsigned g_port = 0;
 
-struct Reply {
-  int status = 0;
-  std::string header;
-  std::string body;
-};
+using Reply = test_support::http_reply;
 
-std::string exchange(const std::string &request) {
-  int fd = test_support::connect_loopback(g_port);
-  if (fd < 0) return "";
-  size_t at = 0;
-  while (at < request.size()) {
-    ssize_t n = send(fd, request.data() + at, request.size() - at, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    at += static_cast<size_t>(n);
-  }
-  std::string out;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) out.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  return out;
-}
-
-Reply parse(const std::string &text) {
-  Reply r;
-  size_t end = text.find("\r\n\r\n");
-  if (text.size() < 12 || end == std::string::npos) return r;
-  r.status = std::stoi(text.substr(9, 3));
-  r.header = text.substr(0, end);
-  r.body = text.substr(end + 4);
-  return r;
-}
+std::string exchange(const std::string &request) { return test_support::exchange_loopback(g_port, request); }
+Reply parse(const std::string &text) { return test_support::split_http_reply(text); }
 
 std::string field_of(const std::string &header, const std::string &name) {
   size_t at = header.find("\r\n" + name + ": ");
@@ -321,6 +295,46 @@ TEST_F(WebApiServer, SearchPagesItsFeed) {
   EXPECT_EQ(r.status, 501);
   r = get("/nmc/rpc/search?server=s1&search=7469746c65&count=1&fmt=json&callback=f");
   EXPECT_EQ(r.body.rfind("f({\n\"description\":\"12 objects", 0), 0u);
+}
+
+// Each search result's enclosure reads back, through the feeds' own request
+// parser, as the server and object it came from, whatever bytes their
+// bookmarks hold.
+TEST_F(WebApiServer, SearchEnclosuresLeadBackToTheirObjects) {
+  const struct {
+    const char *server;
+    const char *object;
+  } cases[] = {
+      {"s1", "item/1 a&b"},
+      {"uuid:1+2", "a+b c"},
+      {"s\"q'", "x\"y'<z>"},
+      {"s1", "100%~!*()"},
+      {"s1", "caf\xC3\xA9\t/IBx"},
+  };
+  const std::regex enclosure("<enclosure url=\"[^\"]*(/nmc/rss/[^\"]*)\"");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.object);
+    webapi_fake::install();
+    webapi_fake::set_search_results(1);
+    webapi_fake::set_bookmark(c.object);
+    std::string server = c.server;
+    std::string query;
+    for (unsigned char ch : server) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", ch);
+      query += hex;
+    }
+    Reply r = get("/nmc/rpc/search?server=" + query + "&search=7469746c65");
+    ASSERT_EQ(r.status, 200);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.body, m, enclosure)) << r.body;
+    webapi_feed_request request;
+    ASSERT_TRUE(webapi_feed_parse(m[1].str(), "/nmc/rss", &request)) << m[1].str();
+    EXPECT_EQ(request.kind, WEBAPI_FEED_SERVER);
+    EXPECT_EQ(request.device, c.server);
+    EXPECT_EQ(request.item, c.object);
+    EXPECT_NE(r.body.find("<bookmark>" + webapi_feed_escape(c.object) + "</bookmark>"), std::string::npos);
+  }
 }
 
 TEST_F(WebApiServer, LogCommands) {

@@ -83,22 +83,10 @@ int connect_server() {
   return fd;
 }
 
-std::string read_all(int fd) {
-  std::string out;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) out.append(buffer, static_cast<size_t>(n));
-  return out;
-}
-
 std::string request(const std::string &target, const std::string &body, const std::string &method = "POST") {
-  int fd = connect_server();
-  std::string text = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(g_port) +
-                     "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-  std::string out = read_all(fd);
-  close(fd);
-  return out;
+  return test_support::exchange_loopback(
+      g_port, method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(g_port) +
+                  "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
 std::string body_of(const std::string &reply) {
