@@ -86,21 +86,33 @@ lm_nmc_result_t nmc_dms_bookmark(nmc_dms_state &state, bool with_id, std::string
     *bookmark = nmc_bookmark_escape(state.server_udn) + ",0";
     return LM_NMC_OK;
   }
-  std::string text = nmc_bookmark_escape(state.server_udn) + ",";
+  // Appended in place: a feed asks this for every entry of its page.
+  std::string text = nmc_bookmark_escape(state.server_udn);
+  text.reserve(256);
+  text += ',';
   if (with_id) {
     const char *id = upnp_xml_find_attribute_value(object, "id");
     if (id == nullptr) return 7;
     text += nmc_bookmark_escape(id);
   } else {
-    text += "-";
+    text += '-';
   }
   for (size_t i = 1; i < state.levels.size(); ++i) {
     const nmc_dms_level &level = *state.levels[i];
-    text += "," + std::to_string(level.index) + "," + std::to_string(level.type) + "," +
-            nmc_bookmark_escape(level.title) + "," + nmc_bookmark_escape(level.object_id) + "," +
-            nmc_bookmark_escape(level.criteria);
+    text += ',';
+    text += std::to_string(level.index);
+    text += ',';
+    text += std::to_string(level.type);
+    text += ',';
+    text += nmc_bookmark_escape(level.title);
+    text += ',';
+    text += nmc_bookmark_escape(level.object_id);
+    text += ',';
+    text += nmc_bookmark_escape(level.criteria);
   }
-  *bookmark = text + ",|" + std::to_string(state.levels.size());
+  text += ",|";
+  text += std::to_string(state.levels.size());
+  *bookmark = std::move(text);
   return LM_NMC_OK;
 }
 

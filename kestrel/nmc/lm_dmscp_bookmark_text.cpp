@@ -5,6 +5,8 @@
 #include "nmc/lm_dmscp_internal.h"
 
 std::string nmc_bookmark_escape(const std::string &part) {
+  // Most parts hold neither character: copied whole, not byte by byte.
+  if (part.find_first_of(",\\") == std::string::npos) return part;
   std::string out;
   out.reserve(part.size() + 4);
   for (char c : part) {
