@@ -6,7 +6,9 @@
 
 std::string nmc_bookmark_escape(const std::string &part) {
   // Most parts hold neither character: copied whole, not byte by byte.
-  if (part.find_first_of(",\\") == std::string::npos) return part;
+  bool plain = true;
+  for (char c : part) plain = plain && c != ',' && c != '\\';
+  if (plain) return part;
   std::string out;
   out.reserve(part.size() + 4);
   for (char c : part) {

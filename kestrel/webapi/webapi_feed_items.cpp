@@ -31,10 +31,22 @@ const char *embedded(char *metadata, bool rename_item) {
   return text;
 }
 
+// The device's bookmark is the same for every entry of a page: escaped once
+// per page and thread rather than once per entry.
+const std::string &escaped_device_of(const std::string &device) {
+  thread_local std::string last_device;
+  thread_local std::string last_escaped;
+  if (last_escaped.empty() || last_device != device) {
+    last_device = device;
+    last_escaped = webapi_feed_escape(device);
+  }
+  return last_escaped;
+}
+
 upnp_string *object_entry(upnp_string *feed, const char *kind, const char *base_url, const char *title,
                           const std::string &device, const std::string *item, char *metadata, bool bookmark) {
   if (!feed) return nullptr;  // a feed lost to memory stays lost
-  std::string escaped_device = webapi_feed_escape(device);
+  const std::string &escaped_device = escaped_device_of(device);
   std::string escaped_item = item ? webapi_feed_escape(*item) : std::string();
   // The bookmark element holds the escaped bookmark that ends the URL.
   const std::string &last = item ? escaped_item : escaped_device;
