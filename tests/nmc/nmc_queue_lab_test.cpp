@@ -40,23 +40,6 @@ std::vector<std::string> events() {
   return g_events;
 }
 
-// The ids of the children of `parent` (at most count), or of the one titled
-// `title` when given.
-std::vector<std::string> children(int server, const std::string &parent, const std::string &title, size_t count) {
-  std::vector<std::string> ids;
-  upnp_xml_node *reply = nullptr;
-  if (upnp_control_browse(server, parent.c_str(), "*", 0, 200, nullptr, &reply) != 0) return ids;
-  const char *result = upnp_xml_find_tag_value(reply, "Result");
-  upnp_xml_node *doc = result != nullptr ? upnp_xml_parse(result) : nullptr;
-  for (upnp_xml_node *e = doc != nullptr ? doc->children : nullptr; e != nullptr && ids.size() < count; e = e->next) {
-    const char *t = upnp_xml_find_tag_value(e->children, "dc:title");
-    if (title.empty() || (t != nullptr && title == t)) ids.push_back(upnp_xml_find_attribute_value(e, "id"));
-  }
-  upnp_xml_release(doc);
-  upnp_xml_release(reply);
-  return ids;
-}
-
 std::string query(const std::string &xml) { return cp_lab::take(lm_nmc_api_query(xml.c_str(), 1)); }
 
 class NmcQueueLabTest : public nmc_test::NmcTest {
@@ -92,7 +75,7 @@ class NmcQueueLabTest : public nmc_test::NmcTest {
     while (from <= path.size() && !id.empty()) {
       size_t slash = path.find('/', from);
       std::string title = path.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
-      std::vector<std::string> found = children(server_, id, title, 1);
+      std::vector<std::string> found = cp_lab::child_ids(server_, id, title, 1);
       id = found.empty() ? "" : found[0];
       if (slash == std::string::npos) break;
       from = slash + 1;
@@ -116,7 +99,7 @@ class NmcQueueLabTest : public nmc_test::NmcTest {
 TEST_F(NmcQueueLabTest, ShortTracksPlayInTurnAndEndTheQueue) {
   const std::string bulk = path_id(cp_lab::env("LAB_BULK_PATH"));
   ASSERT_FALSE(bulk.empty());
-  std::vector<std::string> tracks = children(server_, bulk, "", 3);
+  std::vector<std::string> tracks = cp_lab::child_ids(server_, bulk, "", 3);
   ASSERT_EQ(tracks.size(), 3u);
   for (const std::string &id : tracks) add_object(id);
   const uint64_t started = getSystemTime();
