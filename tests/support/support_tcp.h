@@ -12,6 +12,9 @@ namespace test_support {
 // A listening TCP socket at a free port of address (an IPv4 text), the port
 // in *port; throws when address is no IPv4 address or nothing can listen.
 int listen_tcp(const char *address, int *port, int backlog = 128);
+// A port of 127.0.0.1 that was free a moment ago (bound and released again),
+// for a server that takes its port by number.
+int free_loopback_port();
 // A connection accepted on listen_fd within wait_ms, or -1.
 int accept_within(int listen_fd, int wait_ms);
 // Reads from fd until the empty line that ends a header, the peer closes,
