@@ -21,6 +21,7 @@
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
 #include "webapi/lm_nmc_webapi.h"
+#include "support_curl.h"
 #include "support_nginx.h"
 #include "support_tcp.h"
 #include "support_wrk.h"
@@ -60,20 +61,6 @@ std::string control_url(const std::string &desc) {
   if (!std::regex_search(desc, host, std::regex("^(http://[^/]+)"))) return "";
   std::string path = m[1];
   return host[1].str() + (path.empty() || path[0] != '/' ? "/" : "") + path;
-}
-
-std::string escape(const std::string &text) {
-  std::string out;
-  char hex[4];
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      std::snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -160,7 +147,7 @@ int main() {
   double best_api = 1e9;
   double best_soap = 1e9;
   for (int round = 0; round < 3; ++round) {
-    double a = curl_chain(out + "'" + api + "get_volume_percent?renderer=" + escape(udn) + "'");
+    double a = curl_chain(out + "'" + api + "get_volume_percent?renderer=" + test_support::url_escape(udn) + "'");
     double s = curl_chain(out + "-H 'Content-Type: text/xml; charset=\"utf-8\"' -H 'SOAPACTION: "
                           "\"urn:schemas-upnp-org:service:RenderingControl:1#GetVolume\"' --data '" + soap + "' '" +
                           control + "'");
