@@ -7,7 +7,6 @@
 // Run through tests/lab/lab.sh.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,19 +25,8 @@
 namespace {
 
 using test_support::wait_until;
+using nmc_test::queue_events;
 
-std::mutex g_lock;
-std::vector<std::string> g_events;
-void record(const char *, int, uint32_t event, uint32_t index, uint32_t pending, int) {
-  if (event != NMC_QUEUE_PLAYING && event != NMC_QUEUE_STOPPED) return;
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_events.push_back(std::string(nmc_queue_event_name(event)) + " " + std::to_string(index) + " " +
-                     std::to_string(pending));
-}
-std::vector<std::string> events() {
-  std::lock_guard<std::mutex> hold(g_lock);
-  return g_events;
-}
 
 std::string query(const std::string &xml) { return cp_lab::take(lm_nmc_api_query(xml.c_str(), 1)); }
 
@@ -58,9 +46,8 @@ class NmcQueueLabTest : public nmc_test::NmcTest {
     ASSERT_TRUE(wait_until([&] { return nmc_devices_find_udn(NMC_SIDE_SERVER, server_udn_.c_str(), &server); }, 30000));
     server_ = server.index;
     ASSERT_TRUE(wait_until([&] { return (queue_ = nmc_queue_find(udn_)) != nullptr; }, 5000));
-    queue_->callback = record;
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_events.clear();
+    queue_->callback = nmc_test::record_queue_event;
+    nmc_test::clear_queue_events();
   }
   void TearDown() override {
     if (!cp_lab::inside_lab()) return;
@@ -105,8 +92,10 @@ TEST_F(NmcQueueLabTest, ShortTracksPlayInTurnAndEndTheQueue) {
   const uint64_t started = getSystemTime();
   std::string response = play();
   ASSERT_NE(response.find("<Result code=\"0\">"), std::string::npos) << response;
-  ASSERT_TRUE(wait_until([] { return events().size() == 4; }, 20000)) << ::testing::PrintToString(events());
-  EXPECT_EQ(events(), std::vector<std::string>({"Playing 0 2", "Playing 1 1", "Playing 2 0", "Stopped 2 0"}));
+  ASSERT_TRUE(wait_until([] { return queue_events().size() == 4; }, 20000))
+      << ::testing::PrintToString(queue_events());
+  EXPECT_EQ(queue_events(),
+            std::vector<std::string>({"Playing 0 2", "Playing 1 1", "Playing 2 0", "Stopped 2 0"}));
   // Three 2 s tracks in real time, with the track changes between them.
   EXPECT_GE(getSystemTime() - started, 5000u);
   std::string info = query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
@@ -122,10 +111,11 @@ TEST_F(NmcQueueLabTest, UrlEntriesAreConsumed) {
   std::string response = query("<PlayQueue><QueueID>" + udn_ + "</QueueID><StartIndex>0</StartIndex>"
                                "<Consume>true</Consume></PlayQueue>");
   ASSERT_NE(response.find("<Result code=\"0\">"), std::string::npos) << response;
-  ASSERT_TRUE(wait_until([] { return !events().empty() && events().back().rfind("Stopped", 0) == 0; }, 25000))
-      << ::testing::PrintToString(events());
+  ASSERT_TRUE(
+      wait_until([] { return !queue_events().empty() && queue_events().back().rfind("Stopped", 0) == 0; }, 25000))
+      << ::testing::PrintToString(queue_events());
   // Each finished entry left the queue: pending counted down to nothing.
-  EXPECT_EQ(events(), std::vector<std::string>({"Playing 0 1", "Playing 0 0", "Stopped 0 0"}));
+  EXPECT_EQ(queue_events(), std::vector<std::string>({"Playing 0 1", "Playing 0 0", "Stopped 0 0"}));
   std::string info = query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
   EXPECT_NE(info.find("<Count>0</Count>"), std::string::npos) << info;
 }
@@ -143,8 +133,9 @@ TEST_F(NmcQueueLabTest, StopBySomeoneElseEarlyInALongTrackEndsTheQueue) {
   // Another control point stops the renderer (the raw action, not the
   // controller's "Stop").
   ASSERT_EQ(upnp_stop(renderer_), 0);
-  ASSERT_TRUE(wait_until([] { return events().size() == 2; }, 10000)) << ::testing::PrintToString(events());
-  EXPECT_EQ(events(), std::vector<std::string>({"Playing 0 1", "Stopped 0 1"}));
+  ASSERT_TRUE(wait_until([] { return queue_events().size() == 2; }, 10000))
+      << ::testing::PrintToString(queue_events());
+  EXPECT_EQ(queue_events(), std::vector<std::string>({"Playing 0 1", "Stopped 0 1"}));
   Sleep(1500);
   EXPECT_EQ(cp_lab::wait_transport_state(renderer_, "STOPPED", 1), "STOPPED") << "no advance to the second entry";
 }
