@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -112,6 +113,19 @@ int free_loopback_port() {
   getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
   close(fd);
   return ntohs(a.sin_port);
+}
+
+std::string header_value(const std::string &head, const std::string &name) {
+  size_t p = 0;
+  while ((p = head.find("\r\n", p)) != std::string::npos) {
+    p += 2;
+    if (strncasecmp(head.c_str() + p, name.c_str(), name.size()) == 0 && head[p + name.size()] == ':') {
+      size_t v = p + name.size() + 1;
+      while (head[v] == ' ') ++v;
+      return head.substr(v, head.find("\r\n", v) - v);
+    }
+  }
+  return "";
 }
 
 }  // namespace test_support

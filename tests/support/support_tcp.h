@@ -32,6 +32,10 @@ std::string read_to_close(int fd);
 // and reads the reply until the peer closes; "" when no connection.
 std::string exchange_loopback(int port, const std::string &request, int receive_timeout_ms = 5000);
 
+// The value of the header field name (matched without regard to case, after
+// the first line) in head, its leading blanks skipped; "" when absent.
+std::string header_value(const std::string &head, const std::string &name);
+
 // A raw HTTP reply split at its empty line: status 0 (and nothing else set)
 // when the text is no whole header.
 struct http_reply {
