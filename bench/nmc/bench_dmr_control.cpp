@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_nmc_util.h"
 #include "support_curl.h"
 #include "base/upnp_string.h"
 #include "base/upnp_thread.h"
@@ -33,14 +34,11 @@
 
 namespace {
 
+using bench_nmc::env;
+
 constexpr int kCalls = 500;
 constexpr int kRounds = 3;
 using Clock = std::chrono::steady_clock;
-
-std::string env(const char *name) {
-  const char *v = std::getenv(name);
-  return v ? v : "";
-}
 
 struct Request {
   unsigned service;
@@ -116,14 +114,10 @@ int main() {
     std::fprintf(stderr, "bench_dmr_control: run it in the lab (tests/lab/lab.sh run ...)\n");
     return 77;
   }
-  char dir[] = "/tmp/bench_dmr_XXXXXX";
-  if (!mkdtemp(dir)) return 1;
   // The controller without SSDP: the lab's first renderer is added by hand.
-  nmc_set_network(0);
-  lm_nmc_set_appdata_path(dir);
-  const std::string log = std::string(dir) + "/log.txt";
-  const char *argv[] = {"bench_dmr_control", "--logfile", log.c_str()};
-  if (!lm_nmc_init(3, argv, 0)) return 1;
+  bench_nmc::Controller controller("bench_dmr_control", "/tmp/bench_dmr_XXXXXX", 0);
+  if (!controller.started()) return 1;
+  const std::string dir = controller.dir();
   upnp_control_add_device(desc.c_str(), udn.c_str(), (env("LAB_ADDR") + ":9000").c_str(), 1800, UPNP_KIND_RENDERER);
   uint32_t context = 0;
   bool ready = lm_dmrcp_create_context(&context) == 0;
@@ -161,10 +155,6 @@ int main() {
                   2 * kCalls / best_curl, best_ours / best_curl);
     }
   }
-  lm_nmc_stop();
-  for (int i = 0; i < 150 && !lm_nmc_is_terminating(); ++i) Sleep(100);
-  nmc_wait_stopped(15000);
-  std::string cleanup = std::string("rm -rf ") + dir;
-  if (std::system(cleanup.c_str()) != 0) rc = 1;
+  if (!controller.stop()) rc = 1;
   return rc;
 }

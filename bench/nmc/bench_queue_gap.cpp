@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_nmc_util.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
 #include "base/upnp_xml.h"
@@ -36,13 +37,10 @@
 
 namespace {
 
+using bench_nmc::env;
+
 constexpr size_t kTracks = 21;
 using Clock = std::chrono::steady_clock;
-
-std::string env(const char *name) {
-  const char *v = std::getenv(name);
-  return v ? v : "";
-}
 
 struct Track {
   std::string url;
@@ -183,13 +181,8 @@ int main() {
     std::fprintf(stderr, "bench_queue_gap: run it in the lab (tests/lab/lab.sh run ...)\n");
     return 77;
   }
-  char dir[] = "/tmp/bench_queue_XXXXXX";
-  if (!mkdtemp(dir)) return 1;
-  nmc_set_network(1);
-  lm_nmc_set_appdata_path(dir);
-  const std::string log = std::string(dir) + "/log.txt";
-  const char *argv[] = {"bench_queue_gap", "--logfile", log.c_str()};
-  if (!lm_nmc_init(3, argv, 0)) return 1;
+  bench_nmc::Controller controller("bench_queue_gap", "/tmp/bench_queue_XXXXXX", 1);
+  if (!controller.started()) return 1;
   nmc_device_view renderer;
   nmc_device_view server;
   bool ready = wait_for([&] { return nmc_devices_find_udn(NMC_SIDE_RENDERER, renderer_udn.c_str(), &renderer); }, 30) &&
@@ -248,10 +241,6 @@ int main() {
     if (queue_gaps.size() < count - 1 || bare_gaps.size() < count - 1) rc = 1;
     upnp_cp_register_subscription_callback(nmc_subscription_callback);
   }
-  lm_nmc_stop();
-  for (int i = 0; i < 150 && !lm_nmc_is_terminating(); ++i) Sleep(100);
-  nmc_wait_stopped(15000);
-  std::string cleanup = std::string("rm -rf ") + dir;
-  if (std::system(cleanup.c_str()) != 0) rc = 1;
+  if (!controller.stop()) rc = 1;
   return rc;
 }

@@ -7,18 +7,9 @@
 // sent to the renderer, each 200 times by one curl process (requests
 // chained with --next, times as curl reports them); target at most 1.5
 // times curl's time. Exit 77 outside the lab or without wrk or nginx.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -30,117 +21,25 @@
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
 #include "webapi/lm_nmc_webapi.h"
+#include "support_curl.h"
+#include "support_nginx.h"
+#include "support_tcp.h"
+#include "support_wrk.h"
 
 namespace {
 
 constexpr int kRounds = 2;
 constexpr int kCalls = 200;
-const char *const kWrk = "wrk -t2 -c50 -d5s --timeout 5s ";
-
-std::string run(const std::string &command) {
-  std::string out;
-  FILE *p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
-}
-
-double measure(const std::string &url, const char *name) {
-  double best = 0;
-  for (int round = 0; round < kRounds; ++round) {
-    std::string out = run(std::string("timeout 30 ") + kWrk + "'" + url + "' 2>&1");
-    std::smatch m;
-    if (out.find("Socket errors") != std::string::npos || out.find("Non-2xx") != std::string::npos ||
-        !std::regex_search(out, m, std::regex("Requests/sec:\\s*([0-9.]+)"))) {
-      std::fprintf(stderr, "%s: wrk failed:\n%s\n", name, out.c_str());
-      return 0;
-    }
-    double rps = std::stod(m[1]);
-    std::printf("  %-22s round %d: %.0f requests/s\n", name, round + 1, rps);
-    if (rps > best) best = rps;
-  }
-  return best;
-}
-
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-// nginx on 127.0.0.1 serving the given files from a private prefix.
-class Nginx {
- public:
-  explicit Nginx(const std::vector<std::pair<std::string, std::string>> &files) {
-    char tmpl[] = "/tmp/bench_webapi_nginx_XXXXXX";
-    if (!mkdtemp(tmpl)) return;
-    dir_ = tmpl;
-    chmod(dir_.c_str(), 0755);  // the workers run as an unprivileged user
-    mkdir((dir_ + "/www").c_str(), 0755);
-    mkdir((dir_ + "/tmp").c_str(), 0755);
-    for (const auto &f : files) {
-      std::ofstream(dir_ + "/www/" + f.first, std::ios::binary) << f.second;
-      chmod((dir_ + "/www/" + f.first).c_str(), 0644);
-    }
-    port_ = free_port();
-    std::ofstream conf(dir_ + "/nginx.conf");
-    conf << "daemon off;\nworker_processes auto;\npid " << dir_ << "/nginx.pid;\nerror_log " << dir_
-         << "/error.log;\nevents { worker_connections 1024; }\nhttp {\n  access_log off;\n"
-         << "  client_body_temp_path " << dir_ << "/tmp/body;\n  proxy_temp_path " << dir_ << "/tmp/proxy;\n"
-         << "  fastcgi_temp_path " << dir_ << "/tmp/fastcgi;\n  uwsgi_temp_path " << dir_ << "/tmp/uwsgi;\n"
-         << "  scgi_temp_path " << dir_ << "/tmp/scgi;\n  default_type text/plain;\n"
-         << "  keepalive_requests 1000000;\n"
-         << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << dir_ << "/www;\n  }\n}\n";
-    conf.close();
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl("/usr/sbin/nginx", "nginx", "-p", dir_.c_str(), "-c", (dir_ + "/nginx.conf").c_str(), "-e",
-            (dir_ + "/error.log").c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 50; ++i) {
-      if (run("curl -s -o /dev/null -w '%{http_code}' " + url(files.front().first)) == "200") {
-        ready_ = true;
-        break;
-      }
-      usleep(100000);
-    }
-  }
-  ~Nginx() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  bool ready() const { return ready_; }
-  std::string url(const std::string &file) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + file; }
-
- private:
-  std::string dir_;
-  int port_ = 0;
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
 
 // The body of a GET (curl).
-std::string body_of(const std::string &url) { return run("curl -s -m 10 '" + url + "'"); }
+std::string body_of(const std::string &url) { return test_support::command_output("curl -s -m 10 '" + url + "'"); }
 
 // Sum of curl's reported request times for one curl process running the
 // request kCalls times; 0 on failure.
 double curl_chain(const std::string &one) {
   std::string command = "curl";
   for (int i = 0; i < kCalls; ++i) command += (i ? " --next " : " ") + one;
-  std::string out = run(command + " 2>/dev/null");
+  std::string out = test_support::command_output(command + " 2>/dev/null");
   double total = 0;
   int count = 0;
   std::regex line("T=([0-9.]+) C=([0-9]+)");
@@ -164,20 +63,6 @@ std::string control_url(const std::string &desc) {
   return host[1].str() + (path.empty() || path[0] != '/' ? "/" : "") + path;
 }
 
-std::string escape(const std::string &text) {
-  std::string out;
-  char hex[4];
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      std::snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 int main() {
@@ -187,7 +72,7 @@ int main() {
     std::fprintf(stderr, "bench_webapi: run it in the lab (tests/lab/lab.sh run)\n");
     return 77;
   }
-  if (std::system("command -v wrk >/dev/null 2>&1") != 0 || access("/usr/sbin/nginx", X_OK) != 0) {
+  if (!test_support::wrk_available() || !test_support::ReferenceNginx::available()) {
     std::fprintf(stderr, "bench_webapi: wrk or nginx missing (scripts/setup bench)\n");
     return 77;
   }
@@ -207,7 +92,7 @@ int main() {
   }
   // A server of our own on 127.0.0.1 beside the interface's: the handlers
   // are the same for every server.
-  int local = HTTP_server_open("127.0.0.1", static_cast<unsigned int>(free_port()));
+  int local = HTTP_server_open("127.0.0.1", static_cast<unsigned int>(test_support::free_loopback_port()));
   if (local < 0) return 1;
   const std::string api = "http://127.0.0.1:" + std::to_string(HTTP_server_port(local)) + "/nmc/rpc/";
   std::string status_body = body_of(api + "get_status");
@@ -224,7 +109,7 @@ int main() {
   }
   int rc = 0;
   {
-    Nginx nginx({{"status.txt", status_body}, {"events.txt", events_body}});
+    test_support::ReferenceNginx nginx({{"status.txt", status_body}, {"events.txt", events_body}}, "text/plain");
     if (!nginx.ready()) {
       std::fprintf(stderr, "bench_webapi: nginx did not start\n");
       return 1;
@@ -237,9 +122,9 @@ int main() {
     } cases[] = {{"get_status", api + "get_status", nginx.url("status.txt"), status_body.size()},
                  {"get_events", api + "get_events?eventid=0", nginx.url("events.txt"), events_body.size()}};
     for (const auto &c : cases) {
-      std::printf("%s (%zu-byte reply), %s\n", c.name, c.size, kWrk);
-      double ours = measure(c.ours, "kestrel");
-      double reference = measure(c.reference, "nginx");
+      std::printf("%s (%zu-byte reply), %s\n", c.name, c.size, test_support::kWrkCommand);
+      double ours = test_support::wrk_requests_per_second(c.ours, "kestrel", kRounds, 22);
+      double reference = test_support::wrk_requests_per_second(c.reference, "nginx", kRounds, 22);
       if (ours <= 0 || reference <= 0) {
         rc = 1;
         continue;
@@ -262,7 +147,7 @@ int main() {
   double best_api = 1e9;
   double best_soap = 1e9;
   for (int round = 0; round < 3; ++round) {
-    double a = curl_chain(out + "'" + api + "get_volume_percent?renderer=" + escape(udn) + "'");
+    double a = curl_chain(out + "'" + api + "get_volume_percent?renderer=" + test_support::url_escape(udn) + "'");
     double s = curl_chain(out + "-H 'Content-Type: text/xml; charset=\"utf-8\"' -H 'SOAPACTION: "
                           "\"urn:schemas-upnp-org:service:RenderingControl:1#GetVolume\"' --data '" + soap + "' '" +
                           control + "'");

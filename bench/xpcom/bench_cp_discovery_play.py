@@ -14,7 +14,6 @@ until it says PLAYING; the same track on the same renderer, medians.
 
 Usage: bench_cp_discovery_play.py HOST LIBKESTREL64 [ROUNDS]
 """
-import json
 import os
 import queue
 import re
@@ -28,6 +27,9 @@ import time
 import urllib.parse
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "xpcom"))
+from host_client import TimedHost  # noqa: E402
+
 HOST, LIBRARY = sys.argv[1:3]
 ROUNDS = int(sys.argv[3]) if len(sys.argv) > 3 else 3
 RENDERERS = [os.environ["LAB_RENDERER%d_UDN" % i] for i in range(1, int(os.environ["LAB_RENDERERS"]) + 1)]
@@ -36,45 +38,9 @@ AVT = "urn:schemas-upnp-org:service:AVTransport:1"
 LIMIT = 20.0
 
 
-class Host:
-    """kestrel-host with --json: its records, timed by the host itself."""
-
-    def __init__(self, appdata):
-        env = dict(os.environ, KESTREL_APP_SUPPORT_DIR=appdata)
-        self.p = subprocess.Popen([HOST, "-i", "--json", LIBRARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                  env=env)
-        self.q = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.p.stdout:
-            try:
-                self.q.put((json.loads(line), time.monotonic()))
-            except ValueError:
-                continue
-
-    def send(self, line):
-        self.p.stdin.write((line + "\n").encode())
-        self.p.stdin.flush()
-
-    def next(self, until):
-        try:
-            return self.q.get(timeout=max(0.01, until - time.monotonic()))
-        except queue.Empty:
-            return None, None
-
-    def close(self):
-        try:
-            self.send("quit")
-            self.p.stdin.close()
-        except OSError:
-            pass
-        self.p.wait(timeout=40)
-
-
 def discover_ours(appdata):
     """Seconds (host clock) until every renderer was added and the server counted."""
-    host = Host(appdata)
+    host = TimedHost(HOST, LIBRARY, appdata)
     wanted = set(RENDERERS)
     added_at, server_at = 0.0, None
     until = time.monotonic() + LIMIT
@@ -162,8 +128,7 @@ def play_reference(control, track):
 def play_ours(host, udn, track):
     host.send('stop %s' % udn)
     time.sleep(0.5)
-    while not host.q.empty():
-        host.q.get_nowait()
+    host.drain()
     start = time.monotonic()
     host.send('play %s "%s" "Long Tone"' % (udn, track))
     until = start + 10
@@ -195,7 +160,7 @@ def main():
     control = control_url(os.environ["LAB_RENDERER1_DESC"])
     track = os.environ["LAB_HTTP_URL"].rstrip("/") + "/media/music/" + urllib.parse.quote(
         "Alpha Artist/First Album/03 - Long Tone.mp3")
-    host = Host(appdata)
+    host = TimedHost(HOST, LIBRARY, appdata)
     until = time.monotonic() + LIMIT
     while time.monotonic() < until:
         record, _ = host.next(until)

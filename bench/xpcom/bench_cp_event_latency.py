@@ -8,7 +8,6 @@ percentile of both and the ratio of the medians (target: at most 1.5).
 Usage: bench_cp_event_latency.py HOST LIBKESTREL64 KESTREL_SOAP [ROUNDS]
 """
 import http.server
-import json
 import os
 import queue
 import re
@@ -22,6 +21,9 @@ import threading
 import time
 import urllib.parse
 import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "xpcom"))
+from host_client import TimedHost  # noqa: E402
 
 HOST, LIBRARY, SOAP = sys.argv[1:4]
 ROUNDS = int(sys.argv[4]) if len(sys.argv) > 4 else 20
@@ -93,43 +95,14 @@ class Gena:
         return None
 
 
-class Host:
-    def __init__(self, appdata):
-        env = dict(os.environ, KESTREL_APP_SUPPORT_DIR=appdata)
-        self.p = subprocess.Popen([HOST, "-i", "--json", LIBRARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                  env=env)
-        self.q = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.p.stdout:
-            t = time.monotonic()
-            try:
-                r = json.loads(line)
-            except ValueError:
-                continue
-            if r.get("kind") == "event" and r.get("thread") == "main":
-                self.q.put((r["text"], t))
-
-    def send(self, line):
-        self.p.stdin.write((line + "\n").encode())
-        self.p.stdin.flush()
-
-    def wait(self, text, timeout=10):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            try:
-                got, t = self.q.get(timeout=end - time.monotonic())
-            except queue.Empty:
-                return None
-            if got == text:
-                return t
-        return None
-
-    def close(self):
-        self.send("quit")
-        self.p.stdin.close()
-        self.p.wait(timeout=40)
+def main_event(host, text, timeout=10):
+    """Arrival time of the event text delivered on the host's main thread; None after timeout."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        r, t = host.next(end)
+        if r is not None and r.get("kind") == "event" and r.get("thread") == "main" and r.get("text") == text:
+            return t
+    return None
 
 
 def drain(q):
@@ -144,10 +117,10 @@ def p95(values):
 
 control, event_url = service_urls()
 appdata = tempfile.mkdtemp(prefix="bench_cp")
-host = Host(appdata)
+host = TimedHost(HOST, LIBRARY, appdata)
 host.send("observer add cp")
 host.send("observer add renderer")
-if host.wait("RendererAdded:" + UDN, 30) is None:
+if main_event(host, "RendererAdded:" + UDN, 30) is None:
     print("renderer not announced")
     sys.exit(1)
 gena = Gena(event_url)
@@ -158,11 +131,11 @@ time.sleep(1.0)
 ours, ref = [], []
 for i in range(ROUNDS):
     for action, word in (("Pause", "PAUSED_PLAYBACK"), ("Play", "PLAYING")):
-        drain(host.q)
+        host.drain()
         drain(gena.q)
         replied = soap(control, action, "<Speed>1</Speed>" if action == "Play" else "")
         t_ref = gena.wait(word)
-        t_ours = host.wait(("PAUSED:" if action == "Pause" else "PLAYING:") + UDN)
+        t_ours = main_event(host, ("PAUSED:" if action == "Pause" else "PLAYING:") + UDN)
         if t_ref is not None and t_ours is not None:
             ref.append((t_ref - replied) * 1000.0)
             ours.append((t_ours - replied) * 1000.0)

@@ -9,6 +9,7 @@
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
+#include "base/upnp_xml.h"
 #include "cp/upnp_cp.h"
 #include "cp/upnp_cp_internal.h"
 #include "cp/upnp_soap.h"
@@ -79,6 +80,21 @@ int add_and_wait_usable(const std::string &desc, const std::string &udn, int kin
     return index >= 0 && upnp_cp_isValidIndex(index, kind) == 1 && upnp_control_get_device_services(index, kind) != 0;
   }, 15000);
   return usable ? index : -1;
+}
+
+std::vector<std::string> child_ids(int server, const std::string &parent, const std::string &title, size_t count) {
+  std::vector<std::string> ids;
+  upnp_xml_node *reply = nullptr;
+  if (upnp_control_browse(server, parent.c_str(), "*", 0, 200, nullptr, &reply) != 0) return ids;
+  const char *result = upnp_xml_find_tag_value(reply, "Result");
+  upnp_xml_node *doc = result != nullptr ? upnp_xml_parse(result) : nullptr;
+  for (upnp_xml_node *e = doc != nullptr ? doc->children : nullptr; e != nullptr && ids.size() < count; e = e->next) {
+    const char *t = upnp_xml_find_tag_value(e->children, "dc:title");
+    if (title.empty() || (t != nullptr && title == t)) ids.push_back(upnp_xml_find_attribute_value(e, "id"));
+  }
+  upnp_xml_release(doc);
+  upnp_xml_release(reply);
+  return ids;
 }
 
 std::string wait_transport_state(int renderer, const char *want, int seconds) {

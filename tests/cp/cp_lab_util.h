@@ -47,6 +47,9 @@ void start_with_lab_devices(int *server, int *renderer);
 // waits up to 15 s until it is usable with its services known; its index, or
 // -1.
 int add_and_wait_usable(const std::string &desc, const std::string &udn, int kind);
+// The ids of the children of parent on the server (at most count, one
+// Browse of up to 200), or of those titled title when it is not empty.
+std::vector<std::string> child_ids(int server, const std::string &parent, const std::string &title, size_t count);
 // Polls the renderer's transport state every 200 ms for up to seconds until
 // it is want; the last state read.
 std::string wait_transport_state(int renderer, const char *want, int seconds);

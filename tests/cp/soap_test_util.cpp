@@ -2,7 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
+
+#include "support_tcp.h"
 
 namespace {
 
@@ -36,19 +37,6 @@ void fake_invalidate(int, int) { g_device->invalidations++; }
 
 const upnp_soap_device_access kAccess = {fake_lock, fake_unlock, fake_lookup, fake_invalidate};
 
-std::string header_value(const std::string &head, const std::string &name) {
-  size_t p = 0;
-  while ((p = head.find("\r\n", p)) != std::string::npos) {
-    p += 2;
-    if (strncasecmp(head.c_str() + p, name.c_str(), name.size()) == 0 && head[p + name.size()] == ':') {
-      size_t v = p + name.size() + 1;
-      while (head[v] == ' ') ++v;
-      return head.substr(v, head.find("\r\n", v) - v);
-    }
-  }
-  return "";
-}
-
 }  // namespace
 
 FakeDeviceTable::FakeDeviceTable() {
@@ -80,12 +68,12 @@ SoapServer::SoapServer(Reply reply) : reply_(std::move(reply)) {
     size_t end = request.find("\r\n\r\n");
     if (end == std::string::npos) return;
     std::string head = request.substr(0, end);
-    size_t length = std::strtoul(header_value(head, "Content-Length").c_str(), nullptr, 10);
+    size_t length = std::strtoul(test_support::header_value(head, "Content-Length").c_str(), nullptr, 10);
     std::string all = TestServer::read_more(fd, end + 4 + length, request);
     SoapRequest r;
     size_t sp = head.find(' ');
     r.path = head.substr(sp + 1, head.find(' ', sp + 1) - sp - 1);
-    r.soap_action = header_value(head, "SOAPACTION");
+    r.soap_action = test_support::header_value(head, "SOAPACTION");
     r.body = all.substr(end + 4);
     {
       std::lock_guard<std::mutex> hold(mutex_);

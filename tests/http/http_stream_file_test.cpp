@@ -103,21 +103,7 @@ TEST(HttpStreamFile, PauseResumeAndSeeks) {
   const std::string path = write_file(body);
   StreamConsumer consumer;
   consumer.piece_delay_us = 300;
-  std::mutex m;
-  int64_t target = -1;
-  bool seen_seek = false, first_piece = false, after_return = false;
-  consumer.hook = [&](uint32_t code, uint32_t count, StreamInfo *info, int64_t position) {
-    std::lock_guard<std::mutex> hold(m);
-    if (code == STREAM_EVENT_SEEK) seen_seek = first_piece = true;
-    if (code == STREAM_EVENT_DATA) {
-      if (after_return && !seen_seek) ADD_FAILURE() << "a piece from a replaced receiver at " << position;
-      if (seen_seek && first_piece && position != target) ADD_FAILURE() << "first piece at " << position;
-      first_piece = false;
-      if (body.compare(static_cast<size_t>(position), count, info->buffer, count) != 0)
-        ADD_FAILURE() << "bytes at " << position << " are not the file's";
-    }
-    return false;
-  };
+  SeekChecker checker(consumer, body, "file");
   std::vector<char> buffer(4096);
   StreamInfo *info = start(consumer, buffer, path.c_str(), -1, 0, 1);
   ASSERT_NE(info, nullptr);
@@ -131,25 +117,7 @@ TEST(HttpStreamFile, PauseResumeAndSeeks) {
   ASSERT_EQ(upnp_renderer_resume_stream(info), STREAM_OK);
   EXPECT_EQ(upnp_renderer_resume_stream(info), STREAM_NOT_ALLOWED);  // running, nothing to resume
 
-  uint64_t next = 777;
-  for (int i = 0; i < 20; ++i) {
-    next = (next * 1103515245 + 12345) % (body.size() - 200000);
-    for (int w = 0; w < 5000 && stream_state(info) == STREAM_EVENT_SEEK; ++w)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    {
-      std::lock_guard<std::mutex> hold(m);
-      target = static_cast<int64_t>(next);
-      after_return = seen_seek = false;
-    }
-    int result = upnp_renderer_seek_stream(info, 0, static_cast<int64_t>(next));
-    if (result != STREAM_OK) upnp_renderer_free_streaminfo(info);
-    ASSERT_EQ(result, STREAM_OK);
-    {
-      std::lock_guard<std::mutex> hold(m);
-      after_return = true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(i % 2 ? 0 : 10));
-  }
+  ASSERT_NO_FATAL_FAILURE(checker.run(info, 777, 20, body.size() - 200000, [](int i) { return i % 2 ? 0 : 10; }));
   consumer.piece_delay_us = 0;
   ASSERT_TRUE(consumer.wait_end(20000));
   EXPECT_EQ(consumer.final_code, 33u);

@@ -251,49 +251,13 @@ TEST(HttpStream, ManySeeksInARow) {
     TestServer server(crafted_handler(r));
     StreamConsumer consumer;
     consumer.piece_delay_us = 200;
-    std::mutex m;
-    int64_t target = -1;
-    bool after_return = false, seen_seek = false, first_piece = false;
-    consumer.hook = [&](uint32_t code, uint32_t count, StreamInfo *info, int64_t position) {
-      std::lock_guard<std::mutex> hold(m);
-      if (code == STREAM_EVENT_SEEK) {
-        seen_seek = true;
-        first_piece = true;
-      }
-      if (code == STREAM_EVENT_DATA) {
-        if (after_return && !seen_seek) ADD_FAILURE() << "a piece from a replaced receiver at " << position;
-        if (seen_seek && first_piece && position != target)
-          ADD_FAILURE() << "first piece at " << position << " instead of " << target;
-        first_piece = false;
-        if (r.body.compare(static_cast<size_t>(position), count, info->buffer, count) != 0)
-          ADD_FAILURE() << "bytes at " << position << " are not the resource's";
-      }
-      return false;
-    };
+    SeekChecker checker(consumer, r.body, "resource");
     std::vector<char> buffer(4096);
     StreamInfo *info = start_consumer_stream(consumer, server.url("/"), buffer, 0);
     ASSERT_NE(info, nullptr);
     ASSERT_TRUE(consumer.wait_pieces(5, 5000));
-    uint64_t next = 12345;
-    for (int i = 0; i < 25; ++i) {
-      next = (next * 1103515245 + 12345) % (r.body.size() - 100000);
-      // A seek in progress (state 16) refuses the next one.
-      for (int w = 0; w < 5000 && stream_state(info) == STREAM_EVENT_SEEK; ++w)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      {
-        std::lock_guard<std::mutex> hold(m);
-        target = static_cast<int64_t>(next);
-        after_return = seen_seek = false;
-      }
-      int result = upnp_renderer_seek_stream(info, 0, static_cast<int64_t>(next));
-      if (result != STREAM_OK) upnp_renderer_free_streaminfo(info);
-      ASSERT_EQ(result, STREAM_OK);
-      {
-        std::lock_guard<std::mutex> hold(m);
-        after_return = true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(i % 3 == 0 ? 0 : 15));
-    }
+    ASSERT_NO_FATAL_FAILURE(
+        checker.run(info, 12345, 25, r.body.size() - 100000, [](int i) { return i % 3 == 0 ? 0 : 15; }));
     consumer.piece_delay_us = 0;
     ASSERT_TRUE(consumer.wait_end(20000));
     EXPECT_EQ(consumer.final_code, 33u);

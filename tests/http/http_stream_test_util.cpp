@@ -1,5 +1,7 @@
 #include "http_stream_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <thread>
 
@@ -67,4 +69,44 @@ StreamInfo *start_consumer_stream(StreamConsumer &consumer, const std::string &u
                                     caller, stream_consumer_callback, features);
   if (!info) return nullptr;
   return upnp_client_startHttpStream(info);
+}
+
+SeekChecker::SeekChecker(StreamConsumer &consumer, const std::string &body, const char *what) {
+  consumer.hook = [this, &body, what](uint32_t code, uint32_t count, StreamInfo *info, int64_t position) {
+    std::lock_guard<std::mutex> hold(m_);
+    if (code == STREAM_EVENT_SEEK) seen_seek_ = first_piece_ = true;
+    if (code == STREAM_EVENT_DATA) {
+      if (after_return_ && !seen_seek_) ADD_FAILURE() << "a piece from a replaced receiver at " << position;
+      if (seen_seek_ && first_piece_ && position != target_)
+        ADD_FAILURE() << "first piece at " << position << " instead of " << target_;
+      first_piece_ = false;
+      if (body.compare(static_cast<size_t>(position), count, info->buffer, count) != 0)
+        ADD_FAILURE() << "bytes at " << position << " are not the " << what << "'s";
+    }
+    return false;
+  };
+}
+
+void SeekChecker::run(StreamInfo *info, uint64_t seed, int count, size_t span,
+                      const std::function<int(int)> &pause_ms) {
+  uint64_t next = seed;
+  for (int i = 0; i < count; ++i) {
+    next = (next * 1103515245 + 12345) % span;
+    // A seek in progress (state 16) refuses the next one.
+    for (int w = 0; w < 5000 && stream_state(info) == STREAM_EVENT_SEEK; ++w)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    {
+      std::lock_guard<std::mutex> hold(m_);
+      target_ = static_cast<int64_t>(next);
+      after_return_ = seen_seek_ = false;
+    }
+    int result = upnp_renderer_seek_stream(info, 0, static_cast<int64_t>(next));
+    if (result != STREAM_OK) upnp_renderer_free_streaminfo(info);
+    ASSERT_EQ(result, STREAM_OK);
+    {
+      std::lock_guard<std::mutex> hold(m_);
+      after_return_ = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(i)));
+  }
 }

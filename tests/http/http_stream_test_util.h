@@ -42,6 +42,25 @@ int stream_consumer_callback(uint32_t count, StreamInfo *info);
 StreamInfo *start_consumer_stream(StreamConsumer &consumer, const std::string &url, std::vector<char> &buffer,
                                   uint64_t features, const char *extra = nullptr, const char *caller = nullptr);
 
+// Byte seeks one after another on a running stream, checked: after each seek
+// returns, the first piece starts at the requested byte; every piece holds
+// body's bytes at its position (what names the body in messages); nothing
+// comes from a replaced receiver. Installs the consumer's hook, so it must
+// outlive the stream.
+class SeekChecker {
+ public:
+  SeekChecker(StreamConsumer &consumer, const std::string &body, const char *what);
+  // count seeks to pseudo-random bytes below span, from seed; after seek i
+  // sleeps pause_ms(i). A refused seek frees the record and fails fatally
+  // (call inside ASSERT_NO_FATAL_FAILURE).
+  void run(StreamInfo *info, uint64_t seed, int count, size_t span, const std::function<int(int)> &pause_ms);
+
+ private:
+  std::mutex m_;
+  int64_t target_ = -1;
+  bool seen_seek_ = false, first_piece_ = false, after_return_ = false;
+};
+
 // State and features of a record, read under its lock.
 uint32_t stream_state(StreamInfo *info);
 uint64_t stream_features(StreamInfo *info);

@@ -2,7 +2,6 @@
 // 127.0.0.1 (controller up without network): the message as sent, replies
 // read when they fit and refused by size when they do not.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,29 +16,14 @@
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_internal.h"
 #include "nmc/lm_nmc_notify.h"
+#include "media_test_util.h"
 #include "nmc_dmr_crafted.h"
 #include "support_files.h"
 #include "support_wait.h"
 
 namespace {
 
-class Controller : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dir_ = std::make_unique<test_support::TempDir>("media_associated");
-    setenv("KESTREL_APP_SUPPORT_DIR", dir_->path().c_str(), 1);
-    nmc_set_network(0);
-    nmc_notifiers_set_start_delay(0);
-    lm_nmc_set_appdata_path(dir_->path().c_str());
-    ASSERT_NE(ZelControlPoint2::GetInstance(), nullptr);
-  }
-  void TearDown() override { ZelControlPoint2::Cleanup(); }
-
- private:
-  std::unique_ptr<test_support::TempDir> dir_;
-};
-
-::testing::Environment *const g_env = ::testing::AddGlobalTestEnvironment(new Controller);
+::testing::Environment *const g_env = ::testing::AddGlobalTestEnvironment(new media_test::ControllerUp("media_associated"));
 
 std::shared_ptr<ZelMediaRenderer2> listed(const std::string &udn) {
   for (const auto &renderer : ZelControlPoint2::GetInstance()->GetRendererList()->Snapshot())

@@ -3,7 +3,6 @@
 // whole, the local playlist server chosen by its version, and the version
 // fetched once per server object.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <memory>
@@ -16,29 +15,14 @@
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_internal.h"
 #include "nmc/lm_nmc_notify.h"
+#include "media_test_util.h"
 #include "nmc_dms_server.h"
 #include "support_files.h"
 #include "support_wait.h"
 
 namespace {
 
-class Controller : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dir_ = std::make_unique<test_support::TempDir>("media_server_crafted");
-    setenv("KESTREL_APP_SUPPORT_DIR", dir_->path().c_str(), 1);
-    nmc_set_network(0);
-    nmc_notifiers_set_start_delay(0);
-    lm_nmc_set_appdata_path(dir_->path().c_str());
-    ASSERT_NE(ZelControlPoint2::GetInstance(), nullptr);
-  }
-  void TearDown() override { ZelControlPoint2::Cleanup(); }
-
- private:
-  std::unique_ptr<test_support::TempDir> dir_;
-};
-
-::testing::Environment *const g_env = ::testing::AddGlobalTestEnvironment(new Controller);
+::testing::Environment *const g_env = ::testing::AddGlobalTestEnvironment(new media_test::ControllerUp("media_server_crafted"));
 
 // The listed server of that UDN (its bookmark begins with it), held.
 std::shared_ptr<ZelMediaServer2> listed(const std::string &udn) {

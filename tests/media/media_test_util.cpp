@@ -6,8 +6,12 @@
 #include <mutex>
 
 #include "base/upnp_ini_file.h"
+#include "media/zel_control_point.h"
 #include "media/zel_site_config.h"
 #include "media/zel_util.h"
+#include "nmc/lm_nmc.h"
+#include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_notify.h"
 #include "support_tcp.h"
 
 namespace media_test {
@@ -23,6 +27,17 @@ AppData::~AppData() {
 }
 
 std::filesystem::path AppData::settings_path() const { return dir_.path() / "LumetMedia" / "LumetPluginSettings.ini"; }
+
+void ControllerUp::SetUp() {
+  dir_ = std::make_unique<test_support::TempDir>(name_);
+  setenv("KESTREL_APP_SUPPORT_DIR", dir_->path().c_str(), 1);
+  nmc_set_network(0);
+  nmc_notifiers_set_start_delay(0);
+  lm_nmc_set_appdata_path(dir_->path().c_str());
+  ASSERT_NE(ZelControlPoint2::GetInstance(), nullptr);
+}
+
+void ControllerUp::TearDown() { ZelControlPoint2::Cleanup(); }
 
 SiteHosts::SiteHosts(const std::string &host) {
   upnp_ini_file_init();

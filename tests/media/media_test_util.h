@@ -1,15 +1,19 @@
 // Shared by the media tests: a private application-data folder per test, the
-// site properties pointed at a host of the test's choosing, and a crafted
-// HTTP server on 127.0.0.1.
+// site properties pointed at a host of the test's choosing, a crafted HTTP
+// server on 127.0.0.1, and the controller up for a whole test program.
 #ifndef TESTS_MEDIA_MEDIA_TEST_UTIL_H
 #define TESTS_MEDIA_MEDIA_TEST_UTIL_H
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support_files.h"
@@ -58,6 +62,21 @@ class CraftedServer {
   std::mutex lock_;
   std::vector<std::string> requests_;
   std::thread thread_;
+};
+
+// The environment of a program against crafted devices: the controller up
+// without network (notifiers start at once) in an application-data folder of
+// its own (named after name) and the control point singleton created;
+// Cleanup at the end.
+class ControllerUp : public ::testing::Environment {
+ public:
+  explicit ControllerUp(std::string name) : name_(std::move(name)) {}
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  std::string name_;
+  std::unique_ptr<test_support::TempDir> dir_;
 };
 
 // "HTTP/1.0 <status>" with the header lines (each "Name: value") and body.

@@ -1,27 +1,14 @@
 #include "nmc_dms_server.h"
 
 #include <cstdlib>
-#include <strings.h>
 
 #include "base/upnp_xml.h"
 #include "cp_test_util.h"
+#include "support_tcp.h"
 
 namespace nmc_test {
 
 namespace {
-
-std::string header_value(const std::string &head, const std::string &name) {
-  size_t p = 0;
-  while ((p = head.find("\r\n", p)) != std::string::npos) {
-    p += 2;
-    if (strncasecmp(head.c_str() + p, name.c_str(), name.size()) == 0 && head[p + name.size()] == ':') {
-      size_t v = p + name.size() + 1;
-      while (head[v] == ' ') ++v;
-      return head.substr(v, head.find("\r\n", v) - v);
-    }
-  }
-  return "";
-}
 
 CdsCall parse_call(const std::string &body) {
   CdsCall call;
@@ -83,7 +70,7 @@ CdsServer::CdsServer(const std::string &udn, const std::string &name, const std:
       TestServer::send_all(fd, http_response("200 OK", body, "Content-Type: text/xml\r\n" + fields));
       return;
     }
-    size_t length = std::strtoul(header_value(head, "Content-Length").c_str(), nullptr, 10);
+    size_t length = std::strtoul(test_support::header_value(head, "Content-Length").c_str(), nullptr, 10);
     std::string all = TestServer::read_more(fd, end + 4 + length, request);
     CdsCall call = parse_call(all.substr(end + 4));
     {

@@ -7,7 +7,6 @@
 // Run through tests/lab/lab.sh.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,36 +25,8 @@
 namespace {
 
 using test_support::wait_until;
+using nmc_test::queue_events;
 
-std::mutex g_lock;
-std::vector<std::string> g_events;
-void record(const char *, int, uint32_t event, uint32_t index, uint32_t pending, int) {
-  if (event != NMC_QUEUE_PLAYING && event != NMC_QUEUE_STOPPED) return;
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_events.push_back(std::string(nmc_queue_event_name(event)) + " " + std::to_string(index) + " " +
-                     std::to_string(pending));
-}
-std::vector<std::string> events() {
-  std::lock_guard<std::mutex> hold(g_lock);
-  return g_events;
-}
-
-// The ids of the children of `parent` (at most count), or of the one titled
-// `title` when given.
-std::vector<std::string> children(int server, const std::string &parent, const std::string &title, size_t count) {
-  std::vector<std::string> ids;
-  upnp_xml_node *reply = nullptr;
-  if (upnp_control_browse(server, parent.c_str(), "*", 0, 200, nullptr, &reply) != 0) return ids;
-  const char *result = upnp_xml_find_tag_value(reply, "Result");
-  upnp_xml_node *doc = result != nullptr ? upnp_xml_parse(result) : nullptr;
-  for (upnp_xml_node *e = doc != nullptr ? doc->children : nullptr; e != nullptr && ids.size() < count; e = e->next) {
-    const char *t = upnp_xml_find_tag_value(e->children, "dc:title");
-    if (title.empty() || (t != nullptr && title == t)) ids.push_back(upnp_xml_find_attribute_value(e, "id"));
-  }
-  upnp_xml_release(doc);
-  upnp_xml_release(reply);
-  return ids;
-}
 
 std::string query(const std::string &xml) { return cp_lab::take(lm_nmc_api_query(xml.c_str(), 1)); }
 
@@ -75,9 +46,8 @@ class NmcQueueLabTest : public nmc_test::NmcTest {
     ASSERT_TRUE(wait_until([&] { return nmc_devices_find_udn(NMC_SIDE_SERVER, server_udn_.c_str(), &server); }, 30000));
     server_ = server.index;
     ASSERT_TRUE(wait_until([&] { return (queue_ = nmc_queue_find(udn_)) != nullptr; }, 5000));
-    queue_->callback = record;
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_events.clear();
+    queue_->callback = nmc_test::record_queue_event;
+    nmc_test::clear_queue_events();
   }
   void TearDown() override {
     if (!cp_lab::inside_lab()) return;
@@ -92,7 +62,7 @@ class NmcQueueLabTest : public nmc_test::NmcTest {
     while (from <= path.size() && !id.empty()) {
       size_t slash = path.find('/', from);
       std::string title = path.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
-      std::vector<std::string> found = children(server_, id, title, 1);
+      std::vector<std::string> found = cp_lab::child_ids(server_, id, title, 1);
       id = found.empty() ? "" : found[0];
       if (slash == std::string::npos) break;
       from = slash + 1;
@@ -116,14 +86,16 @@ class NmcQueueLabTest : public nmc_test::NmcTest {
 TEST_F(NmcQueueLabTest, ShortTracksPlayInTurnAndEndTheQueue) {
   const std::string bulk = path_id(cp_lab::env("LAB_BULK_PATH"));
   ASSERT_FALSE(bulk.empty());
-  std::vector<std::string> tracks = children(server_, bulk, "", 3);
+  std::vector<std::string> tracks = cp_lab::child_ids(server_, bulk, "", 3);
   ASSERT_EQ(tracks.size(), 3u);
   for (const std::string &id : tracks) add_object(id);
   const uint64_t started = getSystemTime();
   std::string response = play();
   ASSERT_NE(response.find("<Result code=\"0\">"), std::string::npos) << response;
-  ASSERT_TRUE(wait_until([] { return events().size() == 4; }, 20000)) << ::testing::PrintToString(events());
-  EXPECT_EQ(events(), std::vector<std::string>({"Playing 0 2", "Playing 1 1", "Playing 2 0", "Stopped 2 0"}));
+  ASSERT_TRUE(wait_until([] { return queue_events().size() == 4; }, 20000))
+      << ::testing::PrintToString(queue_events());
+  EXPECT_EQ(queue_events(),
+            std::vector<std::string>({"Playing 0 2", "Playing 1 1", "Playing 2 0", "Stopped 2 0"}));
   // Three 2 s tracks in real time, with the track changes between them.
   EXPECT_GE(getSystemTime() - started, 5000u);
   std::string info = query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
@@ -139,10 +111,11 @@ TEST_F(NmcQueueLabTest, UrlEntriesAreConsumed) {
   std::string response = query("<PlayQueue><QueueID>" + udn_ + "</QueueID><StartIndex>0</StartIndex>"
                                "<Consume>true</Consume></PlayQueue>");
   ASSERT_NE(response.find("<Result code=\"0\">"), std::string::npos) << response;
-  ASSERT_TRUE(wait_until([] { return !events().empty() && events().back().rfind("Stopped", 0) == 0; }, 25000))
-      << ::testing::PrintToString(events());
+  ASSERT_TRUE(
+      wait_until([] { return !queue_events().empty() && queue_events().back().rfind("Stopped", 0) == 0; }, 25000))
+      << ::testing::PrintToString(queue_events());
   // Each finished entry left the queue: pending counted down to nothing.
-  EXPECT_EQ(events(), std::vector<std::string>({"Playing 0 1", "Playing 0 0", "Stopped 0 0"}));
+  EXPECT_EQ(queue_events(), std::vector<std::string>({"Playing 0 1", "Playing 0 0", "Stopped 0 0"}));
   std::string info = query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
   EXPECT_NE(info.find("<Count>0</Count>"), std::string::npos) << info;
 }
@@ -160,8 +133,9 @@ TEST_F(NmcQueueLabTest, StopBySomeoneElseEarlyInALongTrackEndsTheQueue) {
   // Another control point stops the renderer (the raw action, not the
   // controller's "Stop").
   ASSERT_EQ(upnp_stop(renderer_), 0);
-  ASSERT_TRUE(wait_until([] { return events().size() == 2; }, 10000)) << ::testing::PrintToString(events());
-  EXPECT_EQ(events(), std::vector<std::string>({"Playing 0 1", "Stopped 0 1"}));
+  ASSERT_TRUE(wait_until([] { return queue_events().size() == 2; }, 10000))
+      << ::testing::PrintToString(queue_events());
+  EXPECT_EQ(queue_events(), std::vector<std::string>({"Playing 0 1", "Stopped 0 1"}));
   Sleep(1500);
   EXPECT_EQ(cp_lab::wait_transport_state(renderer_, "STOPPED", 1), "STOPPED") << "no advance to the second entry";
 }

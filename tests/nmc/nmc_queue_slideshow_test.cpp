@@ -5,7 +5,6 @@
 // going away, and the controller's stop during a show.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,22 +23,11 @@ namespace {
 
 using nmc_test::PhotoRenderer;
 using test_support::wait_until;
+using nmc_test::queue_events;
 using nmc_test::api_query;
 
-std::mutex g_lock;
-std::vector<std::string> g_events;
-void record(const char *, int, uint32_t event, uint32_t index, uint32_t pending, int) {
-  if (event != NMC_QUEUE_PLAYING && event != NMC_QUEUE_STOPPED) return;
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_events.push_back(std::string(nmc_queue_event_name(event)) + " " + std::to_string(index) + " " +
-                     std::to_string(pending));
-}
-std::vector<std::string> events() {
-  std::lock_guard<std::mutex> hold(g_lock);
-  return g_events;
-}
 bool stopped() {
-  std::vector<std::string> all = events();
+  std::vector<std::string> all = queue_events();
   return !all.empty() && all.back().rfind("Stopped", 0) == 0;
 }
 
@@ -47,10 +35,7 @@ class NmcQueueSlideshowTest : public nmc_test::NmcTest {
  protected:
   void SetUp() override {
     NmcTest::SetUp();
-    {
-      std::lock_guard<std::mutex> hold(g_lock);
-      g_events.clear();
-    }
+    nmc_test::clear_queue_events();
     nmc_notifiers_set_start_delay(0);
     ASSERT_EQ(start(), 1);
     photo_ = std::make_unique<PhotoRenderer>(udn_, "Photo Frame");
@@ -60,7 +45,7 @@ class NmcQueueSlideshowTest : public nmc_test::NmcTest {
     index_ = view.index;
     photo_->set_index(index_);
     ASSERT_TRUE(wait_until([&] { return (queue_ = nmc_queue_find(udn_)) != nullptr; }, 3000));
-    queue_->callback = record;
+    queue_->callback = nmc_test::record_queue_event;
     ASSERT_EQ(lm_dmrcp_create_context(&context_), LM_NMC_OK);
     ASSERT_EQ(lm_dmrcp_go_bookmark(context_, udn_.c_str()), LM_NMC_OK);
     for (int i = 1; i <= 6; ++i) {
@@ -149,7 +134,7 @@ TEST_F(NmcQueueSlideshowTest, StopBySomeoneElseEndsTheShow) {
   ASSERT_GE(next_picture(3000), 0);
   Sleep(1100);
   photo_->emit("STOPPED");
-  EXPECT_TRUE(wait_until(stopped, 2000)) << ::testing::PrintToString(events());
+  EXPECT_TRUE(wait_until(stopped, 2000)) << ::testing::PrintToString(queue_events());
   EXPECT_EQ(next_picture(1800), -1);
   std::string info = api_query("<GetQueueInfo><QueueID>" + udn_ + "</QueueID></GetQueueInfo>");
   EXPECT_NE(info.find("<Active>false</Active>"), std::string::npos) << info;
@@ -166,7 +151,7 @@ TEST_F(NmcQueueSlideshowTest, PausedShowEndsWhenTheRendererGoesAway) {
         return !nmc_devices_find_udn(NMC_SIDE_RENDERER, udn_.c_str(), nullptr);
       },
       3000, 100));
-  EXPECT_TRUE(wait_until(stopped, 3000)) << ::testing::PrintToString(events());
+  EXPECT_TRUE(wait_until(stopped, 3000)) << ::testing::PrintToString(queue_events());
 }
 
 // The controller's stop during a show (paused or not) ends its timer and

@@ -7,6 +7,7 @@
 #include "base/upnp_mem.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_internal.h"
+#include "nmc/lm_nmc_queue.h"
 
 namespace nmc_test {
 
@@ -111,6 +112,29 @@ std::string xml_escape(const std::string &text) {
 std::string transport_info(const std::string &state) {
   return "<CurrentTransportState>" + state +
          "</CurrentTransportState><CurrentTransportStatus>OK</CurrentTransportStatus><CurrentSpeed>1</CurrentSpeed>";
+}
+
+namespace {
+// The queue's worker calls in while a test reads.
+std::mutex g_queue_lock;
+std::vector<std::string> g_queue_events;
+}  // namespace
+
+void record_queue_event(const char *, int, uint32_t event, uint32_t index, uint32_t pending, int) {
+  if (event != NMC_QUEUE_PLAYING && event != NMC_QUEUE_STOPPED) return;
+  std::lock_guard<std::mutex> hold(g_queue_lock);
+  g_queue_events.push_back(std::string(nmc_queue_event_name(event)) + " " + std::to_string(index) + " " +
+                           std::to_string(pending));
+}
+
+std::vector<std::string> queue_events() {
+  std::lock_guard<std::mutex> hold(g_queue_lock);
+  return g_queue_events;
+}
+
+void clear_queue_events() {
+  std::lock_guard<std::mutex> hold(g_queue_lock);
+  g_queue_events.clear();
 }
 
 }  // namespace nmc_test

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,13 @@ void clear_state_calls();
 // How often "name=value" was received.
 int count_state_call(const std::string &call);
 void record_state(const char *name, const char *value);
+
+// A queue callback that records the events Playing and Stopped as
+// "<name> <index> <pending>" (from any thread); those recorded so far, in
+// order; and forgetting them.
+void record_queue_event(const char *udn, int renderer, uint32_t event, uint32_t index, uint32_t pending, int error);
+std::vector<std::string> queue_events();
+void clear_queue_events();
 
 // Threads of this process but the HTTP layer's process-wide socket
 // watchdog, -1 when unknown.

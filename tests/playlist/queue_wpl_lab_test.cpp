@@ -44,23 +44,6 @@ constexpr int kObjects = 20;
 constexpr int kUrls = 10;
 const char *const kAudio = "object.item.audioItem.musicTrack";
 
-// The ids of the children of `parent` (at most count), or of the one titled
-// `title` when given.
-std::vector<std::string> children(int server, const std::string &parent, const std::string &title, size_t count) {
-  std::vector<std::string> ids;
-  upnp_xml_node *reply = nullptr;
-  if (upnp_control_browse(server, parent.c_str(), "*", 0, 200, nullptr, &reply) != 0) return ids;
-  const char *result = upnp_xml_find_tag_value(reply, "Result");
-  upnp_xml_node *doc = result != nullptr ? upnp_xml_parse(result) : nullptr;
-  for (upnp_xml_node *e = doc != nullptr ? doc->children : nullptr; e != nullptr && ids.size() < count; e = e->next) {
-    const char *t = upnp_xml_find_tag_value(e->children, "dc:title");
-    if (title.empty() || (t != nullptr && title == t)) ids.push_back(upnp_xml_find_attribute_value(e, "id"));
-  }
-  upnp_xml_release(doc);
-  upnp_xml_release(reply);
-  return ids;
-}
-
 // The bytes curl fetches from url (a peer of the lab), "" when it fails.
 std::string curl(const std::string &url, const std::string &file) {
   const std::string command = "curl -s -f -o '" + file + "' '" + url + "'";
@@ -111,7 +94,7 @@ class QueueWplLabTest : public nmc_test::NmcTest {
     for (size_t from = 0; !id.empty();) {
       size_t slash = path.find('/', from);
       std::vector<std::string> found =
-          children(server_, id, path.substr(from, slash == std::string::npos ? slash : slash - from), 1);
+          cp_lab::child_ids(server_, id, path.substr(from, slash == std::string::npos ? slash : slash - from), 1);
       id = found.empty() ? "" : found[0];
       if (slash == std::string::npos) break;
       from = slash + 1;
@@ -136,7 +119,7 @@ class QueueWplLabTest : public nmc_test::NmcTest {
 TEST_F(QueueWplLabTest, MixedQueueMovesToTheOtherRendererAndResourcesDownloadWhole) {
   const std::string bulk = bulk_id();
   ASSERT_FALSE(bulk.empty());
-  const std::vector<std::string> tracks = children(server_, bulk, "", kObjects);
+  const std::vector<std::string> tracks = cp_lab::child_ids(server_, bulk, "", kObjects);
   ASSERT_EQ(tracks.size(), static_cast<size_t>(kObjects));
   const std::string wav = cp_lab::http_url("media/music/tone-3s.wav");
   // Objects and URLs interleaved: two objects, then a URL.

@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 namespace test_support {
@@ -33,6 +35,20 @@ double run_curl_chain(std::vector<std::string> args) {
   for (size_t at = 0, end; (end = times.find('\n', at)) != std::string::npos; at = end + 1)
     sum += std::atof(times.substr(at, end - at).c_str());
   return sum;
+}
+
+std::string url_escape(const std::string &text) {
+  std::string out;
+  char hex[4];
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  return out;
 }
 
 }  // namespace test_support

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -100,6 +101,31 @@ http_reply split_http_reply(const std::string &text) {
   r.header = text.substr(0, end);
   r.body = text.substr(end + 4);
   return r;
+}
+
+int free_loopback_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+std::string header_value(const std::string &head, const std::string &name) {
+  size_t p = 0;
+  while ((p = head.find("\r\n", p)) != std::string::npos) {
+    p += 2;
+    if (strncasecmp(head.c_str() + p, name.c_str(), name.size()) == 0 && head[p + name.size()] == ':') {
+      size_t v = p + name.size() + 1;
+      while (head[v] == ' ') ++v;
+      return head.substr(v, head.find("\r\n", v) - v);
+    }
+  }
+  return "";
 }
 
 }  // namespace test_support

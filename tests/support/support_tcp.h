@@ -12,6 +12,9 @@ namespace test_support {
 // A listening TCP socket at a free port of address (an IPv4 text), the port
 // in *port; throws when address is no IPv4 address or nothing can listen.
 int listen_tcp(const char *address, int *port, int backlog = 128);
+// A port of 127.0.0.1 that was free a moment ago (bound and released again),
+// for a server that takes its port by number.
+int free_loopback_port();
 // A connection accepted on listen_fd within wait_ms, or -1.
 int accept_within(int listen_fd, int wait_ms);
 // Reads from fd until the empty line that ends a header, the peer closes,
@@ -28,6 +31,10 @@ std::string read_to_close(int fd);
 // One exchange on a new connection to 127.0.0.1:port: sends request whole
 // and reads the reply until the peer closes; "" when no connection.
 std::string exchange_loopback(int port, const std::string &request, int receive_timeout_ms = 5000);
+
+// The value of the header field name (matched without regard to case, after
+// the first line) in head, its leading blanks skipped; "" when absent.
+std::string header_value(const std::string &head, const std::string &name);
 
 // A raw HTTP reply split at its empty line: status 0 (and nothing else set)
 // when the text is no whole header.

@@ -24,6 +24,7 @@
 #include "webapi/webapi_across_progress.h"
 #include "webapi/webapi_internal.h"
 #include "webapi_fake.h"
+#include "webapi_test_server.h"
 
 namespace {
 
@@ -111,17 +112,8 @@ const webapi_across_calls kFake = {fake_handoff, fake_search, fake_count, fake_p
 
 class WebApiAcross : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    upnp_mem_init();
-    g_socket = HTTP_server_open("127.0.0.1", 0);
-    ASSERT_GE(g_socket, 0);
-    g_port = HTTP_server_port(g_socket);
-    upnp_http_register_handler(rpcRequestHandler, 1u | 4u, "/nmc/rpc", 0, 1);
-  }
-  static void TearDownTestSuite() {
-    HTTP_server_close(g_socket);
-    http_unregister_all_handlers();
-  }
+  static void SetUpTestSuite() { ASSERT_NO_FATAL_FAILURE(webapi_test::open_server(&g_socket, &g_port, true)); }
+  static void TearDownTestSuite() { webapi_test::close_server(g_socket); }
   void SetUp() override {
     webapi_fake::install();
     webapi_across_set(&kFake);

@@ -25,6 +25,7 @@
 #include "support_files.h"
 #include "support_tcp.h"
 #include "webapi/webapi_rss.h"
+#include "webapi_test_server.h"
 
 namespace {
 
@@ -215,16 +216,10 @@ std::string path_of(const std::string &url) {
 class WebApiFeedServer : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    upnp_mem_init();
-    g_socket = HTTP_server_open("127.0.0.1", 0);
-    ASSERT_GE(g_socket, 0);
-    g_port = HTTP_server_port(g_socket);
+    ASSERT_NO_FATAL_FAILURE(webapi_test::open_server(&g_socket, &g_port, false));
     lm_nmc_http_rss_init();
   }
-  static void TearDownTestSuite() {
-    HTTP_server_close(g_socket);
-    http_unregister_all_handlers();
-  }
+  static void TearDownTestSuite() { webapi_test::close_server(g_socket); }
   void SetUp() override {
     webapi_feed_source_set(&kFake);
     std::lock_guard<std::mutex> hold(g_lock);

@@ -17,34 +17,27 @@
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_internal.h"
 #include "nmc_test_util.h"
+#include "support_curl.h"
 #include "support_wait.h"
+#include "support_wrk.h"
 #include "cp/upnp_soap.h"
 #include "webapi/lm_nmc_webapi.h"
 #include "webapi/webapi_local_files.h"
 
 namespace {
 
+using test_support::command_output;
 using test_support::wait_until;
+using test_support::url_escape;
 
 struct Reply {
   int status = 0;
   std::string body;
 };
 
-std::string run(const std::string &command) {
-  std::string out;
-  FILE *p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
-}
-
 // curl with a bounded time; the status after the body's last line.
 Reply curl(const std::string &url) {
-  std::string out = run("curl -s -m 20 -w '\\n%{http_code}' '" + url + "'");
+  std::string out = command_output("curl -s -m 20 -w '\\n%{http_code}' '" + url + "'");
   Reply r;
   size_t cut = out.rfind('\n');
   if (cut == std::string::npos) return r;
@@ -53,23 +46,9 @@ Reply curl(const std::string &url) {
   return r;
 }
 
-std::string escape(const std::string &text) {
-  std::string out;
-  char hex[4];
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      std::snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    }
-  }
-  return out;
-}
-
 // The renderer's RenderingControl control URL from its description.
 std::string rendering_control(const std::string &desc) {
-  std::string xml = run("curl -s -m 10 '" + desc + "'");
+  std::string xml = command_output("curl -s -m 10 '" + desc + "'");
   std::smatch m;
   std::regex service("RenderingControl:1</serviceType>[\\s\\S]*?<controlURL>([^<]*)</controlURL>");
   if (!std::regex_search(xml, m, service)) return "";
@@ -86,7 +65,7 @@ std::string soap_get(const std::string &control, const char *action, const char 
                                  "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:") +
                      action + " xmlns:u=\"urn:schemas-upnp-org:service:RenderingControl:1\"><InstanceID>0</InstanceID>"
                      "<Channel>Master</Channel></u:" + action + "></s:Body></s:Envelope>";
-  std::string reply = run("curl -s -m 10 -H 'Content-Type: text/xml; charset=\"utf-8\"' -H "
+  std::string reply = command_output("curl -s -m 10 -H 'Content-Type: text/xml; charset=\"utf-8\"' -H "
                           "'SOAPACTION: \"urn:schemas-upnp-org:service:RenderingControl:1#" +
                           std::string(action) + "\"' --data '" + body + "' '" + control + "'");
   std::smatch m;
@@ -127,7 +106,7 @@ class WebApiLabTest : public nmc_test::NmcTest {
 };
 
 TEST_F(WebApiLabTest, RendererCommandsActOnTheRealRenderer) {
-  const std::string r = "renderer=" + escape(renderer_);
+  const std::string r = "renderer=" + url_escape(renderer_);
   const std::string control = rendering_control(cp_lab::env("LAB_RENDERER1_DESC"));
   ASSERT_FALSE(control.empty());
   EXPECT_EQ(curl(base_ + "get_status").body, "true");
@@ -152,7 +131,7 @@ TEST_F(WebApiLabTest, RendererCommandsActOnTheRealRenderer) {
   EXPECT_EQ(curl(base_ + "set_volume_percent?" + r + "&volume=" + volume_before).body, "ok");
   // A bookmark that names no renderer, and a foreign Host.
   EXPECT_EQ(curl(base_ + "get_mute?renderer=uuid%3Anone").status, 500);
-  Reply foreign = {0, run("curl -s -m 10 -o /dev/null -w '%{http_code}' -H 'Host: evil.example' '" + base_ +
+  Reply foreign = {0, command_output("curl -s -m 10 -o /dev/null -w '%{http_code}' -H 'Host: evil.example' '" + base_ +
                           "get_status'")};
   EXPECT_EQ(foreign.body, "400");
 }
@@ -185,15 +164,16 @@ TEST_F(WebApiLabTest, SearchOnTheMediaServer) {
     std::snprintf(two, sizeof two, "%02x", c);
     hex += two;
   }
-  Reply feed = curl(base_ + "search?server=" + escape(bookmark) + "&search=" + hex + "&count=5");
+  Reply feed = curl(base_ + "search?server=" + url_escape(bookmark) + "&search=" + hex + "&count=5");
   EXPECT_EQ(feed.status, 200);
   EXPECT_NE(feed.body.find("5 objects returned from container"), std::string::npos) << feed.body.substr(0, 400);
   size_t items = 0;
   for (size_t at = 0; (at = feed.body.find("<item>", at)) != std::string::npos; ++at) ++items;
   EXPECT_EQ(items, 5u);
-  Reply json = curl(base_ + "search?server=" + escape(bookmark) + "&search=" + hex + "&count=2&fmt=json&callback=f");
+  Reply json =
+      curl(base_ + "search?server=" + url_escape(bookmark) + "&search=" + hex + "&count=2&fmt=json&callback=f");
   EXPECT_EQ(json.body.rfind("f({\n\"description\":", 0), 0u) << json.body.substr(0, 200);
-  EXPECT_EQ(curl(base_ + "search?server=" + escape(bookmark) + "&search=7").status, 501);
+  EXPECT_EQ(curl(base_ + "search?server=" + url_escape(bookmark) + "&search=7").status, 501);
 }
 
 TEST_F(WebApiLabTest, EventLogFollowsRenderersLeavingAndReturning) {
@@ -242,22 +222,22 @@ TEST_F(WebApiLabTest, EventLogFollowsRenderersLeavingAndReturning) {
 TEST_F(WebApiLabTest, SharedLocalFilePlaysOnTheRenderer) {
   // A local file shared by token and put on gmediarender by hand, as the
   // queue does for a queued local file.
-  std::string file = run("find '" + cp_lab::env("LAB_MEDIA") + "' -name '*.mp3' | sort | head -n 1");
+  std::string file = command_output("find '" + cp_lab::env("LAB_MEDIA") + "' -name '*.mp3' | sort | head -n 1");
   while (!file.empty() && (file.back() == '\n' || file.back() == '\r')) file.pop_back();
   ASSERT_FALSE(file.empty());
   char token[WEBAPI_SHARE_TOKEN_SIZE];
   ASSERT_EQ(webapi_local_file_share(file.c_str(), token, sizeof token), 0);
   const std::string url = base_.substr(0, base_.find("/nmc/rpc/")) + WEBAPI_SHARE_PREFIX + "?" + token;
-  EXPECT_EQ(run("curl -s -m 10 -o /dev/null -w '%{http_code}' -r 0-99 '" + url + "'"), "206");
+  EXPECT_EQ(command_output("curl -s -m 10 -o /dev/null -w '%{http_code}' -r 0-99 '" + url + "'"), "206");
   nmc_device_view renderer;
   ASSERT_TRUE(nmc_devices_find_udn(NMC_SIDE_RENDERER, renderer_.c_str(), &renderer));
   ASSERT_EQ(upnp_set_AVTransportURI(renderer.index, url.c_str(), ""), 0);
   ASSERT_EQ(upnp_play(renderer.index), 0);
-  const std::string r = "renderer=" + escape(renderer_);
+  const std::string r = "renderer=" + url_escape(renderer_);
   EXPECT_TRUE(wait_until([&] { return curl(base_ + "get_state?" + r).body.rfind("1|", 0) == 0; }, 15000));
   EXPECT_EQ(curl(base_ + "stop?" + r).body, "ok");
   webapi_local_file_unshare(token);
-  EXPECT_EQ(run("curl -s -m 10 -o /dev/null -w '%{http_code}' '" + url + "'"), "404");
+  EXPECT_EQ(command_output("curl -s -m 10 -o /dev/null -w '%{http_code}' '" + url + "'"), "404");
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "webapi/webapi_internal.h"
 #include "webapi/webapi_rss.h"
 #include "webapi_fake.h"
+#include "webapi_test_server.h"
 
 namespace {
 
@@ -53,17 +54,8 @@ Reply get(const std::string &target, const std::string &extra = "", const std::s
 
 class WebApiServer : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    upnp_mem_init();
-    g_socket = HTTP_server_open("127.0.0.1", 0);
-    ASSERT_GE(g_socket, 0);
-    g_port = HTTP_server_port(g_socket);
-    upnp_http_register_handler(rpcRequestHandler, 1u | 4u, "/nmc/rpc", 0, 1);
-  }
-  static void TearDownTestSuite() {
-    HTTP_server_close(g_socket);
-    http_unregister_all_handlers();
-  }
+  static void SetUpTestSuite() { ASSERT_NO_FATAL_FAILURE(webapi_test::open_server(&g_socket, &g_port, true)); }
+  static void TearDownTestSuite() { webapi_test::close_server(g_socket); }
   void SetUp() override { webapi_fake::install(); }
   void TearDown() override {
     EXPECT_EQ(webapi_fake::open_contexts(), 0);

@@ -1,5 +1,5 @@
-"""kestrel-host -i --json driven from a lab test: commands in, one JSON
-record per line out, and a failure list for the test's verdict."""
+"""kestrel-host -i --json driven from a lab test or benchmark: commands in,
+one JSON record per line out, and a failure list for a test's verdict."""
 import json
 import os
 import queue
@@ -17,25 +17,45 @@ def check(cond, what):
     return cond
 
 
-class Host:
+class _Process:
+    """The host process: lines to its input, each output line to _take (on a
+    reader thread), which fills self.records."""
+
     def __init__(self, host, library, appdata, options=()):
         env = dict(os.environ, KESTREL_APP_SUPPORT_DIR=appdata)
         self.p = subprocess.Popen([host, "-i", "--json", *options, library], stdin=subprocess.PIPE,
                                   stdout=subprocess.PIPE, env=env)
         self.records = queue.Queue()
-        self.seen = []
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
         for line in self.p.stdout:
-            try:
-                self.records.put(json.loads(line))
-            except ValueError:
-                self.records.put({"kind": "text", "text": line.decode("utf-8", "replace")})
+            self._take(line)
 
     def send(self, line):
         self.p.stdin.write((line + "\n").encode())
         self.p.stdin.flush()
+
+    def close(self):
+        try:
+            self.send("quit")
+            self.p.stdin.close()
+            return self.p.wait(timeout=40)
+        except Exception:
+            self.p.kill()
+            return -1
+
+
+class Host(_Process):
+    def __init__(self, host, library, appdata, options=()):
+        self.seen = []
+        super().__init__(host, library, appdata, options)
+
+    def _take(self, line):
+        try:
+            self.records.put(json.loads(line))
+        except ValueError:
+            self.records.put({"kind": "text", "text": line.decode("utf-8", "replace")})
 
     def wait(self, pred, timeout):
         """The first record (seen before or arriving) that pred accepts."""
@@ -67,11 +87,27 @@ class Host:
         r = self.call(line, method, timeout)
         return None if r is None else r.get("out", {}).get(name)
 
-    def close(self):
+
+class TimedHost(_Process):
+    """For timings: each record queued as (record, arrival time by
+    time.monotonic()) as the reader takes it; lines that are no JSON are
+    dropped."""
+
+    def _take(self, line):
+        t = time.monotonic()
         try:
-            self.send("quit")
-            self.p.stdin.close()
-            return self.p.wait(timeout=40)
-        except Exception:
-            self.p.kill()
-            return -1
+            self.records.put((json.loads(line), t))
+        except ValueError:
+            pass
+
+    def next(self, until):
+        """The next (record, arrival) before until (time.monotonic()), or (None, None)."""
+        try:
+            return self.records.get(timeout=max(0.01, until - time.monotonic()))
+        except queue.Empty:
+            return None, None
+
+    def drain(self):
+        """Drops every record queued so far."""
+        while not self.records.empty():
+            self.records.get_nowait()
