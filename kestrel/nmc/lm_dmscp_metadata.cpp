@@ -161,12 +161,20 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_get_metadata(uint32_t context, u
     upnp_xml_node *object = nullptr;
     lm_nmc_result_t result = nmc_dms_current(state, &object);
     if (result != LM_NMC_OK) return result;
-    upnp_string *text = upnp_xml_tree_to_string_valid(object, 0, 1);
+    // Written once into one string, wrapped as it goes (a feed asks this
+    // for every entry of a page).
+    const bool wrapped = state.top().type != NMC_LEVEL_SERVERS;
+    upnp_string *text = upnp_string_create(wrapped ? k_didl_open : "", 4096);
+    if (text != nullptr) text = dumpXml(text, object, 0, 0, 1, 0, 1);
+    if (text != nullptr && wrapped) text = upnp_string_add(text, "</DIDL-Lite>", 12);
     if (text == nullptr) return LM_NMC_OUT_OF_MEMORY;
-    std::string xml(text->buffer != nullptr ? text->buffer : "", text->length);
+    lm_nmc_result_t written = LM_NMC_BUFFER_TOO_SMALL;
+    if (text->length < size) {
+      std::memcpy(buffer, text->buffer, text->length + 1);
+      written = LM_NMC_OK;
+    }
     upnp_string_free(text);
-    if (state.top().type != NMC_LEVEL_SERVERS) xml = k_didl_open + xml + "</DIDL-Lite>";
-    return nmc_out_text(xml.c_str(), size, buffer);
+    return written;
   });
 }
 
