@@ -150,6 +150,18 @@ upnp_string *dump(upnp_string *out, const upnp_xml_node *node, int indent, bool 
   return out;
 }
 
+// The bytes the compact writer stops at in a text: the zero that ends it
+// and those it escapes.
+struct Special {
+  bool at[256] = {};
+  constexpr Special() {
+    for (int c = 0; c < 32; ++c) at[c] = true;
+    at['"'] = at['&'] = at['\''] = at['<'] = at['>'] = true;
+  }
+  constexpr bool operator[](unsigned char c) const { return at[c]; }
+};
+constexpr Special kSpecial{};
+
 // The compact writer (no indentation, no DIDL-Lite rules), the one every
 // object's metadata goes through: the same text as element() and dump()
 // give in that mode, written with the room checked inline rather than
@@ -213,7 +225,7 @@ class Compact {
     const char *run = value;
     for (const char *p = value;; ++p) {
       const unsigned char c = static_cast<unsigned char>(*p);
-      if (c >= 32 && c != '"' && c != '&' && c != '\'' && c != '<' && c != '>') continue;
+      if (!kSpecial[c]) continue;
       if (p > run && !put(run, static_cast<size_t>(p - run))) return false;
       if (c == '\0') return true;
       run = p + 1;
