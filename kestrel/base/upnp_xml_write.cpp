@@ -156,7 +156,7 @@ struct Special {
   bool at[256] = {};
   constexpr Special() {
     for (int c = 0; c < 32; ++c) at[c] = true;
-    at['"'] = at['&'] = at['\''] = at['<'] = at['>'] = true;
+    for (const char *p = "\"&'<>"; *p != '\0'; ++p) at[static_cast<unsigned char>(*p)] = true;
   }
   constexpr bool operator[](unsigned char c) const { return at[c]; }
 };
