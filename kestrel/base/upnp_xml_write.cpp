@@ -1,5 +1,6 @@
 // Writing XML trees back to text, plain, escaped or DIDL-Lite compliant.
 
+#include <stdint.h>
 #include <string.h>
 
 #include "base/upnp_log.h"
@@ -149,6 +150,105 @@ upnp_string *dump(upnp_string *out, const upnp_xml_node *node, int indent, bool 
   return out;
 }
 
+// The bytes the compact writer stops at in a text: the zero that ends it
+// and those it escapes.
+struct Special {
+  bool at[256] = {};
+  constexpr Special() {
+    for (int c = 0; c < 32; ++c) at[c] = true;
+    for (const char *p = "\"&'<>"; *p != '\0'; ++p) at[static_cast<unsigned char>(*p)] = true;
+  }
+  constexpr bool operator[](unsigned char c) const { return at[c]; }
+};
+constexpr Special kSpecial{};
+
+// The compact writer (no indentation, no DIDL-Lite rules), the one every
+// object's metadata goes through: the same text as element() and dump()
+// give in that mode, written with the room checked inline rather than
+// through one upnp_string call per piece and a strlen per text.
+class Compact {
+ public:
+  explicit Compact(upnp_string *out) : out_(out) {}
+  upnp_string *release() { return out_; }
+
+  bool nodes(const upnp_xml_node *node, bool single, bool escape) {
+    for (; node != nullptr; node = single ? nullptr : node->next) {
+      if (node->name == nullptr) continue;
+      if (!put('<') || !name(node->name)) return false;
+      for (const upnp_xml_attribute *a = node->attributes; a != nullptr; a = a->next) {
+        if (!put(' ') || (a->name != nullptr && !name(a->name)) || !put("=\"", 2) ||
+            (a->value != nullptr && !text(a->value, escape)) || !put('"')) {
+          return false;
+        }
+      }
+      if (!put('>')) return false;
+      if (node->value != nullptr && !text(node->value, escape)) return false;
+      if (node->children != nullptr && !nodes(node->children, false, escape)) return false;
+      if (!put("</", 2) || !name(node->name) || !put('>')) return false;
+    }
+    return true;
+  }
+
+ private:
+  // Room for n more bytes and the terminating zero, grown as
+  // upnp_string_add grows; false (the string freed and gone) when memory
+  // ran out or the text would pass the 4 GiB bound.
+  bool room(size_t n) {
+    const uint64_t want = static_cast<uint64_t>(out_->length) + n + 1;
+    if (want <= out_->capacity) return true;
+    char *buffer = nullptr;
+    uint64_t capacity = 2 * static_cast<uint64_t>(out_->capacity);
+    if (capacity < want) capacity = want;
+    if (capacity > UINT32_MAX) capacity = UINT32_MAX;
+    if (want <= UINT32_MAX) buffer = static_cast<char *>(upnp_realloc_impl(out_->buffer, static_cast<size_t>(capacity)));
+    if (buffer == nullptr) {
+      upnp_string_free(out_);
+      out_ = nullptr;
+      return false;
+    }
+    out_->buffer = buffer;
+    out_->capacity = static_cast<uint32_t>(capacity);
+    return true;
+  }
+  bool put(const char *bytes, size_t n) {
+    if (!room(n)) return false;
+    memcpy(out_->buffer + out_->length, bytes, n);
+    out_->length += static_cast<uint32_t>(n);
+    out_->buffer[out_->length] = '\0';
+    return true;
+  }
+  bool put(char c) { return put(&c, 1); }
+  bool name(const char *text) { return put(text, strlen(text)); }
+  // A text, escaped as upnp_xml_escape_append escapes (single, "&apos;").
+  bool text(const char *value, bool escape) {
+    if (!escape) return name(value);
+    const char *run = value;
+    for (const char *p = value;; ++p) {
+      const unsigned char c = static_cast<unsigned char>(*p);
+      if (!kSpecial[c]) continue;
+      if (p > run && !put(run, static_cast<size_t>(p - run))) return false;
+      if (c == '\0') return true;
+      run = p + 1;
+      bool ok;
+      switch (c) {
+        case '"': ok = put("&quot;", 6); break;
+        case '&': ok = put("&amp;", 5); break;
+        case '\'': ok = put("&apos;", 6); break;
+        case '<': ok = put("&lt;", 4); break;
+        case '>': ok = put("&gt;", 4); break;
+        default: {
+          char reference[6] = {'&', '#', static_cast<char>('0' + c / 10), static_cast<char>('0' + c % 10), ';'};
+          ok = c < 10 ? put("&#", 2) && put(static_cast<char>('0' + c)) && put(';') : put(reference, 5);
+          break;
+        }
+      }
+      if (!ok) return false;
+    }
+  }
+
+  upnp_string *out_;
+};
+
 upnp_string *write_tree(const upnp_xml_node *tree, int pretty, int single, int compliant, int escape) {
   if (tree == nullptr) return nullptr;
   upnp_string *out = upnp_string_create("", 1024);
@@ -162,6 +262,11 @@ upnp_string *write_tree(const upnp_xml_node *tree, int pretty, int single, int c
 extern "C" upnp_string *dumpXml(upnp_string *out, const upnp_xml_node *node, int indent, int pretty, int single,
                                 int compliant, int escape) {
   if (out == nullptr) return nullptr;
+  if (pretty == 0 && compliant == 0) {
+    Compact writer(out);
+    writer.nodes(node, single != 0, escape != 0);
+    return writer.release();
+  }
   Mode m{pretty != 0, compliant != 0, escape != 0};
   return dump(out, node, indent, single != 0, m);
 }

@@ -2,8 +2,11 @@
 // and putting a context back at a bookmarked place, rebuilding its levels.
 // Everything a bookmark needs from the server is asked before the stack
 // changes, so a failed bookmark leaves the context where it was.
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "base/upnp_log.h"
 #include "nmc/lm_dmscp.h"
@@ -61,6 +64,27 @@ lm_nmc_result_t title_of(int server, const std::string &id, std::string *title) 
   return LM_NMC_OK;
 }
 
+// Appends a bookmark part with "," and "\\" escaped (as
+// nmc_bookmark_escape writes it).
+void append_part(std::string *out, std::string_view part) {
+  size_t from = 0;
+  for (;;) {
+    const size_t at = part.find_first_of(",\\", from);
+    out->append(part.data() + from, (at == std::string_view::npos ? part.size() : at) - from);
+    if (at == std::string_view::npos) return;
+    out->push_back('\\');
+    out->push_back(part[at]);
+    from = at + 1;
+  }
+}
+
+template <typename Number>
+void append_number(std::string *out, Number value) {
+  char digits[24];
+  const std::to_chars_result written = std::to_chars(digits, digits + sizeof digits, value);
+  out->append(digits, written.ptr);
+}
+
 }  // namespace
 
 void nmc_dms_stand_on_server(nmc_dms_state &state, int server) {
@@ -86,32 +110,35 @@ lm_nmc_result_t nmc_dms_bookmark(nmc_dms_state &state, bool with_id, std::string
     *bookmark = nmc_bookmark_escape(state.server_udn) + ",0";
     return LM_NMC_OK;
   }
-  // Appended in place: a feed asks this for every entry of its page.
-  std::string text = nmc_bookmark_escape(state.server_udn);
+  // Appended in place, parts escaped as they are copied and numbers
+  // written without a string of their own: a feed asks this for every entry
+  // of its page.
+  std::string text;
   text.reserve(256);
+  append_part(&text, state.server_udn);
   text += ',';
   if (with_id) {
     const char *id = upnp_xml_find_attribute_value(object, "id");
     if (id == nullptr) return 7;
-    text += nmc_bookmark_escape(id);
+    append_part(&text, id);
   } else {
     text += '-';
   }
   for (size_t i = 1; i < state.levels.size(); ++i) {
     const nmc_dms_level &level = *state.levels[i];
     text += ',';
-    text += std::to_string(level.index);
+    append_number(&text, level.index);
     text += ',';
-    text += std::to_string(level.type);
+    append_number(&text, level.type);
     text += ',';
-    text += nmc_bookmark_escape(level.title);
+    append_part(&text, level.title);
     text += ',';
-    text += nmc_bookmark_escape(level.object_id);
+    append_part(&text, level.object_id);
     text += ',';
-    text += nmc_bookmark_escape(level.criteria);
+    append_part(&text, level.criteria);
   }
   text += ",|";
-  text += std::to_string(state.levels.size());
+  append_number(&text, state.levels.size());
   *bookmark = std::move(text);
   return LM_NMC_OK;
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/upnp_string.h"
 #include "base/upnp_xml.h"
 #include "nmc/lm_nmc.h"
 
@@ -209,6 +210,15 @@ bool nmc_dms_resource_capability(const char *name, const char *protocol_info, st
 /* The property name an object's element is reported under (its tag when
  * it has none). */
 std::string nmc_dms_property_name(const char *tag);
+
+/* ---- Metadata (lm_dmscp_metadata.cpp). ---- */
+/* One property of the object under the cursor, or of its server's
+ * information (device fields, and element names the object lacks). */
+lm_nmc_result_t nmc_dms_extract(nmc_dms_state &state, const char *key, uint32_t occurrence, std::string *value);
+/* Appends the metadata text of an object of the top level to `text`
+ * (DIDL-Lite wrapped, except at the server list); none when memory ran out
+ * (the string is then freed). */
+upnp_string *nmc_dms_metadata_text(nmc_dms_state &state, upnp_xml_node *object, upnp_string *text);
 
 /* ---- Template body. ---- */
 #include "nmc/lm_nmc_internal.h"

@@ -21,7 +21,9 @@ const char k_didl_open[] =
     "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\" "
     "xmlns:dlna=\"urn:schemas-dlna-org:metadata-1-0/\">";
 
-lm_nmc_result_t extract(nmc_dms_state &state, const char *key, uint32_t occurrence, std::string *value) {
+}  // namespace
+
+lm_nmc_result_t nmc_dms_extract(nmc_dms_state &state, const char *key, uint32_t occurrence, std::string *value) {
   nmc_dms_key parsed;
   lm_nmc_result_t result = nmc_dms_parse_key(key, &parsed);
   if (result != LM_NMC_OK) return result;
@@ -49,12 +51,22 @@ lm_nmc_result_t extract(nmc_dms_state &state, const char *key, uint32_t occurren
   return result;
 }
 
+upnp_string *nmc_dms_metadata_text(nmc_dms_state &state, upnp_xml_node *object, upnp_string *text) {
+  const bool wrapped = state.top().type != NMC_LEVEL_SERVERS;
+  if (text != nullptr) text = upnp_string_add(text, k_didl_open, wrapped ? sizeof k_didl_open - 1 : 0);
+  if (text != nullptr) text = dumpXml(text, object, 0, 0, 1, 0, 1);
+  if (text != nullptr && wrapped) text = upnp_string_add(text, "</DIDL-Lite>", 12);
+  return text;
+}
+
+namespace {
+
 template <typename Convert>
 lm_nmc_result_t extract_number(uint32_t context, const char *key, uint32_t occurrence, Convert convert) {
   std::string text = key != nullptr ? key : "";
   return nmc_dms_with_context(context, [&](nmc_dms_state &state) {
     std::string value;
-    lm_nmc_result_t result = extract(state, text.c_str(), occurrence, &value);
+    lm_nmc_result_t result = nmc_dms_extract(state, text.c_str(), occurrence, &value);
     if (result != LM_NMC_OK) return result;
     return convert(value) ? LM_NMC_OK : LM_NMC_NOT_FOUND;
   });
@@ -161,12 +173,15 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_get_metadata(uint32_t context, u
     upnp_xml_node *object = nullptr;
     lm_nmc_result_t result = nmc_dms_current(state, &object);
     if (result != LM_NMC_OK) return result;
-    upnp_string *text = upnp_xml_tree_to_string_valid(object, 0, 1);
+    upnp_string *text = nmc_dms_metadata_text(state, object, upnp_string_create("", 4096));
     if (text == nullptr) return LM_NMC_OUT_OF_MEMORY;
-    std::string xml(text->buffer != nullptr ? text->buffer : "", text->length);
+    lm_nmc_result_t written = LM_NMC_BUFFER_TOO_SMALL;
+    if (text->length < size) {
+      std::memcpy(buffer, text->buffer, text->length + 1);
+      written = LM_NMC_OK;
+    }
     upnp_string_free(text);
-    if (state.top().type != NMC_LEVEL_SERVERS) xml = k_didl_open + xml + "</DIDL-Lite>";
-    return nmc_out_text(xml.c_str(), size, buffer);
+    return written;
   });
 }
 
@@ -177,7 +192,7 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_extract_metadata(uint32_t contex
   std::string text = key;
   return nmc_dms_with_context(context, [&](nmc_dms_state &state) {
     std::string value;
-    lm_nmc_result_t result = extract(state, text.c_str(), occurrence, &value);
+    lm_nmc_result_t result = nmc_dms_extract(state, text.c_str(), occurrence, &value);
     return result != LM_NMC_OK ? result : nmc_out_text(value.c_str(), size, buffer);
   });
 }

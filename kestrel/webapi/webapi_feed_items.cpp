@@ -50,32 +50,33 @@ upnp_string *object_entry(upnp_string *feed, const char *kind, const char *base_
   std::string escaped_item = item ? webapi_feed_escape(*item) : std::string();
   // The bookmark element holds the escaped bookmark that ends the URL.
   const std::string &last = item ? escaped_item : escaped_device;
-  // Put together piece by piece: an entry carries the object's whole
-  // metadata, and formatting that through printf twice (measure, write)
-  // was most of a feed's cost per entry.
-  std::string entry;
-  entry.reserve(256 + escaped_device.size() + 2 * last.size());
-  entry += "<item>\n<title>";
-  entry += xml_text(title);
-  entry += "</title>\n<enclosure url=\"";
-  entry += base_url ? base_url : "";
-  entry += "nmc/rss/";
-  entry += kind;
-  entry += "/RB";
-  entry += escaped_device;
+  // Written piece by piece straight into the feed: an entry carries the
+  // object's whole metadata, and a feed page has up to 500 entries.
+  const auto put = [&feed](const char *bytes, size_t count) {
+    if (feed) feed = upnp_string_add(feed, bytes, static_cast<uint32_t>(count));
+  };
+  const auto put_text = [&put](const char *text) { put(text, std::strlen(text)); };
+  const auto put_string = [&put](const std::string &text) { put(text.data(), text.size()); };
+  put_text("<item>\n<title>");
+  if (feed && title) feed = upnp_xml_escape_append(feed, title, std::strlen(title), 0, 0, 0);
+  put_text("</title>\n<enclosure url=\"");
+  put_text(base_url ? base_url : "");
+  put_text("nmc/rss/");
+  put_text(kind);
+  put_text("/RB");
+  put_string(escaped_device);
   if (item) {
-    entry += "/IB";
-    entry += escaped_item;
+    put_text("/IB");
+    put_string(escaped_item);
   }
-  entry += "\" type=\"application/rss+xml\"></enclosure>\n";
+  put_text("\" type=\"application/rss+xml\"></enclosure>\n");
   if (bookmark) {
-    entry += "<bookmark>";
-    entry += last;
-    entry += "</bookmark>\n";
+    put_text("<bookmark>");
+    put_string(last);
+    put_text("</bookmark>\n");
   }
-  feed = upnp_string_add(feed, entry.data(), static_cast<uint32_t>(entry.size()));
-  if (feed) feed = upnp_string_concat(feed, embedded(metadata, true));
-  if (feed) feed = upnp_string_concat(feed, "\n</item>\n");
+  put_text(embedded(metadata, true));
+  put_text("\n</item>\n");
   return feed;
 }
 

@@ -116,18 +116,21 @@ webapi_feed_page webapi_feed_paging(const webapi_call &call, uint32_t total) {
 
 std::string webapi_feed_escape(const std::string &text) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() * 3);
+  // Written through a pointer into room for the longest form, then cut to
+  // what was written (every entry of a feed page escapes its bookmark).
+  std::string out(text.size() * 3, '\0');
+  char *w = &out[0];
   for (unsigned char c : text) {
     bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
                  c == '.' || c == '_' || c == '~';
     if (plain) {
-      out.push_back(static_cast<char>(c));
+      *w++ = static_cast<char>(c);
     } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
+      *w++ = '%';
+      *w++ = kHex[c >> 4];
+      *w++ = kHex[c & 15];
     }
   }
+  out.resize(static_cast<size_t>(w - out.data()));
   return out;
 }

@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "nmc/lm_dmscp_entry.h"
 #include "nmc/lm_nmc.h"
 
 struct webapi_feed_source {
@@ -46,6 +47,10 @@ struct webapi_feed_source {
   int (*is_terminating)(void);
   /* Server context settings ("SetDMSItemCache N": objects per Browse). */
   lm_nmc_result_t (*dmscp_ioctl)(uint32_t context, const char *command, uint32_t size, char *out);
+  /* A server object's entry in one pass (go index, metadata, title,
+   * bookmark, directory flag); none: those five calls one by one. */
+  lm_nmc_result_t (*dmscp_read_entry)(uint32_t context, uint32_t index, const char *title_key,
+                                      const nmc_dms_entry_sizes &sizes, nmc_dms_entry *entry);
 };
 
 /* The table in use (never none). */

@@ -92,6 +92,9 @@ int send_valid_upnpString(webapi_call &call, const std::string &text, bool json)
 int send_error_message(webapi_call &call, int code);
 /* A reply with content type and status, the hardening headers added. */
 int webapi_send_body(webapi_call &call, int status, const char *content_type, const std::string &body);
+/* The same for `size` bytes at `body` (a feed is sent from where it was
+ * written, not copied). */
+int webapi_send_body(webapi_call &call, int status, const char *content_type, const char *body, size_t size);
 
 /* Hardening checks of a request before any command runs; 0 when it may
  * proceed, else the error code to answer. */

@@ -22,10 +22,10 @@ const char kHardening[] =
     "X-Content-Type-Options: nosniff\r\n"
     "Content-Security-Policy: sandbox; default-src 'none'; frame-ancestors 'none'\r\n";
 
-bool send_all(int socket, const std::string &data) {
+bool send_all(int socket, const char *data, size_t size) {
   size_t at = 0;
-  while (at < data.size()) {
-    ssize_t n = upnp_send(socket, data.data() + at, data.size() - at, 0);
+  while (at < size) {
+    ssize_t n = upnp_send(socket, data + at, size - at, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     at += static_cast<size_t>(n);
@@ -87,6 +87,10 @@ std::string webapi_js_escape(const std::string &text) {
 }
 
 int webapi_send_body(webapi_call &call, int status, const char *content_type, const std::string &body) {
+  return webapi_send_body(call, status, content_type, body.data(), body.size());
+}
+
+int webapi_send_body(webapi_call &call, int status, const char *content_type, const char *body, size_t size) {
   HTTP_connection *c = call.connection;
   if (!c) return 1;
   HTTP_add_header(c, kHardening);
@@ -94,11 +98,11 @@ int webapi_send_body(webapi_call &call, int status, const char *content_type, co
   const std::string refusal = webapi_refusal_take();
   if (!refusal.empty()) HTTP_add_header(c, ("X-NMC-Error: " + refusal + "\r\n").c_str());
   c->content_type = content_type;
-  c->length = static_cast<int64_t>(body.size());
-  if (status == 200) return HTTP_send(c, body.data());
+  c->length = static_cast<int64_t>(size);
+  if (status == 200) return HTTP_send(c, body);
   if (HTTP_send_header(c, status) != 0) return 1;
   if (c->request_type == 2) return 0;  // HEAD
-  return send_all(c->socket, body) ? 0 : 1;
+  return send_all(c->socket, body, size) ? 0 : 1;
 }
 
 int send_error_message(webapi_call &call, int code) {

@@ -67,6 +67,30 @@ struct Place {
   bool listed = true;
 };
 
+// The entries of a page read one pass each (the source reads an entry
+// under one hold of the context), added to the feed.
+upnp_string *page_entries(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
+                          const char *base_url, const char *title_key, const webapi_feed_page &page, uint32_t total,
+                          upnp_string *feed) {
+  const nmc_dms_entry_sizes sizes{WEBAPI_FEED_METADATA_SIZE, WEBAPI_FEED_TITLE_SIZE, WEBAPI_FEED_BOOKMARK_SIZE};
+  nmc_dms_entry entry;
+  const uint64_t end = static_cast<uint64_t>(page.start) + page.returned;
+  for (uint64_t i = page.start; feed && i < end && i < total; ++i) {
+    if (src->is_terminating()) break;
+    // A failing entry ends the list with what is there.
+    if (src->dmscp_read_entry(context, static_cast<uint32_t>(i), title_key, sizes, &entry) != LM_NMC_OK) break;
+    char *metadata = entry.metadata->buffer;
+    if (request.has_device) {
+      feed = webapi_feed_server_entry(feed, base_url, entry.title.c_str(), request.device, &entry.bookmark, metadata);
+    } else {
+      // At the list level the entry is the server itself.
+      feed = webapi_feed_server_entry(feed, base_url, entry.title.c_str(), entry.bookmark, nullptr, metadata);
+    }
+  }
+  upnp_string_free(entry.metadata);
+  return feed;
+}
+
 // The entries of the container the context stands in, one page.
 upnp_string *list_page(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
                        const char *base_url, const Place &place) {
@@ -79,6 +103,9 @@ upnp_string *list_page(const webapi_feed_source *src, uint32_t context, const we
   }
   webapi_feed_page page = webapi_feed_paging(request.call, total);
   upnp_string *feed = rssCreateHeader(title.c_str(), static_cast<long>(total), static_cast<long>(page.returned));
+  if (src->dmscp_read_entry != nullptr) {
+    return webapi_feed_close(page_entries(src, context, request, base_url, title_key, page, total, feed));
+  }
   std::vector<char> metadata(WEBAPI_FEED_METADATA_SIZE);
   char name[WEBAPI_FEED_TITLE_SIZE];
   char bookmark[WEBAPI_FEED_BOOKMARK_SIZE];

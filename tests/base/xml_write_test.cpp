@@ -8,6 +8,7 @@
 #include "base/upnp_mem.h"
 #include "base/upnp_xml.h"
 #include "base/upnp_xml_compliant.h"
+#include "base/upnp_xml_escape.h"
 #include "base/upnp_xml_write.h"
 #include "support_mem.h"
 #include "xml_test_util.h"
@@ -267,3 +268,36 @@ TEST_F(XmlWrite, MemoryAccountingIsExact) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the escaper makes of a text (the form the escaped writers promise).
+std::string escaped(const std::string &text) {
+  XmlText s(upnp_xml_escape_append(upnp_string_create("", 16), text.data(), text.size(), 0, 0, 0));
+  return s.str();
+}
+
+}  // namespace
+
+// The escaped compact writer writes every byte of values and attribute
+// texts as the escaper does, names as they are, and grows its string from
+// any capacity (one byte, the 1024 a tree's string starts with, a text
+// longer than both).
+TEST_F(XmlWrite, EscapedCompactFormWritesEveryByteAsTheEscaper) {
+  for (int b = 1; b < 256; ++b) {
+    const std::string text = std::string("a") + static_cast<char>(b) + "z";
+    XmlTree t(upnp_xml_new_node("t", text.c_str()));
+    ASSERT_NE(upnp_xml_add_attribute(t.get(), "k", text.c_str()), nullptr);
+    ASSERT_EQ(upnp_xml_add_as_subnode(t.get(), upnp_xml_new_node("u:v", nullptr)), 0);
+    XmlText s(upnp_xml_tree_to_string_valid(t.get(), 0, 0));
+    EXPECT_EQ(s.str(), "<t k=\"" + escaped(text) + "\">" + escaped(text) + "<u:v></u:v></t>") << b;
+  }
+  for (size_t length : {1u, 1023u, 5000u}) {
+    const std::string text(length, '<');
+    XmlTree t(upnp_xml_new_node("t", text.c_str()));
+    for (uint32_t capacity : {1u, 1024u}) {
+      XmlText s(dumpXml(upnp_string_create("x", capacity), t.get(), 0, 0, 1, 0, 1));
+      EXPECT_EQ(s.str(), "x<t>" + escaped(text) + "</t>") << length << " " << capacity;
+    }
+  }
+}

@@ -15,6 +15,7 @@
 #include "cp/upnp_cp.h"
 #include "cp/upnp_cp_avt_uri.h"
 #include "nmc/lm_dmscp.h"
+#include "nmc/lm_dmscp_entry.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
 #include "nmc/lm_nmc_events.h"
@@ -670,3 +671,71 @@ TEST_F(NmcDmsTest, ServerCommandsThroughTheXmlInterface) {
 }
 
 }  // namespace
+
+// The one-pass read of an entry answers what the five calls a feed made per
+// entry answer, field by field and failure by failure (texts over the
+// sizes, indexes past the end), at the server list, in folders and across
+// the pages of the bulk folder.
+TEST_F(NmcDmsTest, OneEntryReadMatchesTheCallsOneByOne) {
+  standard_server();
+  struct Calls {
+    lm_nmc_result_t rc;
+    std::string metadata, title, bookmark;
+    bool directory;
+  };
+  const auto one_by_one = [](uint32_t c, uint32_t index, const char *key, const nmc_dms_entry_sizes &sizes) {
+    std::vector<char> metadata(sizes.metadata), title(sizes.title), mark(sizes.bookmark);
+    uint32_t flag = 0;
+    lm_nmc_result_t rc = lm_dmscp_go_index(c, index);
+    if (rc == 0) rc = lm_dmscp_get_metadata(c, sizes.metadata, metadata.data());
+    if (rc == 0) rc = lm_dmscp_extract_metadata(c, key, 0, sizes.title, title.data());
+    if (rc == 0) rc = lm_dmscp_get_bookmark(c, sizes.bookmark, mark.data());
+    if (rc == 0) rc = lm_dmscp_is_directory(c, &flag);
+    if (rc != 0) return Calls{rc, "", "", "", false};
+    return Calls{rc, metadata.data(), title.data(), mark.data(), flag != 0};
+  };
+  const struct {
+    std::vector<uint32_t> path;  // indexes entered from the server list
+    const char *key;
+    uint32_t index;
+    nmc_dms_entry_sizes sizes;
+  } rows[] = {
+      {{}, "friendlyName", 0, {16384, 256, 1024}},
+      {{}, "friendlyName", 1, {16384, 256, 1024}},
+      {{0}, "Title", 0, {16384, 256, 1024}},
+      {{0, 0}, "Title", 1, {16384, 256, 1024}},
+      {{0, 0}, "Title", 1, {200, 256, 1024}},
+      {{0, 0}, "Title", 1, {16384, 10, 1024}},
+      {{0, 0}, "Title", 1, {16384, 256, 20}},
+      {{0, 0}, "Artist", 1, {16384, 256, 1024}},
+      {{0, 1}, "Title", 49, {16384, 256, 1024}},
+      {{0, 1}, "Title", 50, {16384, 256, 1024}},
+      {{0, 1}, "Title", 119, {16384, 256, 1024}},
+      {{0, 1}, "Title", 120, {16384, 256, 1024}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.path.size() << " levels, " << row.key << " of " << row.index
+                                      << ", sizes " << row.sizes.metadata << "/" << row.sizes.title << "/"
+                                      << row.sizes.bookmark);
+    uint32_t contexts[2] = {0, 0};
+    for (uint32_t &c : contexts) {
+      ASSERT_EQ(lm_dmscp_create_context(&c), 0u);
+      for (uint32_t step : row.path) {
+        ASSERT_EQ(lm_dmscp_go_index(c, step), 0u);
+        ASSERT_EQ(lm_dmscp_go_directory(c), 0u);
+      }
+    }
+    const Calls want = one_by_one(contexts[0], row.index, row.key, row.sizes);
+    nmc_dms_entry entry;
+    EXPECT_EQ(nmc_dms_read_entry(contexts[1], row.index, row.key, row.sizes, &entry), want.rc);
+    if (want.rc == 0) {
+      ASSERT_NE(entry.metadata, nullptr);
+      EXPECT_EQ(std::string(entry.metadata->buffer, entry.metadata->length), want.metadata);
+      EXPECT_EQ(entry.title, want.title);
+      EXPECT_EQ(entry.bookmark, want.bookmark);
+      EXPECT_EQ(entry.directory, want.directory);
+    }
+    upnp_string_free(entry.metadata);
+    for (uint32_t c : contexts) lm_dmscp_delete_context(c);
+  }
+}
