@@ -101,6 +101,7 @@ appdata = tempfile.mkdtemp(prefix="host_cp_lab")
 count = int(os.environ["LAB_RENDERERS"])
 udns = [os.environ["LAB_RENDERER%d_UDN" % i] for i in range(1, count + 1)]
 host = Host(appdata)
+host_started = time.time()
 try:
     host.send("observer add cp")
     host.send("observer add renderer")
@@ -255,9 +256,11 @@ try:
     host.call("stop %s" % json.dumps(r1), "StopRenderer")
     check(host.event("STOPPED", r1, 20) is not None, "STOPPED after the last StopRenderer")
     # The control point takes no byebye within a second of the renderer's
-    # last sign of life (or of a failed call to it): let the renderer be
-    # quiet that long before it leaves.
-    time.sleep(1.5)
+    # last sign of life (an alive, a search answer, a failed call to it):
+    # let the renderer be quiet that long before it leaves. A search answer
+    # comes up to the MX of 3 s after its search, and the searches of the
+    # control point's start come in its first 10 s.
+    time.sleep(max(4.5, 15.0 - (time.time() - host_started)))
 
     # The renderer leaves and comes back.
     subprocess.run([LAB_SH, "stop", "renderer1"], capture_output=True, timeout=60)
