@@ -20,13 +20,8 @@ lm_nmc_result_t take_text(const std::string &value, uint32_t size, std::string *
 lm_nmc_result_t read(nmc_dms_state &state, uint32_t index, const char *title_key, const nmc_dms_entry_sizes &sizes,
                      nmc_dms_entry *entry) {
   // The cursor move of lm_dmscp_go_index.
-  uint32_t count = 0;
-  lm_nmc_result_t result = nmc_dms_count(state, &count);
+  lm_nmc_result_t result = nmc_dms_go_index(state, index);
   if (result != LM_NMC_OK) return result;
-  if (index >= count) return LM_NMC_NOT_FOUND;
-  nmc_dms_level &level = state.top();
-  level.drop_current();
-  level.index = index;
 
   upnp_xml_node *object = nullptr;
   result = nmc_dms_current(state, &object);

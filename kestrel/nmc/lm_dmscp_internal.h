@@ -144,6 +144,8 @@ lm_nmc_result_t nmc_dms_browse(int server, const std::string &object_id, const c
 lm_nmc_result_t nmc_dms_current(nmc_dms_state &state, upnp_xml_node **object, bool refresh = false);
 /* The number of entries of the top level. */
 lm_nmc_result_t nmc_dms_count(nmc_dms_state &state, uint32_t *count);
+/* Moves the cursor of the current level to `index` (9 past its count). */
+lm_nmc_result_t nmc_dms_go_index(nmc_dms_state &state, uint32_t index);
 /* Entry i of a browse or search level through its page cache. */
 lm_nmc_result_t nmc_dms_page_entry(nmc_dms_state &state, nmc_dms_level &level, uint32_t i, upnp_xml_node **object);
 /* A container's size as the server tells it. */

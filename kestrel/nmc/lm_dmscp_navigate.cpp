@@ -122,17 +122,19 @@ extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_go_home(uint32_t context) {
   });
 }
 
+lm_nmc_result_t nmc_dms_go_index(nmc_dms_state &state, uint32_t index) {
+  uint32_t count = 0;
+  lm_nmc_result_t result = nmc_dms_count(state, &count);
+  if (result != LM_NMC_OK) return result;
+  if (index >= count) return LM_NMC_NOT_FOUND;
+  nmc_dms_level &level = state.top();
+  level.drop_current();
+  level.index = index;
+  return LM_NMC_OK;
+}
+
 extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_go_index(uint32_t context, uint32_t index) {
-  return nmc_dms_with_context(context, [index](nmc_dms_state &state) {
-    uint32_t count = 0;
-    lm_nmc_result_t result = nmc_dms_count(state, &count);
-    if (result != LM_NMC_OK) return result;
-    if (index >= count) return LM_NMC_NOT_FOUND;
-    nmc_dms_level &level = state.top();
-    level.drop_current();
-    level.index = index;
-    return LM_NMC_OK;
-  });
+  return nmc_dms_with_context(context, [index](nmc_dms_state &state) { return nmc_dms_go_index(state, index); });
 }
 
 extern "C" KESTREL_API lm_nmc_result_t lm_dmscp_get_index(uint32_t context, uint32_t *index) {
