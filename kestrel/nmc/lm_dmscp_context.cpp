@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/upnp_log.h"
+#include "nmc/lm_dmscp_ahead.h"
 #include "nmc/lm_dmscp_internal.h"
 #include "nmc/lm_nmc_internal.h"
 
@@ -18,6 +19,10 @@ void nmc_dms_level::drop_page() {
   page.clear();
   page_tree.reset();
   page_first = 0;
+  if (ahead) {
+    nmc_dms_ahead_cancel(*ahead);
+    ahead.reset();
+  }
   // A cached object of the page goes with it; an owned copy stays.
   if (current != nullptr && !current_owned) current = nullptr;
 }

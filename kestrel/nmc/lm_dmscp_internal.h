@@ -19,6 +19,7 @@
 #include "nmc/lm_nmc.h"
 
 struct nmc_context;
+struct nmc_dms_ahead;
 
 struct nmc_xml_release_tree {
   void operator()(upnp_xml_node *node) const { upnp_xml_release(node); }
@@ -54,6 +55,9 @@ struct nmc_dms_level {
   nmc_xml_tree page_tree;
   std::vector<upnp_xml_node *> page;
   uint32_t page_first = 0;
+  // The next page of a walk while another thread reads it (see
+  // lm_dmscp_ahead.h); dropped with the page.
+  std::shared_ptr<nmc_dms_ahead> ahead;
   // The object under the cursor, cached for current_index: a node of the
   // page or of current_owned.
   upnp_xml_node *current = nullptr;
@@ -146,6 +150,12 @@ lm_nmc_result_t nmc_dms_current(nmc_dms_state &state, upnp_xml_node **object, bo
 lm_nmc_result_t nmc_dms_count(nmc_dms_state &state, uint32_t *count);
 /* Moves the cursor of the current level to `index` (9 past its count). */
 lm_nmc_result_t nmc_dms_go_index(nmc_dms_state &state, uint32_t index);
+/* The page command of a browse or search level from entry `start` (the
+ * context's page size). */
+std::string nmc_dms_page_command(const nmc_dms_state &state, const nmc_dms_level &level, uint32_t start);
+/* Runs one page command and reads its answer by the page rules; start is
+ * the index of the first wanted entry. */
+lm_nmc_result_t nmc_dms_request(const std::string &command, uint32_t start, nmc_dms_reply *reply);
 /* Entry i of a browse or search level through its page cache. */
 lm_nmc_result_t nmc_dms_page_entry(nmc_dms_state &state, nmc_dms_level &level, uint32_t i, upnp_xml_node **object);
 /* A container's size as the server tells it. */

@@ -8,6 +8,7 @@
 
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
+#include "nmc/lm_dmscp_ahead.h"
 #include "nmc/lm_dmscp_internal.h"
 #include "nmc/lm_nmc_api.h"
 #include "nmc/lm_nmc_devices.h"
@@ -129,9 +130,9 @@ bool is_object(const upnp_xml_node *node) {
   return node->name != nullptr && (std::strcmp(node->name, "item") == 0 || std::strcmp(node->name, "container") == 0);
 }
 
-// Runs one page command and reads its answer by the page rules; start is
-// the index of the first wanted entry.
-lm_nmc_result_t request(const std::string &command, uint32_t start, nmc_dms_reply *reply) {
+}  // namespace
+
+lm_nmc_result_t nmc_dms_request(const std::string &command, uint32_t start, nmc_dms_reply *reply) {
   g_requests.fetch_add(1, std::memory_order_relaxed);
   // The interpreter's response is read where it was written (no copy handed
   // out), and the page's DIDL-Lite, the content of the "<Result>" element
@@ -187,12 +188,22 @@ lm_nmc_result_t request(const std::string &command, uint32_t start, nmc_dms_repl
   return LM_NMC_OK;
 }
 
+namespace {
+
 std::string search_command(int server, const std::string &container, const std::string &sort,
                            const std::string &criteria, uint32_t start, uint32_t count) {
   return "<SearchSimple>" + tag("ServerIndex", std::to_string(server)) + "<RendererIndex>none</RendererIndex>" +
          tag("ObjectID", container) + "<Filter>*</Filter>" + tag("SortCriteria", sort) +
          tag("SearchCriteria", criteria) + tag("StartIndex", std::to_string(start)) +
          tag("RequestCount", std::to_string(count)) + k_thumbnail_hints + "</SearchSimple>";
+}
+
+std::string browse_command(int server, const std::string &object_id, const char *browse_flag, const char *filter,
+                           const std::string &sort, uint32_t start, uint32_t count) {
+  return "<BrowseSimple>" + tag("ServerIndex", std::to_string(server)) + "<RendererIndex>none</RendererIndex>" +
+         tag("ObjectID", object_id) + tag("BrowseFlag", browse_flag) + tag("Filter", filter) +
+         tag("SortCriteria", sort) + tag("StartIndex", std::to_string(start)) +
+         tag("RequestCount", std::to_string(count)) + k_thumbnail_hints + "</BrowseSimple>";
 }
 
 // The server at a position of the server list (the one under removal at
@@ -234,12 +245,14 @@ uint64_t nmc_dms_requests(void) { return g_requests.load(std::memory_order_relax
 lm_nmc_result_t nmc_dms_browse(int server, const std::string &object_id, const char *browse_flag,
                                const char *filter, const std::string &sort, uint32_t start, uint32_t count,
                                nmc_dms_reply *reply) {
-  std::string command = "<BrowseSimple>" + tag("ServerIndex", std::to_string(server)) +
-                        "<RendererIndex>none</RendererIndex>" + tag("ObjectID", object_id) +
-                        tag("BrowseFlag", browse_flag) + tag("Filter", filter) + tag("SortCriteria", sort) +
-                        tag("StartIndex", std::to_string(start)) + tag("RequestCount", std::to_string(count)) +
-                        k_thumbnail_hints + "</BrowseSimple>";
-  return request(command, start, reply);
+  return nmc_dms_request(browse_command(server, object_id, browse_flag, filter, sort, start, count), start, reply);
+}
+
+std::string nmc_dms_page_command(const nmc_dms_state &state, const nmc_dms_level &level, uint32_t start) {
+  return level.type == NMC_LEVEL_SEARCH
+             ? search_command(state.server, level.object_id, state.sort, level.criteria, start, state.page_size)
+             : browse_command(state.server, level.object_id, "BrowseDirectChildren", "*", state.sort, start,
+                              state.page_size);
 }
 
 lm_nmc_result_t nmc_dms_page_entry(nmc_dms_state &state, nmc_dms_level &level, uint32_t i, upnp_xml_node **object) {
@@ -248,13 +261,11 @@ lm_nmc_result_t nmc_dms_page_entry(nmc_dms_state &state, nmc_dms_level &level, u
     *object = level.page[i - level.page_first];
     return LM_NMC_OK;
   }
+  const std::string command = nmc_dms_page_command(state, level, i);
   nmc_dms_reply reply;
-  lm_nmc_result_t result =
-      level.type == NMC_LEVEL_SEARCH
-          ? request(search_command(state.server, level.object_id, state.sort, level.criteria, i, state.page_size), i,
-                    &reply)
-          : nmc_dms_browse(state.server, level.object_id, "BrowseDirectChildren", "*", state.sort, i,
-                           state.page_size, &reply);
+  lm_nmc_result_t result = LM_NMC_OK;
+  // The page a walk read ahead is taken, not asked for again.
+  if (!nmc_dms_ahead_take(level, command, i, &reply, &result)) result = nmc_dms_request(command, i, &reply);
   if (result != LM_NMC_OK && result != LM_NMC_NOT_FOUND) return result;
   level.drop_page();
   level.page_tree = std::move(reply.didl);

@@ -94,6 +94,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_extract.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_metadata.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_entry.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_ahead.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_api_commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_actions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lm_dmscp_ioctl.cpp

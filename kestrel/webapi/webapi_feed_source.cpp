@@ -18,7 +18,7 @@ const webapi_feed_source kSource = {
     lm_dmrcp_get_bookmark,    lm_dmrcp_get_metadata,     lm_dmrcp_extract_metadata, lm_queue_get_count,
     lm_queue_go_index,        lm_queue_go_bookmark,      lm_queue_get_bookmark,  lm_queue_load_metadata, lm_queue_get_metadata,
     lm_queue_extract_metadata, lm_nmc_is_terminating, lm_dmscp_ioctl,
-    nmc_dms_read_entry,
+    nmc_dms_read_entry,       nmc_dms_ahead_begin,
 };
 
 // Read by every feed request, replaced only by tests between requests.

@@ -7,6 +7,9 @@
 
 #include <stdint.h>
 
+#include <memory>
+
+#include "nmc/lm_dmscp_ahead.h"
 #include "nmc/lm_dmscp_entry.h"
 #include "nmc/lm_nmc.h"
 
@@ -51,6 +54,9 @@ struct webapi_feed_source {
    * bookmark, directory flag); none: those five calls one by one. */
   lm_nmc_result_t (*dmscp_read_entry)(uint32_t context, uint32_t index, const char *title_key,
                                       const nmc_dms_entry_sizes &sizes, nmc_dms_entry *entry);
+  /* Marks the page from `index` of the context's level to be read ahead
+   * (see lm_dmscp_ahead.h); none: feeds do not read ahead. */
+  std::shared_ptr<nmc_dms_ahead> (*dmscp_ahead_begin)(uint32_t context, uint32_t index);
 };
 
 /* The table in use (never none). */

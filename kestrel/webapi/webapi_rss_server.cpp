@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "webapi/webapi_feed.h"
+#include "webapi/webapi_feed_ahead.h"
 #include "webapi/webapi_refusal.h"
 #include "webapi/webapi_rss.h"
 
@@ -79,6 +80,11 @@ upnp_string *page_entries(const webapi_feed_source *src, uint32_t context, const
     if (src->is_terminating()) break;
     // A failing entry ends the list with what is there.
     if (src->dmscp_read_entry(context, static_cast<uint32_t>(i), title_key, sizes, &entry) != LM_NMC_OK) break;
+    // The page is read in: the next one of the walk is asked for while
+    // this one is written and sent.
+    if (i == page.start && end < total && src->dmscp_ahead_begin != nullptr) {
+      webapi_feed_ahead_post(src->dmscp_ahead_begin(context, static_cast<uint32_t>(end)));
+    }
     char *metadata = entry.metadata->buffer;
     if (request.has_device) {
       feed = webapi_feed_server_entry(feed, base_url, entry.title.c_str(), request.device, &entry.bookmark, metadata);
@@ -266,5 +272,6 @@ void webapi_feed_servers_forget(void) {
     g_kept.clear();
     ++g_generation;
   }
+  webapi_feed_ahead_stop();
   delete_all(webapi_feed_source_get(), all);
 }

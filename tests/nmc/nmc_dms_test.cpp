@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/upnp_mem.h"
@@ -15,6 +16,7 @@
 #include "cp/upnp_cp.h"
 #include "cp/upnp_cp_avt_uri.h"
 #include "nmc/lm_dmscp.h"
+#include "nmc/lm_dmscp_ahead.h"
 #include "nmc/lm_dmscp_entry.h"
 #include "nmc/lm_nmc.h"
 #include "nmc/lm_nmc_devices.h"
@@ -737,5 +739,63 @@ TEST_F(NmcDmsTest, OneEntryReadMatchesTheCallsOneByOne) {
     }
     upnp_string_free(entry.metadata);
     for (uint32_t c : contexts) lm_dmscp_delete_context(c);
+  }
+}
+
+TEST_F(NmcDmsTest, PagesReadAheadAreTakenNotAskedAgain) {
+  CdsServer &s = standard_server();
+  // How the read-ahead of the page from 50 is run before entry 50 is read:
+  // by the other thread before, by it while the reader waits (the server
+  // holds that Browse), not at all, or after a change of page size.
+  enum Run { kBefore, kWhileReading, kNever, kPageSizeChanged };
+  const struct {
+    Run run;
+    std::vector<std::string> browses;  // "start/count" of each Browse from entry 49 on
+  } rows[] = {
+      {kBefore, {"50/50"}},
+      {kWhileReading, {"50/50"}},
+      {kNever, {"50/50"}},
+      {kPageSizeChanged, {"50/50", "50/20"}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.run);
+    uint32_t c = context_in_root();
+    ASSERT_EQ(lm_dmscp_go_index(c, 1), 0u);
+    ASSERT_EQ(lm_dmscp_go_directory(c), 0u);
+    ASSERT_EQ(extract(c, "Title"), "Track 0");
+    EXPECT_EQ(nmc_dms_ahead_begin(c, 120), nullptr);  // past the count
+    EXPECT_EQ(nmc_dms_ahead_begin(c, 10), nullptr);   // in the page
+    s.clear_calls();
+    std::shared_ptr<nmc_dms_ahead> ahead = nmc_dms_ahead_begin(c, 50);
+    ASSERT_NE(ahead, nullptr);
+    EXPECT_EQ(nmc_dms_ahead_begin(c, 50), nullptr);  // already marked
+    std::thread reader;
+    if (row.run == kBefore) nmc_dms_ahead_fetch(*ahead);
+    if (row.run == kWhileReading) {
+      s.reply = [](const nmc_test::CdsCall &) {
+        Sleep(300);
+        return std::string();
+      };
+      reader = std::thread([&] { nmc_dms_ahead_fetch(*ahead); });
+      ASSERT_TRUE(wait_until([&] { return !s.calls_of("Browse").empty(); }, 5000));
+    }
+    if (row.run == kPageSizeChanged) {
+      ASSERT_EQ(lm_dmscp_ioctl(c, "SetDMSItemCache 20", 0, nullptr), 0u);
+      nmc_dms_ahead_fetch(*ahead);
+    }
+    for (uint32_t i = 49; i < 52; ++i) {
+      ASSERT_EQ(lm_dmscp_go_index(c, i), 0u);
+      EXPECT_EQ(extract(c, "Title"), "Track " + std::to_string(i));
+    }
+    if (reader.joinable()) reader.join();
+    s.reply = nullptr;
+    // A page taken or asked for is not read again by a late fetch.
+    nmc_dms_ahead_fetch(*ahead);
+    std::vector<std::string> browses;
+    for (const nmc_test::CdsCall &call : s.calls_of("Browse")) {
+      browses.push_back(call.args.at("StartingIndex") + "/" + call.args.at("RequestedCount"));
+    }
+    EXPECT_EQ(browses, row.browses);
+    lm_dmscp_delete_context(c);
   }
 }

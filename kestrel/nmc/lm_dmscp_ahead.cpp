@@ -1,0 +1,81 @@
+// Pages read ahead for a level's page cache (see lm_dmscp_ahead.h).
+#include "nmc/lm_dmscp_ahead.h"
+
+#include "nmc/lm_dmscp_internal.h"
+
+std::shared_ptr<nmc_dms_ahead> nmc_dms_ahead_begin(uint32_t context, uint32_t index) {
+  std::shared_ptr<nmc_dms_ahead> made;
+  nmc_dms_with_context(context, [&](nmc_dms_state &state) -> lm_nmc_result_t {
+    nmc_dms_level &level = state.top();
+    if (level.type != NMC_LEVEL_CONTAINER && level.type != NMC_LEVEL_SEARCH && level.type != NMC_LEVEL_BOOKMARK) {
+      return LM_NMC_OK;
+    }
+    if (level.count_known && index >= level.count) return LM_NMC_OK;
+    if (!level.page.empty() && level.page_first <= index && index - level.page_first < level.page.size()) {
+      return LM_NMC_OK;
+    }
+    if (level.ahead) {
+      if (level.ahead->first == index) return LM_NMC_OK;
+      nmc_dms_ahead_cancel(*level.ahead);
+    }
+    auto ahead = std::make_shared<nmc_dms_ahead>();
+    ahead->command = nmc_dms_page_command(state, level, index);
+    ahead->first = index;
+    level.ahead = ahead;
+    made = std::move(ahead);
+    return LM_NMC_OK;
+  });
+  return made;
+}
+
+void nmc_dms_ahead_fetch(nmc_dms_ahead &ahead) {
+  {
+    std::lock_guard<std::mutex> hold(ahead.lock);
+    if (ahead.state != nmc_dms_ahead::kWaiting) return;
+    ahead.state = nmc_dms_ahead::kRunning;
+  }
+  lm_nmc_result_t result = LM_NMC_OUT_OF_MEMORY;
+  std::unique_ptr<nmc_dms_reply> reply;
+  try {
+    reply = std::make_unique<nmc_dms_reply>();
+    result = nmc_dms_request(ahead.command, ahead.first, reply.get());
+  } catch (...) {
+    reply.reset();
+  }
+  std::lock_guard<std::mutex> hold(ahead.lock);
+  ahead.result = result;
+  ahead.reply = std::move(reply);
+  ahead.state = nmc_dms_ahead::kDone;
+  ahead.done.notify_all();
+}
+
+void nmc_dms_ahead_cancel(nmc_dms_ahead &ahead) {
+  std::lock_guard<std::mutex> hold(ahead.lock);
+  if (ahead.state == nmc_dms_ahead::kWaiting) ahead.state = nmc_dms_ahead::kCancelled;
+}
+
+bool nmc_dms_ahead_take(nmc_dms_level &level, const std::string &command, uint32_t first, nmc_dms_reply *reply,
+                        lm_nmc_result_t *result) {
+  std::shared_ptr<nmc_dms_ahead> ahead = std::move(level.ahead);
+  level.ahead.reset();
+  if (!ahead) return false;
+  std::unique_lock<std::mutex> hold(ahead->lock);
+  if (ahead->first != first || ahead->command != command) {
+    if (ahead->state == nmc_dms_ahead::kWaiting) ahead->state = nmc_dms_ahead::kCancelled;
+    return false;
+  }
+  // Not started yet (its thread is busy with another page): asking now is
+  // quicker than waiting for the thread.
+  if (ahead->state == nmc_dms_ahead::kWaiting) {
+    ahead->state = nmc_dms_ahead::kCancelled;
+    return false;
+  }
+  ahead->done.wait(hold, [&] { return ahead->state != nmc_dms_ahead::kRunning; });
+  if (ahead->state != nmc_dms_ahead::kDone || !ahead->reply ||
+      (ahead->result != LM_NMC_OK && ahead->result != LM_NMC_NOT_FOUND)) {
+    return false;
+  }
+  *reply = std::move(*ahead->reply);
+  *result = ahead->result;
+  return true;
+}
