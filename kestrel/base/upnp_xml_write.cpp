@@ -169,7 +169,12 @@ constexpr Special kSpecial{};
 class Compact {
  public:
   explicit Compact(upnp_string *out) : out_(out) {}
-  upnp_string *release() { return out_; }
+  // The text ends with its zero only here: the pieces are written without
+  // one (room() keeps a byte for it).
+  upnp_string *release() {
+    if (out_ != nullptr) out_->buffer[out_->length] = '\0';
+    return out_;
+  }
 
   bool nodes(const upnp_xml_node *node, bool single, bool escape) {
     for (; node != nullptr; node = single ? nullptr : node->next) {
@@ -195,7 +200,9 @@ class Compact {
   // ran out or the text would pass the 4 GiB bound.
   bool room(size_t n) {
     const uint64_t want = static_cast<uint64_t>(out_->length) + n + 1;
-    if (want <= out_->capacity) return true;
+    return want <= out_->capacity || grow(want);
+  }
+  bool grow(uint64_t want) {
     char *buffer = nullptr;
     uint64_t capacity = 2 * static_cast<uint64_t>(out_->capacity);
     if (capacity < want) capacity = want;
@@ -212,12 +219,22 @@ class Compact {
   }
   bool put(const char *bytes, size_t n) {
     if (!room(n)) return false;
-    memcpy(out_->buffer + out_->length, bytes, n);
+    char *w = out_->buffer + out_->length;
+    // Most pieces are a few bytes (a name, an entity): copied in place
+    // rather than through a library call each.
+    if (n <= 16) {
+      for (size_t i = 0; i < n; ++i) w[i] = bytes[i];
+    } else {
+      memcpy(w, bytes, n);
+    }
     out_->length += static_cast<uint32_t>(n);
-    out_->buffer[out_->length] = '\0';
     return true;
   }
-  bool put(char c) { return put(&c, 1); }
+  bool put(char c) {
+    if (!room(1)) return false;
+    out_->buffer[out_->length++] = c;
+    return true;
+  }
   bool name(const char *text) { return put(text, strlen(text)); }
   // A text, escaped as upnp_xml_escape_append escapes (single, "&apos;").
   bool text(const char *value, bool escape) {
