@@ -3,7 +3,15 @@
 
 #include "nmc/lm_dmscp_internal.h"
 
-std::shared_ptr<nmc_dms_ahead> nmc_dms_ahead_begin(uint32_t context, uint32_t index) {
+namespace {
+
+// A level keeps at most this many pages read ahead: the one a walk's next
+// request takes and the one after it.
+constexpr size_t kMarks = 2;
+
+}  // namespace
+
+std::shared_ptr<nmc_dms_ahead> nmc_dms_ahead_begin(uint32_t context, uint32_t index, uint32_t after) {
   std::shared_ptr<nmc_dms_ahead> made;
   nmc_dms_with_context(context, [&](nmc_dms_state &state) -> lm_nmc_result_t {
     nmc_dms_level &level = state.top();
@@ -14,14 +22,20 @@ std::shared_ptr<nmc_dms_ahead> nmc_dms_ahead_begin(uint32_t context, uint32_t in
     if (!level.page.empty() && level.page_first <= index && index - level.page_first < level.page.size()) {
       return LM_NMC_OK;
     }
-    if (level.ahead) {
-      if (level.ahead->first == index) return LM_NMC_OK;
-      nmc_dms_ahead_cancel(*level.ahead);
+    bool following = after == NMC_DMS_AHEAD_ANY;
+    for (const auto &marked : level.aheads) {
+      if (marked->first == index) return LM_NMC_OK;
+      if (marked->first == after) following = true;
     }
+    if (!following) return LM_NMC_OK;
     auto ahead = std::make_shared<nmc_dms_ahead>();
     ahead->command = nmc_dms_page_command(state, level, index);
     ahead->first = index;
-    level.ahead = ahead;
+    level.aheads.push_back(ahead);
+    if (level.aheads.size() > kMarks) {
+      nmc_dms_ahead_cancel(*level.aheads.front());
+      level.aheads.erase(level.aheads.begin());
+    }
     made = std::move(ahead);
     return LM_NMC_OK;
   });
@@ -56,11 +70,17 @@ void nmc_dms_ahead_cancel(nmc_dms_ahead &ahead) {
 
 bool nmc_dms_ahead_take(nmc_dms_level &level, const std::string &command, uint32_t first, nmc_dms_reply *reply,
                         lm_nmc_result_t *result) {
-  std::shared_ptr<nmc_dms_ahead> ahead = std::move(level.ahead);
-  level.ahead.reset();
+  std::shared_ptr<nmc_dms_ahead> ahead;
+  for (auto it = level.aheads.begin(); it != level.aheads.end(); ++it) {
+    if ((*it)->first == first) {
+      ahead = std::move(*it);
+      level.aheads.erase(it);
+      break;
+    }
+  }
   if (!ahead) return false;
   std::unique_lock<std::mutex> hold(ahead->lock);
-  if (ahead->first != first || ahead->command != command) {
+  if (ahead->command != command) {
     if (ahead->state == nmc_dms_ahead::kWaiting) ahead->state = nmc_dms_ahead::kCancelled;
     return false;
   }

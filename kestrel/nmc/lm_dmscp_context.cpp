@@ -19,10 +19,8 @@ void nmc_dms_level::drop_page() {
   page.clear();
   page_tree.reset();
   page_first = 0;
-  if (ahead) {
-    nmc_dms_ahead_cancel(*ahead);
-    ahead.reset();
-  }
+  for (const auto &ahead : aheads) nmc_dms_ahead_cancel(*ahead);
+  aheads.clear();
   // A cached object of the page goes with it; an owned copy stays.
   if (current != nullptr && !current_owned) current = nullptr;
 }

@@ -55,9 +55,10 @@ struct nmc_dms_level {
   nmc_xml_tree page_tree;
   std::vector<upnp_xml_node *> page;
   uint32_t page_first = 0;
-  // The next page of a walk while another thread reads it (see
-  // lm_dmscp_ahead.h); dropped with the page.
-  std::shared_ptr<nmc_dms_ahead> ahead;
+  // The next pages of a walk while another thread reads them (see
+  // lm_dmscp_ahead.h; at most two); dropped with the page, kept when the
+  // cursor moves on to one of them.
+  std::vector<std::shared_ptr<nmc_dms_ahead>> aheads;
   // The object under the cursor, cached for current_index: a node of the
   // page or of current_owned.
   upnp_xml_node *current = nullptr;

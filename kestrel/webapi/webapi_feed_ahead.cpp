@@ -43,8 +43,8 @@ void run(void *argument) {
 
 }  // namespace
 
-void webapi_feed_ahead_post(std::shared_ptr<nmc_dms_ahead> ahead) {
-  if (!ahead) return;
+bool webapi_feed_ahead_post(std::shared_ptr<nmc_dms_ahead> ahead) {
+  if (!ahead) return false;
   std::shared_ptr<nmc_dms_ahead> pushed_out;
   {
     std::lock_guard<std::mutex> hold(g_lock);
@@ -63,6 +63,7 @@ void webapi_feed_ahead_post(std::shared_ptr<nmc_dms_ahead> ahead) {
   }
   g_wake.notify_one();
   if (pushed_out) nmc_dms_ahead_cancel(*pushed_out);
+  return true;
 }
 
 void webapi_feed_ahead_stop(void) {

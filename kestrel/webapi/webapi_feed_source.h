@@ -56,7 +56,7 @@ struct webapi_feed_source {
                                       const nmc_dms_entry_sizes &sizes, nmc_dms_entry *entry);
   /* Marks the page from `index` of the context's level to be read ahead
    * (see lm_dmscp_ahead.h); none: feeds do not read ahead. */
-  std::shared_ptr<nmc_dms_ahead> (*dmscp_ahead_begin)(uint32_t context, uint32_t index);
+  std::shared_ptr<nmc_dms_ahead> (*dmscp_ahead_begin)(uint32_t context, uint32_t index, uint32_t after);
 };
 
 /* The table in use (never none). */

@@ -76,14 +76,18 @@ upnp_string *page_entries(const webapi_feed_source *src, uint32_t context, const
   const nmc_dms_entry_sizes sizes{WEBAPI_FEED_METADATA_SIZE, WEBAPI_FEED_TITLE_SIZE, WEBAPI_FEED_BOOKMARK_SIZE};
   nmc_dms_entry entry;
   const uint64_t end = static_cast<uint64_t>(page.start) + page.returned;
+  // The next page of the walk is asked for while this one is written and
+  // sent: when this page was read ahead (a walk under way) at once, so that
+  // it follows this one at the server; else once this page is in.
+  bool ahead = end >= total || src->dmscp_ahead_begin == nullptr;
+  if (!ahead) ahead = webapi_feed_ahead_post(src->dmscp_ahead_begin(context, static_cast<uint32_t>(end), page.start));
   for (uint64_t i = page.start; feed && i < end && i < total; ++i) {
     if (src->is_terminating()) break;
     // A failing entry ends the list with what is there.
     if (src->dmscp_read_entry(context, static_cast<uint32_t>(i), title_key, sizes, &entry) != LM_NMC_OK) break;
-    // The page is read in: the next one of the walk is asked for while
-    // this one is written and sent.
-    if (i == page.start && end < total && src->dmscp_ahead_begin != nullptr) {
-      webapi_feed_ahead_post(src->dmscp_ahead_begin(context, static_cast<uint32_t>(end)));
+    if (!ahead) {
+      ahead = true;
+      webapi_feed_ahead_post(src->dmscp_ahead_begin(context, static_cast<uint32_t>(end), NMC_DMS_AHEAD_ANY));
     }
     char *metadata = entry.metadata->buffer;
     if (request.has_device) {

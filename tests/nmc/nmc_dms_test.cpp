@@ -744,18 +744,20 @@ TEST_F(NmcDmsTest, OneEntryReadMatchesTheCallsOneByOne) {
 
 TEST_F(NmcDmsTest, PagesReadAheadAreTakenNotAskedAgain) {
   CdsServer &s = standard_server();
-  // How the read-ahead of the page from 50 is run before entry 50 is read:
-  // by the other thread before, by it while the reader waits (the server
-  // holds that Browse), not at all, or after a change of page size.
-  enum Run { kBefore, kWhileReading, kNever, kPageSizeChanged };
+  // How the read-ahead of the page from 50 (and, following it, of the page
+  // from 100) is run before entries 49-51 and 100 are read: by the other
+  // thread before, by it while the reader waits (the server holds that
+  // Browse), not at all, or after a change of page size.
+  enum Run { kBefore, kFollowed, kWhileReading, kNever, kPageSizeChanged };
   const struct {
     Run run;
     std::vector<std::string> browses;  // "start/count" of each Browse from entry 49 on
   } rows[] = {
-      {kBefore, {"50/50"}},
-      {kWhileReading, {"50/50"}},
-      {kNever, {"50/50"}},
-      {kPageSizeChanged, {"50/50", "50/20"}},
+      {kBefore, {"50/50", "100/50"}},
+      {kFollowed, {"50/50", "100/50"}},
+      {kWhileReading, {"50/50", "100/50"}},
+      {kNever, {"50/50", "100/50"}},
+      {kPageSizeChanged, {"50/50", "50/20", "100/20"}},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.run);
@@ -763,14 +765,22 @@ TEST_F(NmcDmsTest, PagesReadAheadAreTakenNotAskedAgain) {
     ASSERT_EQ(lm_dmscp_go_index(c, 1), 0u);
     ASSERT_EQ(lm_dmscp_go_directory(c), 0u);
     ASSERT_EQ(extract(c, "Title"), "Track 0");
-    EXPECT_EQ(nmc_dms_ahead_begin(c, 120), nullptr);  // past the count
-    EXPECT_EQ(nmc_dms_ahead_begin(c, 10), nullptr);   // in the page
+    EXPECT_EQ(nmc_dms_ahead_begin(c, 120, NMC_DMS_AHEAD_ANY), nullptr);  // past the count
+    EXPECT_EQ(nmc_dms_ahead_begin(c, 10, NMC_DMS_AHEAD_ANY), nullptr);   // in the page
+    EXPECT_EQ(nmc_dms_ahead_begin(c, 100, 50), nullptr);                 // no walk to follow
     s.clear_calls();
-    std::shared_ptr<nmc_dms_ahead> ahead = nmc_dms_ahead_begin(c, 50);
+    std::shared_ptr<nmc_dms_ahead> ahead = nmc_dms_ahead_begin(c, 50, NMC_DMS_AHEAD_ANY);
     ASSERT_NE(ahead, nullptr);
-    EXPECT_EQ(nmc_dms_ahead_begin(c, 50), nullptr);  // already marked
+    EXPECT_EQ(nmc_dms_ahead_begin(c, 50, NMC_DMS_AHEAD_ANY), nullptr);  // already marked
+    std::shared_ptr<nmc_dms_ahead> next;
     std::thread reader;
     if (row.run == kBefore) nmc_dms_ahead_fetch(*ahead);
+    if (row.run == kFollowed) {
+      next = nmc_dms_ahead_begin(c, 100, 50);
+      ASSERT_NE(next, nullptr);
+      nmc_dms_ahead_fetch(*ahead);
+      nmc_dms_ahead_fetch(*next);
+    }
     if (row.run == kWhileReading) {
       s.reply = [](const nmc_test::CdsCall &) {
         Sleep(300);
@@ -783,7 +793,7 @@ TEST_F(NmcDmsTest, PagesReadAheadAreTakenNotAskedAgain) {
       ASSERT_EQ(lm_dmscp_ioctl(c, "SetDMSItemCache 20", 0, nullptr), 0u);
       nmc_dms_ahead_fetch(*ahead);
     }
-    for (uint32_t i = 49; i < 52; ++i) {
+    for (uint32_t i : {49u, 50u, 51u, 100u}) {
       ASSERT_EQ(lm_dmscp_go_index(c, i), 0u);
       EXPECT_EQ(extract(c, "Title"), "Track " + std::to_string(i));
     }
@@ -791,6 +801,7 @@ TEST_F(NmcDmsTest, PagesReadAheadAreTakenNotAskedAgain) {
     s.reply = nullptr;
     // A page taken or asked for is not read again by a late fetch.
     nmc_dms_ahead_fetch(*ahead);
+    if (next) nmc_dms_ahead_fetch(*next);
     std::vector<std::string> browses;
     for (const nmc_test::CdsCall &call : s.calls_of("Browse")) {
       browses.push_back(call.args.at("StartingIndex") + "/" + call.args.at("RequestedCount"));
