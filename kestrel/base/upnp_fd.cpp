@@ -30,8 +30,6 @@ extern "C" FILE *upnp_fopen(const char *path, const char *mode) {
   for (const char *c = mode + 1; *c != '\0'; ++c) {
     if (*c == '+') {
       update = true;
-    } else if (*c == 'x') {
-      flags |= O_EXCL;
     } else if (*c != 'b') {
       errno = EINVAL;
       return nullptr;

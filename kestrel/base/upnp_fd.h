@@ -13,9 +13,9 @@
 extern "C" {
 #endif
 
-/* fopen with its modes "r", "w" and "a", each with "+", "b" or "x" ("x":
- * fail when the file exists). Files are created with 0666 less the umask.
- * None (errno set) on failure or for another mode. */
+/* fopen with its modes "r", "w" and "a", each with "+" and "b". Files are
+ * created with 0666 less the umask. None (errno set) on failure or for
+ * another mode. */
 FILE *upnp_fopen(const char *path, const char *mode);
 /* pipe: fds[0] reads, fds[1] writes. 0, or -1 with errno. */
 int upnp_pipe(int fds[2]);
