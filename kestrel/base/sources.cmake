@@ -22,6 +22,7 @@ endif()
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upnp_base_log.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_critsec.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upnp_fd.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_list.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_mem.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upnp_server_state.cpp
@@ -36,6 +37,7 @@ else()
 endif()
 target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/platform/${kestrel_base_platform}/upnp_critsec_${kestrel_base_platform}.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/platform/${kestrel_base_platform}/upnp_fd_${kestrel_base_platform}.cpp
   ${CMAKE_CURRENT_LIST_DIR}/platform/${kestrel_base_platform}/upnp_socket_${kestrel_base_platform}.cpp
   ${CMAKE_CURRENT_LIST_DIR}/platform/${kestrel_base_platform}/upnp_thread_${kestrel_base_platform}.cpp
 )

@@ -2,6 +2,7 @@
 // in the encoding it was read in.
 #include "base/upnp_ini_file.h"
 
+#include "base/upnp_fd.h"
 #include "base/upnp_ini_file_internal.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
@@ -111,7 +112,7 @@ extern "C" void upnp_ini_file_read_properties(void) {
   uintmax_t size = fs::file_size(path, ec);
   if (ec || size < 2) return;
   upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, nullptr, "reading ini settings from %s", path.c_str());
-  FILE *file = std::fopen(path.c_str(), "rb");
+  FILE *file = upnp_fopen(path.c_str(), "rb");
   if (file == nullptr) return;
   std::string data;
   char chunk[8192];
@@ -166,7 +167,7 @@ std::string upnp_ini_file_format(int utf_bits) {
 
 bool upnp_ini_file_replace(const std::string &path, const std::string &bytes) {
   std::string temporary = path + ".tmp";
-  FILE *file = std::fopen(temporary.c_str(), "wb");
+  FILE *file = upnp_fopen(temporary.c_str(), "wb");
   if (file == nullptr) return false;
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   ok = std::fflush(file) == 0 && ok;

@@ -9,6 +9,7 @@
 
 #include "base/upnp_critsec.h"
 #include "base/upnp_exit.h"
+#include "base/upnp_fd.h"
 #include "base/upnp_log_rotate.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_thread.h"
@@ -225,8 +226,8 @@ extern "C" int upnp_log_init(const char *path) {
     std::error_code ec;
     std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-    FILE *file = std::fopen(path, "a");
-    if (file == nullptr) file = std::fopen(path, "w");
+    FILE *file = upnp_fopen(path, "a");
+    if (file == nullptr) file = upnp_fopen(path, "w");
     if (file == nullptr) {
       std::printf("can't open log file (%s)\n", path);
       std::fprintf(stderr, "can't open log file (%s)\n", path);
@@ -268,7 +269,7 @@ extern "C" void upnp_log_clear(void) {
   if (g_strLogFileName[0] != '\0') {
     close_file_locked();
     std::remove(g_strLogFileName);
-    g_LogFile = std::fopen(g_strLogFileName, "w");
+    g_LogFile = upnp_fopen(g_strLogFileName, "w");
     if (g_LogFile == nullptr) {
       std::printf("can't open log file (%s)\n", g_strLogFileName);
       std::fprintf(stderr, "can't open log file (%s)\n", g_strLogFileName);

@@ -2,6 +2,7 @@
 // five old parts beside the log file.
 #include "base/upnp_log_rotate.h"
 
+#include "base/upnp_fd.h"
 #include "base/upnp_log.h"
 #include "base/upnp_thread.h"
 
@@ -86,7 +87,7 @@ FILE *upnp_log_rotate_file(FILE *file, const char *name) {
     }
   }
   std::rename(name, part.c_str());
-  FILE *fresh = std::fopen(name, "w");
+  FILE *fresh = upnp_fopen(name, "w");
   if (fresh == nullptr) {
     std::printf("can't open log file (%s)\n", name);
     std::fprintf(stderr, "can't open log file (%s)\n", name);

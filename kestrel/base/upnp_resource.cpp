@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "base/upnp_critsec.h"
+#include "base/upnp_fd.h"
 #include "base/upnp_ini_file.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
@@ -60,7 +61,7 @@ bool resource_path(const std::string &name, std::string *path) {
 
 // Reads the whole regular file into a new block with two zero bytes after it.
 bool read_file(const std::string &path, char **data, uint32_t *size) {
-  FILE *file = std::fopen(path.c_str(), "rb");
+  FILE *file = upnp_fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   struct stat info;
   bool ok = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&

@@ -16,7 +16,7 @@
 namespace {
 
 upnp_socket_t create(int type, int protocol) {
-  int s = socket(AF_INET, type, protocol);
+  int s = upnp_socket_platform_socket(type, protocol);
   if (s < 0) return UPNP_INVALID_SOCKET;
   if (upnp_socket_platform_prepare(s) != 0) {
     int error = errno;
@@ -59,7 +59,7 @@ extern "C" upnp_socket_t upnp_socket_accept(upnp_socket_t s, struct sockaddr_in 
   socklen_t length = sizeof address;
   int accepted;
   do {
-    accepted = accept(s, reinterpret_cast<sockaddr *>(&address), &length);
+    accepted = upnp_socket_platform_accept(s, reinterpret_cast<sockaddr *>(&address), &length);
   } while (accepted < 0 && errno == EINTR);
   if (accepted < 0) return UPNP_INVALID_SOCKET;
   if (upnp_socket_platform_prepare(accepted) != 0) {

@@ -4,7 +4,8 @@
 /* IPv4 socket functions and option helpers. Sockets are plain descriptors;
  * results follow the BSD functions (-1 on failure, with errno set) unless
  * stated otherwise. Sending never raises SIGPIPE: a peer that went away is
- * reported as an error (EPIPE). */
+ * reported as an error (EPIPE). No socket made here (created or accepted)
+ * reaches a process the host starts: each is closed on exec. */
 
 #include <netinet/in.h>
 #include <stddef.h>

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_ini_file.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
@@ -141,7 +142,7 @@ void client_table_write(void) {
   cdb_lock();
   const std::string content = cdb_serialize_clients();
   remove(path.c_str());
-  FILE *file = fopen(path.c_str(), "wb");
+  FILE *file = upnp_fopen(path.c_str(), "wb");
   if (file != nullptr) {
     if (!content.empty() && fwrite(content.data(), 1, content.size(), file) != content.size()) {
       upnp_log_impl(LOG_LEVEL_ERROR, LOG_CLIENT_DB, __func__, "cannot write %s", path.c_str());
@@ -155,7 +156,7 @@ void client_table_read(void) {
   cdb_lock();
   cdb_clients_free_all();
   const std::string path = cdb_data_path();
-  FILE *file = path.empty() ? nullptr : fopen(path.c_str(), "rb");
+  FILE *file = path.empty() ? nullptr : upnp_fopen(path.c_str(), "rb");
   if (file != nullptr) {
     std::string content;
     char block[4096];

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_log.h"
 
 namespace {
@@ -52,7 +53,7 @@ bool zel_make_private_folder(const std::string &path) {
 
 bool zel_replace_file(const std::string &path, const std::string &bytes) {
   std::string temp = path + ".XXXXXX";
-  int fd = mkstemp(&temp[0]);
+  int fd = upnp_mkstemp(&temp[0]);
   if (fd < 0) {
     upnp_log_impl(LOG_LEVEL_ERROR, LOG_SYSTEM, __func__, "cannot write beside %s: %s", path.c_str(),
                   std::strerror(errno));

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <unistd.h>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_log.h"
 #include "nmc/lm_nmc_internal.h"
 
@@ -61,9 +62,7 @@ bool nmc_signals_install(void) {
   if (g_installed) return true;
   if (g_read_fd < 0) {
     int fds[2];
-    if (pipe(fds) != 0) return false;
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    if (upnp_pipe(fds) != 0) return false;
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
     g_read_fd = fds[0];
     g_write_fd.store(fds[1]);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "playlist/upnp_wpl_internal.h"
@@ -26,7 +27,7 @@ bool file_exists(const char *path) {
 bool read_whole(const char *path, char **text, size_t *length) {
   *text = nullptr;
   *length = 0;
-  FILE *f = std::fopen(path, "rb");
+  FILE *f = upnp_fopen(path, "rb");
   if (!f) return false;
   struct stat st;
   if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
@@ -83,7 +84,7 @@ int wpl_write_file(const upnp_wpl_playlist *record, const char *path) {
     return result;
   }
   std::string temporary = std::string(path) + ".tmp";
-  FILE *f = std::fopen(temporary.c_str(), "wb");
+  FILE *f = upnp_fopen(temporary.c_str(), "wb");
   bool ok = f != nullptr;
   if (ok) {
     size_t length = upnp_string_get_length(text);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_log.h"
 #include "base/upnp_mem.h"
 #include "base/upnp_socket.h"
@@ -24,7 +25,7 @@ int log_getfile(webapi_call &call) {
   char *name = upnp_log_get_filename();
   if (!name) return HTTP_send_file_not_found(call.connection);
   upnp_log_flush();
-  FILE *file = std::fopen(name, "rb");
+  FILE *file = upnp_fopen(name, "rb");
   upnp_free_impl(name);
   struct stat st;
   if (!file || fstat(fileno(file), &st) != 0) {

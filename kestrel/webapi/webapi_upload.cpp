@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_log.h"
 #include "http/http_client.h"
 #include "webapi/webapi_controller.h"
@@ -107,7 +108,7 @@ int start(webapi_call &call) {
     return give_up(too_large ? WEBAPI_BODY_TOO_LARGE : WEBAPI_INVALID_ARGS);
   }
   struct stat st;
-  FILE *copy = std::fopen(path.c_str(), "rb");
+  FILE *copy = upnp_fopen(path.c_str(), "rb");
   if (!copy || fstat(fileno(copy), &st) != 0) {
     if (copy) std::fclose(copy);
     return give_up(WEBAPI_INTERNAL);

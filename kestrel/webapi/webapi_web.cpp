@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_ini_file.h"
 #include "base/upnp_log.h"
 #include "webapi/webapi_rss.h"
@@ -43,7 +44,7 @@ std::string executable_folder() {
 }
 
 bool read_file(const std::string &path, std::string *out) {
-  FILE *f = std::fopen(path.c_str(), "rb");
+  FILE *f = upnp_fopen(path.c_str(), "rb");
   if (!f) return false;
   out->clear();
   char buffer[8192];

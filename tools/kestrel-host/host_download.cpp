@@ -135,7 +135,7 @@ bool Downloader::download(const BrowseEntry &entry, uint64_t size, const std::st
   }
   const std::string part = path + ".part";
   auto t = std::make_shared<Transfer>();
-  t->file = std::fopen(part.c_str(), "wb");
+  t->file = std::fopen(part.c_str(), "wbe");
   if (t->file == nullptr) {
     print_("error", "download: \"" + part + "\" cannot be written (no such folder, or no permission)");
     return false;

@@ -97,7 +97,7 @@ bool Uploader::upload(const std::string &path, const std::string &server, const 
     return false;
   }
   auto t = std::make_unique<Transfer>();
-  t->file = std::fopen(path.c_str(), "rb");
+  t->file = std::fopen(path.c_str(), "rbe");
   if (t->file == nullptr) {
     print_("error", "upload: \"" + path + "\" cannot be opened");
     return false;

@@ -52,7 +52,7 @@ bool report_web_api(const Library &lib, int wait_ms, const std::string &url_file
   emit(Record("web").str("url", url).str("page", page));
   if (!url_file.empty()) {
     std::string part = url_file + ".part";
-    std::FILE *f = std::fopen(part.c_str(), "w");
+    std::FILE *f = std::fopen(part.c_str(), "we");
     bool ok = f != nullptr && std::fprintf(f, "%s\n", url) > 0;
     if (f != nullptr && std::fclose(f) != 0) ok = false;
     if (!ok || std::rename(part.c_str(), url_file.c_str()) != 0) say("error", "cannot write the URL into " + url_file);

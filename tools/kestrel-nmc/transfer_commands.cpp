@@ -130,7 +130,7 @@ bool transfer_command(const std::string &command, uint32_t server_context, uint3
     return true;
   }
   Transfer t;
-  t.file = std::fopen(path.c_str(), is_import ? "rb" : "wb");
+  t.file = std::fopen(path.c_str(), is_import ? "rbe" : "wbe");
   if (t.file == nullptr) {
     print("transfer cannot open " + path);
     return true;

@@ -93,7 +93,7 @@ bool upload_command(const std::string &command, uint32_t context, void (*print)(
   if (title.empty()) title = base_name(path);
   Transfer t;
   t.print = print;
-  t.file = std::fopen(path.c_str(), "rb");
+  t.file = std::fopen(path.c_str(), "rbe");
   if (t.file == nullptr) {
     print("upload   cannot open " + path);
     return true;

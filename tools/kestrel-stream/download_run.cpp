@@ -90,7 +90,7 @@ int run_download(const DownloadOptions &o) {
   static Sink sink;
   sink.quiet = o.quiet;
   sink.pace_kib_s = o.pace_kib_s;
-  if (!o.path.empty() && (sink.out = std::fopen(o.path.c_str(), "wb")) == nullptr) {
+  if (!o.path.empty() && (sink.out = std::fopen(o.path.c_str(), "wbe")) == nullptr) {
     std::fprintf(stderr, "kestrel-stream: cannot write %s\n", o.path.c_str());
     return 1;
   }

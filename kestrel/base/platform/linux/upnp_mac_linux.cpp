@@ -7,11 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_mac_platform.h"
 
 bool upnp_mac_platform_read_table(std::string *table) {
   table->clear();
-  FILE *file = std::fopen("/proc/net/arp", "r");
+  FILE *file = upnp_fopen("/proc/net/arp", "r");
   if (file == nullptr) return false;
   char buffer[4096];
   size_t got;
@@ -39,6 +40,8 @@ void upnp_mac_platform_send_echo(const char *address) {
       dup2(null, 0);
       dup2(null, 1);
       dup2(null, 2);
+      // ping gets /dev/null as its standard descriptors only.
+      if (null > 2) close(null);
     }
     for (const char *path : paths) execv(path, argv);
     _exit(127);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/upnp_fd.h"
 #include "base/upnp_mac_platform.h"
 
 namespace {
@@ -23,7 +24,15 @@ void run(char *const argv[], int out_fd) {
       dup2(null, 0);
       dup2(null, 2);
     }
-    dup2(out_fd >= 0 ? out_fd : null, 1);
+    int out = out_fd >= 0 ? out_fd : null;
+    // dup2 onto itself keeps close-on-exec: clear it by hand then.
+    if (out == 1) {
+      fcntl(1, F_SETFD, 0);
+    } else {
+      dup2(out, 1);
+    }
+    // The program gets its standard descriptors only.
+    if (null > 2) close(null);
     execv(argv[0], argv);
     _exit(127);
   }
@@ -38,7 +47,7 @@ bool upnp_mac_platform_read_table(std::string *table) {
   table->clear();
   // Each call has its own randomly named file, so lookups may run at once.
   char path[] = "/tmp/arpXXXXXX";
-  int fd = mkstemp(path);
+  int fd = upnp_mkstemp(path);
   if (fd < 0) return false;
   char program[] = "/usr/sbin/arp";
   char flags[] = "-an";
