@@ -24,6 +24,7 @@ target_sources(kestrel_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/webapi_register.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_ahead.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_request.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_items.cpp
   ${CMAKE_CURRENT_LIST_DIR}/webapi_feed_reply.cpp

@@ -8,6 +8,7 @@
 
 #include "webapi/webapi_feed.h"
 #include "webapi/webapi_feed_ahead.h"
+#include "webapi/webapi_feed_text.h"
 #include "webapi/webapi_refusal.h"
 #include "webapi/webapi_rss.h"
 
@@ -41,22 +42,32 @@ bool go_there(const webapi_feed_source *src, uint32_t context, const webapi_feed
   return false;
 }
 
+// An object's texts, read whole however long (see webapi_feed_text.h).
+struct Texts {
+  std::vector<char> metadata, name, bookmark;
+};
+
+lm_nmc_result_t read_metadata_and_title(const webapi_feed_source *src, uint32_t context, const char *title_key,
+                                        Texts *t) {
+  lm_nmc_result_t result = webapi_feed_read_text(
+      [&](uint32_t size, char *buffer) { return src->dmscp_get_metadata(context, size, buffer); },
+      WEBAPI_FEED_METADATA_SIZE, WEBAPI_FEED_METADATA_MOST, &t->metadata);
+  if (result != LM_NMC_OK) return result;
+  return webapi_feed_read_text(
+      [&](uint32_t size, char *buffer) { return src->dmscp_extract_metadata(context, title_key, 0, size, buffer); },
+      WEBAPI_FEED_TITLE_SIZE, WEBAPI_FEED_TEXT_MOST, &t->name);
+}
+
 // The object under the cursor as a feed of its own (an item's enclosure
 // leads to the item); none when it is a container or cannot be read.
 upnp_string *object_itself(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
                            const char *base_url) {
   uint32_t directory = 1;
   if (src->dmscp_is_directory(context, &directory) != LM_NMC_OK || directory) return nullptr;
-  std::vector<char> metadata(WEBAPI_FEED_METADATA_SIZE);
-  char name[WEBAPI_FEED_TITLE_SIZE];
-  if (src->dmscp_get_metadata(context, static_cast<uint32_t>(metadata.size()), metadata.data()) != LM_NMC_OK ||
-      src->dmscp_extract_metadata(context, "Title", 0, sizeof name, name) != LM_NMC_OK) {
-    return nullptr;
-  }
-  metadata.back() = '\0';
-  name[sizeof name - 1] = '\0';
+  Texts t;
+  if (read_metadata_and_title(src, context, "Title", &t) != LM_NMC_OK) return nullptr;
   upnp_string *feed = rssCreateHeader(request.item.c_str(), 1, 1);
-  feed = webapi_feed_server_entry(feed, base_url, name, request.device, &request.item, metadata.data());
+  feed = webapi_feed_server_entry(feed, base_url, t.name.data(), request.device, &request.item, t.metadata.data());
   return webapi_feed_close(feed);
 }
 
@@ -73,7 +84,7 @@ struct Place {
 upnp_string *page_entries(const webapi_feed_source *src, uint32_t context, const webapi_feed_request &request,
                           const char *base_url, const char *title_key, const webapi_feed_page &page, uint32_t total,
                           upnp_string *feed) {
-  const nmc_dms_entry_sizes sizes{WEBAPI_FEED_METADATA_SIZE, WEBAPI_FEED_TITLE_SIZE, WEBAPI_FEED_BOOKMARK_SIZE};
+  const nmc_dms_entry_sizes sizes{WEBAPI_FEED_METADATA_MOST, WEBAPI_FEED_TEXT_MOST, WEBAPI_FEED_TEXT_MOST};
   nmc_dms_entry entry;
   const uint64_t end = static_cast<uint64_t>(page.start) + page.returned;
   // The next page of the walk is asked for while this one is written and
@@ -116,30 +127,25 @@ upnp_string *list_page(const webapi_feed_source *src, uint32_t context, const we
   if (src->dmscp_read_entry != nullptr) {
     return webapi_feed_close(page_entries(src, context, request, base_url, title_key, page, total, feed));
   }
-  std::vector<char> metadata(WEBAPI_FEED_METADATA_SIZE);
-  char name[WEBAPI_FEED_TITLE_SIZE];
-  char bookmark[WEBAPI_FEED_BOOKMARK_SIZE];
+  Texts t;
   const uint64_t end = static_cast<uint64_t>(page.start) + page.returned;
   for (uint64_t i = page.start; feed && i < end && i < total; ++i) {
     if (src->is_terminating()) break;
     uint32_t directory = 0;
     // A failing entry ends the list with what is there.
     if (src->dmscp_go_index(context, static_cast<uint32_t>(i)) != LM_NMC_OK ||
-        src->dmscp_get_metadata(context, static_cast<uint32_t>(metadata.size()), metadata.data()) != LM_NMC_OK ||
-        src->dmscp_extract_metadata(context, title_key, 0, sizeof name, name) != LM_NMC_OK ||
-        src->dmscp_get_bookmark(context, sizeof bookmark, bookmark) != LM_NMC_OK ||
+        read_metadata_and_title(src, context, title_key, &t) != LM_NMC_OK ||
+        webapi_feed_read_text([&](uint32_t size, char *buffer) { return src->dmscp_get_bookmark(context, size, buffer); },
+                              WEBAPI_FEED_BOOKMARK_SIZE, WEBAPI_FEED_TEXT_MOST, &t.bookmark) != LM_NMC_OK ||
         src->dmscp_is_directory(context, &directory) != LM_NMC_OK) {
       break;
     }
-    metadata.back() = '\0';
-    name[sizeof name - 1] = '\0';
-    bookmark[sizeof bookmark - 1] = '\0';
-    std::string object(bookmark);
+    std::string object(t.bookmark.data());
     if (request.has_device) {
-      feed = webapi_feed_server_entry(feed, base_url, name, request.device, &object, metadata.data());
+      feed = webapi_feed_server_entry(feed, base_url, t.name.data(), request.device, &object, t.metadata.data());
     } else {
       // At the list level the entry is the server itself.
-      feed = webapi_feed_server_entry(feed, base_url, name, object, nullptr, metadata.data());
+      feed = webapi_feed_server_entry(feed, base_url, t.name.data(), object, nullptr, t.metadata.data());
     }
   }
   return webapi_feed_close(feed);

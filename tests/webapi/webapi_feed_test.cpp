@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -108,22 +109,34 @@ lm_nmc_result_t go_index(uint32_t c, uint32_t i) {
   g_cursors[c].index = i;
   return LM_NMC_OK;
 }
+// Object 7 of the top container has a title and metadata longer than the
+// feed's first buffers.
+const char kLongIndex = 7;
+const std::string kLongTitle = std::string(3000, 'T') + " & <long>";
+const std::string kLongPadding(40000, 'p');
+bool is_long(const Cursor &k) { return k.level == "top" && k.index == kLongIndex; }
 std::string title_at(const Cursor &k) {
   if (k.level == "home") return "Srv & <Co> \"q\"";
+  if (is_long(k)) return kLongTitle;
   return k.level + " " + std::to_string(k.index) + " & <x>";
+}
+// As the controller hands texts out: whole, or refused when they do not fit.
+lm_nmc_result_t fill(const std::string &text, uint32_t size, char *out) {
+  if (text.size() + 1 > size) return LM_NMC_BUFFER_TOO_SMALL;
+  std::memcpy(out, text.c_str(), text.size() + 1);
+  return LM_NMC_OK;
 }
 lm_nmc_result_t get_metadata(uint32_t c, uint32_t size, char *out) {
   std::lock_guard<std::mutex> hold(g_lock);
-  std::snprintf(out, size,
-                "<?xml version=\"1.0\"?>\n<DIDL-Lite><item id=\"%ld\"><dc:title>t &amp; &lt;</dc:title></item>"
-                "</DIDL-Lite>",
-                g_cursors[c].index);
-  return LM_NMC_OK;
+  const Cursor &k = g_cursors[c];
+  return fill("<?xml version=\"1.0\"?>\n<DIDL-Lite><item id=\"" + std::to_string(k.index) +
+                  "\"><dc:title>t &amp; &lt;</dc:title>" + (is_long(k) ? "<x>" + kLongPadding + "</x>" : "") +
+                  "</item></DIDL-Lite>",
+              size, out);
 }
 lm_nmc_result_t extract(uint32_t c, const char *, uint32_t, uint32_t size, char *out) {
   std::lock_guard<std::mutex> hold(g_lock);
-  std::snprintf(out, size, "%s", title_at(g_cursors[c]).c_str());
-  return LM_NMC_OK;
+  return fill(title_at(g_cursors[c]), size, out);
 }
 lm_nmc_result_t get_bookmark(uint32_t c, uint32_t size, char *out) {
   std::lock_guard<std::mutex> hold(g_lock);
@@ -131,8 +144,7 @@ lm_nmc_result_t get_bookmark(uint32_t c, uint32_t size, char *out) {
   std::string bm = k.level == "home" ? kServer
                    : k.level == "top" && k.index == kAwkwardIndex ? kAwkward
                                                                   : k.level + "," + std::to_string(k.index);
-  std::snprintf(out, size, "%s", bm.c_str());
-  return LM_NMC_OK;
+  return fill(bm, size, out);
 }
 lm_nmc_result_t is_directory(uint32_t c, uint32_t *flag) {
   std::lock_guard<std::mutex> hold(g_lock);
@@ -351,6 +363,22 @@ TEST_F(WebApiFeedServer, EveryEnclosureLeadsBackToItsObject) {
   EXPECT_EQ(next[0].title, "top 5 & <x>");
   std::lock_guard<std::mutex> hold(g_lock);
   EXPECT_EQ(g_next, before) << "a new context for the next page";
+}
+
+TEST_F(WebApiFeedServer, LongTitlesAndMetadataAreListedWhole) {
+  std::vector<Item> servers, page, itself;
+  ASSERT_TRUE(items_of(get("/nmc/rss/server").body, &servers));
+  ASSERT_EQ(servers.size(), 1u);
+  Reply reply = get(path_of(servers[0].url) + "?start=6&count=3");
+  ASSERT_TRUE(items_of(reply.body, &page)) << reply.body.substr(0, 300);
+  ASSERT_EQ(page.size(), 3u) << "the page ended at the long object";
+  EXPECT_EQ(page[1].title, kLongTitle);
+  EXPECT_NE(reply.body.find(kLongPadding), std::string::npos);
+  EXPECT_EQ(page[2].title, "top 8 & <x>");
+  Reply item = get(path_of(page[1].url));
+  ASSERT_TRUE(items_of(item.body, &itself)) << item.body.substr(0, 300);
+  ASSERT_EQ(itself.size(), 1u);
+  EXPECT_EQ(itself[0].title, kLongTitle);
 }
 
 TEST_F(WebApiFeedServer, FailuresAndOutputForms) {
