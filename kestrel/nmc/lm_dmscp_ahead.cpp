@@ -48,17 +48,16 @@ void nmc_dms_ahead_fetch(nmc_dms_ahead &ahead) {
     if (ahead.state != nmc_dms_ahead::kWaiting) return;
     ahead.state = nmc_dms_ahead::kRunning;
   }
-  lm_nmc_result_t result = LM_NMC_OUT_OF_MEMORY;
-  std::unique_ptr<nmc_dms_reply> reply;
+  bool answered = false;
+  std::string text;
   try {
-    reply = std::make_unique<nmc_dms_reply>();
-    result = nmc_dms_request(ahead.command, ahead.first, reply.get());
+    answered = nmc_dms_send(ahead.command, &text);
   } catch (...) {
-    reply.reset();
+    answered = false;
   }
   std::lock_guard<std::mutex> hold(ahead.lock);
-  ahead.result = result;
-  ahead.reply = std::move(reply);
+  ahead.answered = answered;
+  ahead.text = std::move(text);
   ahead.state = nmc_dms_ahead::kDone;
   ahead.done.notify_all();
 }
@@ -91,11 +90,11 @@ bool nmc_dms_ahead_take(nmc_dms_level &level, const std::string &command, uint32
     return false;
   }
   ahead->done.wait(hold, [&] { return ahead->state != nmc_dms_ahead::kRunning; });
-  if (ahead->state != nmc_dms_ahead::kDone || !ahead->reply ||
-      (ahead->result != LM_NMC_OK && ahead->result != LM_NMC_NOT_FOUND)) {
-    return false;
-  }
-  *reply = std::move(*ahead->reply);
-  *result = ahead->result;
+  if (ahead->state != nmc_dms_ahead::kDone || !ahead->answered) return false;
+  std::string text = std::move(ahead->text);
+  hold.unlock();
+  // The answer counts as the reader's own (a server's refusal included);
+  // a command that got none is sent again by the reader.
+  *result = nmc_dms_read_answer(text, first, reply);
   return true;
 }

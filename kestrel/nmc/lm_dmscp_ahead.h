@@ -30,8 +30,10 @@ struct nmc_dms_ahead {
   std::mutex lock;
   std::condition_variable done;
   State state = kWaiting;
-  lm_nmc_result_t result = LM_NMC_OK;
-  std::unique_ptr<nmc_dms_reply> reply;
+  // The command's answer as the interpreter wrote it; the reader parses it
+  // (the thread is then free to send the next page's command).
+  bool answered = false;
+  std::string text;
 };
 
 /* `after` of nmc_dms_ahead_begin: whether or not a walk is under way. */
@@ -53,8 +55,8 @@ void nmc_dms_ahead_cancel(nmc_dms_ahead &ahead);
 
 /* For the level's page cache (context held): when a page read ahead of the
  * level is the one `command` asks for, waits while its request runs and
- * answers true with its answer; false when the caller must send the
- * request itself (none marked, failed, or not started). The mark of that
+ * answers true with its answer read; false when the caller must send the
+ * request itself (none marked, no answer came, or not started). The mark of that
  * page is dropped either way; other marks stay. */
 bool nmc_dms_ahead_take(nmc_dms_level &level, const std::string &command, uint32_t first, nmc_dms_reply *reply,
                         lm_nmc_result_t *result);

@@ -157,6 +157,10 @@ std::string nmc_dms_page_command(const nmc_dms_state &state, const nmc_dms_level
 /* Runs one page command and reads its answer by the page rules; start is
  * the index of the first wanted entry. */
 lm_nmc_result_t nmc_dms_request(const std::string &command, uint32_t start, nmc_dms_reply *reply);
+/* Its two halves: the command sent (false when it got no answer, which
+ * nmc_dms_request answers 6), and the answer read (decoded in place). */
+bool nmc_dms_send(const std::string &command, std::string *text);
+lm_nmc_result_t nmc_dms_read_answer(std::string &text, uint32_t start, nmc_dms_reply *reply);
 /* Entry i of a browse or search level through its page cache. */
 lm_nmc_result_t nmc_dms_page_entry(nmc_dms_state &state, nmc_dms_level &level, uint32_t i, upnp_xml_node **object);
 /* A container's size as the server tells it. */

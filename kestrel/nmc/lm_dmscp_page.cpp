@@ -132,15 +132,23 @@ bool is_object(const upnp_xml_node *node) {
 
 }  // namespace
 
-lm_nmc_result_t nmc_dms_request(const std::string &command, uint32_t start, nmc_dms_reply *reply) {
+bool nmc_dms_send(const std::string &command, std::string *text) {
   g_requests.fetch_add(1, std::memory_order_relaxed);
+  return nmc_api_query_session(command.c_str(), NMC_API_SESSION, text);
+}
+
+lm_nmc_result_t nmc_dms_request(const std::string &command, uint32_t start, nmc_dms_reply *reply) {
+  std::string text;
+  if (!nmc_dms_send(command, &text)) return 6;
+  return nmc_dms_read_answer(text, start, reply);
+}
+
+lm_nmc_result_t nmc_dms_read_answer(std::string &text, uint32_t start, nmc_dms_reply *reply) {
   // The interpreter's response is read where it was written (no copy handed
   // out), and the page's DIDL-Lite, the content of the "<Result>" element
   // without a code, is decoded in place and parsed once. That content is
   // escaped, so its end is the first '<' after it and the response's other
   // elements are found around it.
-  std::string text;
-  if (!nmc_api_query_session(command.c_str(), NMC_API_SESSION, &text)) return 6;
   size_t page = text.find("<Result>");
   size_t page_end = std::string::npos;
   if (page != std::string::npos) {
