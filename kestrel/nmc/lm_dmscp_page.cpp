@@ -273,10 +273,13 @@ lm_nmc_result_t nmc_dms_page_entry(nmc_dms_state &state, nmc_dms_level &level, u
   nmc_dms_reply reply;
   lm_nmc_result_t result = LM_NMC_OK;
   // The page a walk read ahead is taken, not asked for again.
-  if (!nmc_dms_ahead_take(level, command, i, &reply, &result)) result = nmc_dms_request(command, i, &reply);
+  const bool taken = nmc_dms_ahead_take(level, command, i, &reply, &result);
+  if (!taken) result = nmc_dms_request(command, i, &reply);
   if (result != LM_NMC_OK && result != LM_NMC_NOT_FOUND) return result;
-  // The pages read ahead beyond this one stay.
-  std::vector<std::shared_ptr<nmc_dms_ahead>> aheads = std::move(level.aheads);
+  // The pages read ahead beyond a taken one stay; a page that was not read
+  // ahead (a jump elsewhere) drops them with the old page.
+  std::vector<std::shared_ptr<nmc_dms_ahead>> aheads;
+  if (taken) aheads = std::move(level.aheads);
   level.drop_page();
   level.aheads = std::move(aheads);
   level.page_tree = std::move(reply.didl);

@@ -747,8 +747,9 @@ TEST_F(NmcDmsTest, PagesReadAheadAreTakenNotAskedAgain) {
   // How the read-ahead of the page from 50 (and, following it, of the page
   // from 100) is run before entries 49-51 and 100 are read: by the other
   // thread before, by it while the reader waits (the server holds that
-  // Browse), not at all, or after a change of page size.
-  enum Run { kBefore, kFollowed, kWhileReading, kNever, kPageSizeChanged };
+  // Browse), not at all, after a change of page size, or before a jump to
+  // entry 100 and back to 50 (the jump drops it).
+  enum Run { kBefore, kFollowed, kWhileReading, kNever, kPageSizeChanged, kJumpedAway };
   const struct {
     Run run;
     std::vector<std::string> browses;  // "start/count" of each Browse from entry 49 on
@@ -758,6 +759,7 @@ TEST_F(NmcDmsTest, PagesReadAheadAreTakenNotAskedAgain) {
       {kWhileReading, {"50/50", "100/50"}},
       {kNever, {"50/50", "100/50"}},
       {kPageSizeChanged, {"50/50", "50/20", "100/20"}},
+      {kJumpedAway, {"50/50", "100/50", "50/50", "49/50", "100/50"}},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.run);
@@ -792,6 +794,13 @@ TEST_F(NmcDmsTest, PagesReadAheadAreTakenNotAskedAgain) {
     if (row.run == kPageSizeChanged) {
       ASSERT_EQ(lm_dmscp_ioctl(c, "SetDMSItemCache 20", 0, nullptr), 0u);
       nmc_dms_ahead_fetch(*ahead);
+    }
+    if (row.run == kJumpedAway) {
+      nmc_dms_ahead_fetch(*ahead);
+      for (uint32_t i : {100u, 50u}) {
+        ASSERT_EQ(lm_dmscp_go_index(c, i), 0u);
+        EXPECT_EQ(extract(c, "Title"), "Track " + std::to_string(i));
+      }
     }
     for (uint32_t i : {49u, 50u, 51u, 100u}) {
       ASSERT_EQ(lm_dmscp_go_index(c, i), 0u);
