@@ -105,6 +105,11 @@ void cp_start_loader(int kind, int index);
 /* Starts a verifier for a slot (lock held). */
 void cp_start_verifier(int kind, int index);
 
+/* Marks a usable device invalidated for the revalidation time (lock held):
+ * it goes unless it answers a search in that time. 1 when the caller is to
+ * send the search (M_Search(1)) once the lock is released. */
+int cp_invalidate_locked(upnp_cp_device *device);
+
 /* Worker accounting: threads of the table that exit must wait for. */
 void cp_worker_started(void);
 void cp_worker_ended(void);

@@ -182,6 +182,7 @@ void cp_add_device(const char *location, const char *udn, const char *interface,
 
 int cp_delete_device(const char *udn, int kind) {
   int result = 0;
+  int search = 0;
   if (udn != nullptr && upnp_cp_isValidDeviceType(kind) && upnp_cp_lock_section()) {
     upnp_cp_table *table = cp_table(kind);
     for (int i = 0; i < table->size; ++i) {
@@ -192,6 +193,10 @@ int cp_delete_device(const char *udn, int kind) {
         upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "upnp_control_delete_device",
                       "upnp_control_delete_device: Ignoring byebye after alive for %s %s/%s",
                       upnp_cp_kind_name(kind), udn, d.location ? d.location : "");
+        // Out of order with the alive of a restart, or the last word of a
+        // device that leaves right after its periodic alive: asked once
+        // more, it stays when it answers and goes when it does not.
+        if (d.state == UPNP_CP_STATE_READY) search = cp_invalidate_locked(&d);
       } else if (d.state == UPNP_CP_STATE_LOADING || d.state == UPNP_CP_STATE_RELOADING) {
         upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "upnp_control_delete_device", "upnp_control_delete_device Tagging %s %s/%s for removal",
                       upnp_cp_kind_name(kind), udn, d.location ? d.location : "");
@@ -204,6 +209,7 @@ int cp_delete_device(const char *udn, int kind) {
     }
     upnp_cp_unlock_section();
   }
+  if (search) M_Search(1);
   upnp_cp_call_observer observer = g_observer.load();
   if (observer != nullptr) observer(0, nullptr, udn, nullptr, 0, kind, result);
   return result;

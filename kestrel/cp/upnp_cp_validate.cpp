@@ -132,19 +132,20 @@ extern "C" void validateDevices(uint64_t now, int kind) {
   if (search) upnp_control_scan_net();
 }
 
-extern "C" void invalidateDevice(int index, int kind) {
+int cp_invalidate_locked(upnp_cp_device *d) {
   int revalidate = revalidate_time();
-  if (revalidate < 1 || !upnp_cp_lock_section()) return;
-  upnp_cp_device *d = cp_slot(index, kind);
-  bool search = false;
-  if (d != nullptr && cp_is_usable(d)) {
-    upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, __func__, "In-/Revalidating device %s", d->name ? d->name : "");
-    d->state = UPNP_CP_STATE_INVALIDATED;
-    d->reference_ms = cp_now_ms();
-    d->validity = revalidate;
-    g_cp_expected_invalidation = d->reference_ms / 1000 + static_cast<uint64_t>(revalidate);
-    search = true;
-  }
+  if (revalidate < 1 || d == nullptr || !cp_is_usable(d)) return 0;
+  upnp_log_impl(LOG_LEVEL_INFO, LOG_SYSTEM, "invalidateDevice", "In-/Revalidating device %s", d->name ? d->name : "");
+  d->state = UPNP_CP_STATE_INVALIDATED;
+  d->reference_ms = cp_now_ms();
+  d->validity = revalidate;
+  g_cp_expected_invalidation = d->reference_ms / 1000 + static_cast<uint64_t>(revalidate);
+  return 1;
+}
+
+extern "C" void invalidateDevice(int index, int kind) {
+  if (!upnp_cp_lock_section()) return;
+  int search = cp_invalidate_locked(cp_slot(index, kind));
   upnp_cp_unlock_section();
   if (search) M_Search(1);
 }

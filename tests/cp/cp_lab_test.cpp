@@ -105,9 +105,10 @@ TEST_F(LabTest, StoppedRendererIsRemovedAndComesBackAtItsIndex) {
   std::string udn = env("LAB_RENDERER1_UDN");
   ASSERT_TRUE(wait_until([&] { return usable(udn, 2); }, 15000));
   int index = index_of(udn, 2);
-  // A byebye within a second of an alive (or search response) is ignored:
-  // stop the renderer once it has been quiet for 2 s (a freshly started peer
-  // repeats its announcements for a while).
+  // A byebye within a second of an alive (or search response) is not taken
+  // at once (the renderer is asked again): stop the renderer once it has been
+  // quiet for 2 s (a freshly started peer repeats its announcements for a
+  // while).
   s_watched = udn;
   s_last_alive = std::chrono::steady_clock::now().time_since_epoch().count();
   upnp_cp_set_call_observer(&LabTest::observe);

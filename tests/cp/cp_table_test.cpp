@@ -109,6 +109,32 @@ TEST_F(TableTest, ByebyeWithinASecondOfAliveKeepsTheDevice) {
   EXPECT_EQ(upnp_control_delete_device("uuid:unknown", 2), 0);
 }
 
+// A ready device's byebye right after an alive of it (its periodic one just
+// before it leaves, or the alive of its restart overtaking the byebye): it
+// is asked again and stays only when it answers.
+TEST_F(TableTest, ByebyeRightAfterAnAliveOfAReadyDeviceAsksItAgain) {
+  upnp_ini_file_setPropertyByKey(INI_REVALIDATE_TIME, "2");
+  for (bool answers : {true, false}) {
+    SCOPED_TRACE(answers ? "answers" : "silent");
+    const std::string udn = answers ? "uuid:again-000021" : "uuid:again-000022";
+    std::string r = serve_device(udn, 2, "Again");
+    upnp_control_add_device(r.c_str(), udn.c_str(), kIf, 1800, 2);
+    ASSERT_TRUE(wait_until([&] { return ready(udn, 2); }, 5000));
+    int index = index_of(udn, 2);
+    wait_until([] { return false; }, 1100);
+    upnp_control_add_device(r.c_str(), udn.c_str(), kIf, 1800, 2);
+    EXPECT_EQ(upnp_control_delete_device(udn.c_str(), 2), 1);
+    EXPECT_EQ(upnp_control_get_device_state(index, 2), (int)UPNP_CP_STATE_INVALIDATED);
+    if (answers) {
+      upnp_control_add_device(r.c_str(), udn.c_str(), kIf, 1800, 2);
+      ASSERT_TRUE(wait_until([&] { return ready(udn, 2); }, 5000));
+    }
+    validateDevices(upnp_cp_now() + 20, 2);
+    EXPECT_EQ(ready(udn, 2), answers);
+    EXPECT_EQ(index_of(udn, 2) == index, answers);
+  }
+}
+
 TEST_F(TableTest, ByebyeDuringLoadingDeletesWithoutEvents) {
   std::string r = serve_device("uuid:gone-000005", 2, "Gone", {}, 2500);
   upnp_control_add_device(r.c_str(), "uuid:gone-000005", kIf, 1800, 2);

@@ -255,15 +255,20 @@ try:
     drain()
     host.call("stop %s" % json.dumps(r1), "StopRenderer")
     check(host.event("STOPPED", r1, 20) is not None, "STOPPED after the last StopRenderer")
-    # The control point takes no byebye within a second of the renderer's
-    # last sign of life (an alive, a search answer, a failed call to it):
-    # let the renderer be quiet that long before it leaves. A search answer
+    # The control point does not take a byebye within a second of the
+    # renderer's last sign of life (an alive, a search answer, a failed call
+    # to it) at once: it asks again, and a silent renderer goes after the
+    # revalidation time (15 s). Let the renderer be quiet before it leaves;
+    # its periodic alive may still come just before. A search answer
     # comes up to the MX of 3 s after its search, and the searches of the
     # control point's start come in its first 10 s.
     time.sleep(max(4.5, 15.0 - (time.time() - host_started)))
 
     # The renderer leaves and comes back.
-    subprocess.run([LAB_SH, "stop", "renderer1"], capture_output=True, timeout=60)
+    t0 = time.time()
+    p = subprocess.run([LAB_SH, "stop", "renderer1"], capture_output=True, timeout=60)
+    print("lab.sh stop renderer1: exit status %d in %.1f s %s" % (p.returncode, time.time() - t0, p.stderr.decode().strip()),
+          flush=True)
     check(host.event("RendererRemoved", r1, 60) is not None, "RendererRemoved after lab.sh stop")
     gone = host.call("call GetRendererInfoFromBookmark %s" % json.dumps(r1), "GetRendererInfoFromBookmark")
     check(gone is not None and gone.get("result") == "NS_ERROR_INVALID_ARG", "unknown once gone: %s" % gone)
@@ -272,6 +277,9 @@ try:
 finally:
     rc = host.close()
     check(rc == 0, "host exit status %s" % rc)
-    shutil.rmtree(appdata, True)
+    if failures:
+        print("the library's log kept in %s" % appdata, flush=True)
+    else:
+        shutil.rmtree(appdata, True)
 print("%d failure(s); renderers %s" % (len(failures), sorted(added.values())))
 sys.exit(1 if failures else 0)

@@ -35,7 +35,10 @@ KNOWN_STATES = ("PLAYING", "PAUSED", "STOPPED")
 
 
 def lab(*args):
-    return subprocess.run([LAB_SH, *args], capture_output=True, timeout=90).returncode
+    p = subprocess.run([LAB_SH, *args], capture_output=True, timeout=90)
+    if p.returncode != 0:
+        print("lab.sh %s: exit status %d: %s" % (" ".join(args), p.returncode, p.stderr.decode().strip()), flush=True)
+    return p.returncode
 
 
 def calls_on(r, track):
