@@ -82,10 +82,10 @@ class EventingLab : public ::testing::Test {
       return false;
     }, ms);
   }
-  // Waits for an AVTransport event that carries the transport state.
-  // Waits for a transport state told after the first `from` events (the
-  // renderer's STOPPED before a play must not stand for the one after it).
-  bool wait_state(int state, int ms, size_t from = 0) {
+  // Waits for an AVTransport event that carries the transport state, among
+  // the events after the first `from` (the renderer's STOPPED before a play
+  // must not stand for the one after it).
+  bool wait_state(int state, int ms, size_t from) {
     return wait_until([&] {
       std::vector<Received> all = events();
       for (size_t i = from; i < all.size(); ++i)
